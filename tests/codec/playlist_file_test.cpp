@@ -1,0 +1,119 @@
+#include "codec/playlist_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "temp_dir.h"
+
+namespace {
+
+using Entries = std::vector<std::string>;
+
+TEST(PlaylistFile, ReadsEveryNonCommentLineSorted) {
+  TempDir dir;
+  const std::string path = dir.File("list.m3u");
+  WriteFileBytes(path, "#EXTM3U\r\n#EXTINF:0,b\r\nb.qv\r\n\r\nA.qv\n#comment\nc.qv");
+  Playlist list;
+  EXPECT_EQ(LoadPlaylist(list, path), 3);
+  EXPECT_EQ(list.Entries(), (Entries{"A.qv", "b.qv", "c.qv"}));
+  // Loading adds to what is there; single additions stay at the end.
+  list.Append("a-late.qv");
+  WriteFileBytes(path, " spaced name.qv \r\n");
+  EXPECT_EQ(LoadPlaylist(list, path), 1);
+  EXPECT_EQ(list.Entries(), (Entries{" spaced name.qv ", "A.qv", "b.qv", "c.qv", "a-late.qv"}));
+}
+
+TEST(PlaylistFile, CommentsOnlyAndMissingFilesLoadNothing) {
+  TempDir dir;
+  const std::string path = dir.File("list.m3u");
+  WriteFileBytes(path, "#EXTM3U\r\n#EXTINF:0,x\r\n#EXTINF:1,y\r\n");
+  Playlist list;
+  EXPECT_EQ(LoadPlaylist(list, path), 0);
+  EXPECT_EQ(LoadPlaylist(list, dir.File("missing.m3u")), 0);
+  EXPECT_EQ(LoadPlaylist(list, dir.path()), 0);  // a directory
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(PlaylistFile, OverlongLineIsSkippedWhole) {
+  TempDir dir;
+  const std::string path = dir.File("list.m3u");
+  const std::string longest(1023, 'k');
+  WriteFileBytes(path, std::string(1024, 'x') + "\r\n" + std::string(3000, 'y') + "\n" + longest +
+                           "\r\nshort.qv\r\n");
+  Playlist list;
+  EXPECT_EQ(LoadPlaylist(list, path), 2);
+  EXPECT_EQ(list.Entries(), (Entries{longest, "short.qv"}));
+}
+
+TEST(PlaylistFile, Titles) {
+  EXPECT_EQ(PlaylistTitle("C:\\Audio\\lesson1.qv"), "lesson1");
+  EXPECT_EQ(PlaylistTitle("D:\\x\\my.talk.qv"), "my");
+  EXPECT_EQ(PlaylistTitle("/home/me/dir.v2/talk.mp3"), "talk");
+  EXPECT_EQ(PlaylistTitle("plain.wav"), "plain");
+  EXPECT_EQ(PlaylistTitle("noext"), "noext");
+  EXPECT_EQ(PlaylistTitle("dir/"), "");
+}
+
+TEST(PlaylistFile, WritesExactText) {
+  TempDir dir;
+  const std::string path = dir.File("out.m3u");
+  Playlist list;
+  ASSERT_EQ(SavePlaylist(list, path), 1);
+  EXPECT_EQ(ReadFileBytes(path), "#EXTM3U\r\n");
+
+  list.Append("C:\\Audio\\lesson1.qv");
+  list.Append("/home/me/b.talk.mp3");
+  ASSERT_EQ(SavePlaylist(list, path), 1);
+  EXPECT_EQ(ReadFileBytes(path),
+            "#EXTM3U\r\n#EXTINF:0,lesson1\r\nC:\\Audio\\lesson1.qv\r\n"
+            "#EXTINF:1,b\r\n/home/me/b.talk.mp3\r\n");
+
+  Playlist back;
+  LoadPlaylist(back, path);
+  EXPECT_EQ(back.Entries(), (Entries{"/home/me/b.talk.mp3", "C:\\Audio\\lesson1.qv"}));
+  // Nothing but the list itself is left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST(PlaylistFile, FailedSaveKeepsTheOldList) {
+  TempDir dir;
+  const std::string path = dir.File("Kestro.m3u");
+  WriteFileBytes(path, "#EXTM3U\r\nold.qv\r\n");
+  ::chmod(path.c_str(), 0640);
+  Playlist list;
+  for (int i = 0; i < 200; ++i)
+    list.Append("/some/long/path/to/lesson" + std::to_string(i) + ".mp3");
+  {
+    FileSizeLimit full(100);
+    EXPECT_EQ(SavePlaylist(list, path), 0);
+  }
+  EXPECT_EQ(ReadFileBytes(path), "#EXTM3U\r\nold.qv\r\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+
+  EXPECT_EQ(SavePlaylist(list, dir.File("no-such-dir/x.m3u")), 0);
+  EXPECT_EQ(SavePlaylist(list, dir.path()), 0);  // a directory is not replaced
+
+  // A successful save keeps the file's permissions.
+  ASSERT_EQ(SavePlaylist(list, path), 1);
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(PlaylistFile, SavingThroughALinkReplacesItsTarget) {
+  TempDir dir;
+  const std::string target = dir.File("real.m3u");
+  const std::string link = dir.File("link.m3u");
+  WriteFileBytes(target, "#EXTM3U\r\n");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  Playlist list;
+  list.Append("a.qv");
+  ASSERT_EQ(SavePlaylist(list, link), 1);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(target), "#EXTM3U\r\n#EXTINF:0,a\r\na.qv\r\n");
+}
+
+}  // namespace

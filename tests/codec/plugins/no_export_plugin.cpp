@@ -1,0 +1,4 @@
+// A loadable library that offers no GetServer.
+extern "C" __attribute__((visibility("default"))) int NotAServer(int x) {
+  return x + 1;
+}
