@@ -152,3 +152,22 @@ TEST(CodecRegistry, QvPluginAloneGivesItsFilter) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CodecRegistry, ProgramFolderOffersEveryFormat) {
+  CodecRegistry registry;
+  registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
+  EXPECT_EQ(registry.GetAllExtensions(), ".flac.mp3.ogg.qv.wav");
+  EXPECT_EQ(BuildOpenFilter(registry),
+            "flac文件(*.flac)|*.flac|mp3文件(*.mp3)|*.mp3|ogg文件(*.ogg)|*.ogg|"
+            "qv文件(*.qv)|*.qv|wav文件(*.wav)|*.wav|"
+            "m3u文件(*.m3u)|*.m3u|所有文件(*.*)|*.*||");
+  for (const char* ext : {"flac", "mp3", "ogg", "qv", "wav"}) {
+    CodecServer* codec = registry.FindCodec(ext);
+    ASSERT_NE(codec, nullptr) << ext;
+    EXPECT_EQ(std::string(codec->GetExtension()), std::string(".") + ext);
+  }
+}
+
+}  // namespace

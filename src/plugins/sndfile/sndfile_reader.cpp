@@ -1,0 +1,145 @@
+#include "sndfile_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+SndfileReader::SndfileReader(const char* ext)
+    : extension(ext), staging(new (std::nothrow) int16_t[kStagingFrames * kMaxChannels]) {}
+
+SndfileReader::~SndfileReader() {
+  Close();
+}
+
+int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
+  if (file != nullptr)
+    Close();
+  if (path == nullptr || format == nullptr || !staging)
+    return 0;
+  SF_INFO info{};
+  SNDFILE* opened = sf_open(path, SFM_READ, &info);
+  if (opened == nullptr)
+    return 0;
+  // Refuse what the 32-bit byte counts of the interface cannot describe rather
+  // than wrap around, and what no sound device could play.
+  const uint64_t frameBytes = static_cast<uint64_t>(info.channels) * sizeof(int16_t);
+  const uint64_t length = static_cast<uint64_t>(std::max<sf_count_t>(info.frames, 0)) * frameBytes;
+  if (info.channels < 1 || info.channels > kMaxChannels || info.samplerate < 1 || info.frames < 0 ||
+      length > std::numeric_limits<uint32_t>::max() ||
+      static_cast<uint64_t>(info.samplerate) * frameBytes > std::numeric_limits<uint32_t>::max()) {
+    sf_close(opened);
+    return 0;
+  }
+  file = opened;
+  dataLength = static_cast<uint32_t>(length);
+  blockAlign = static_cast<uint32_t>(frameBytes);
+  streamPos = 0;
+  carryOffset = carryLength = 0;
+
+  format->wFormatTag = kWaveFormatPcm;
+  format->nChannels = static_cast<uint16_t>(info.channels);
+  format->nSamplesPerSec = static_cast<uint32_t>(info.samplerate);
+  format->nAvgBytesPerSec = static_cast<uint32_t>(info.samplerate) * blockAlign;
+  format->nBlockAlign = static_cast<uint16_t>(blockAlign);
+  format->wBitsPerSample = 16;
+  format->cbSize = 0;
+  return 1;
+}
+
+void SndfileReader::Close() {
+  if (file != nullptr)
+    sf_close(file);
+  file = nullptr;
+  dataLength = 0;
+  blockAlign = 0;
+  streamPos = 0;
+  carryOffset = carryLength = 0;
+}
+
+bool SndfileReader::SeekTo(uint32_t position) {
+  const sf_count_t frame = position / blockAlign;
+  if (sf_seek(file, frame, SEEK_SET) != frame)
+    return false;
+  streamPos = static_cast<uint32_t>(frame) * blockAlign;
+  carryOffset = carryLength = 0;
+  // An offset inside a frame starts delivery part-way through that frame.
+  const uint32_t skip = position - streamPos;
+  if (skip > 0) {
+    if (!FillCarry())
+      return false;
+    carryOffset = skip;
+    carryLength -= skip;
+    streamPos = position;
+  }
+  return true;
+}
+
+bool SndfileReader::FillCarry() {
+  if (streamPos >= dataLength || sf_readf_short(file, carry, 1) != 1)
+    return false;
+  carryOffset = 0;
+  carryLength = blockAlign;
+  return true;
+}
+
+int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
+  if (block == nullptr || file == nullptr)
+    return kReadEnd;
+  if (block->position >= EffectiveReadLimit(readLimit, dataLength))
+    return kReadEnd;
+  if (block->seekRequested != 0) {
+    // A refused seek is dropped: reading goes on from the current place.
+    SeekTo(block->position);
+    block->seekRequested = 0;
+  }
+  if (block->data == nullptr)
+    return kReadEnd;
+
+  // Never deliver past the length announced at Open, so positions stay exact
+  // even where a decoder finds more frames than it first reported.
+  const uint32_t wanted = std::min(block->capacity, dataLength - std::min(streamPos, dataLength));
+  uint8_t* out = block->data;
+  uint32_t done = 0;
+  while (done < wanted) {
+    if (carryLength == 0) {
+      const uint32_t frames = std::min((wanted - done) / blockAlign, kStagingFrames);
+      if (frames == 0) {
+        if (!FillCarry())
+          break;
+      } else {
+        const sf_count_t got = sf_readf_short(file, staging.get(), frames);
+        if (got <= 0)
+          break;
+        const uint32_t bytes = static_cast<uint32_t>(got) * blockAlign;
+        std::memcpy(out + done, staging.get(), bytes);
+        done += bytes;
+        streamPos += bytes;
+        continue;
+      }
+    }
+    const uint32_t n = std::min(carryLength, wanted - done);
+    std::memcpy(out + done, reinterpret_cast<const uint8_t*>(carry) + carryOffset, n);
+    carryOffset += n;
+    carryLength -= n;
+    done += n;
+    streamPos += n;
+  }
+  if (done == 0)
+    return kReadEnd;
+  block->bytesRead = done;
+  block->nextPosition = block->position + done;
+  return kReadFilled;
+}
+
+uint32_t SndfileReader::GetLength() {
+  return file ? dataLength : 0xFFFFFFFFu;
+}
+
+int32_t SndfileReader::IsOpen() {
+  return file != nullptr ? 1 : 0;
+}
+
+const char* SndfileReader::GetExtension() {
+  return extension;
+}
