@@ -1,0 +1,74 @@
+#include "engine/decode_thread.h"
+
+#include "engine/engine.h"
+#include "engine/silence_meter.h"
+
+void DecodeThread::Start() {
+  if (thread.joinable())
+    return;
+  blockHeld = false;
+  silenceRatio = 0;
+  thread = std::thread(&DecodeThread::Run, this);
+}
+
+void DecodeThread::Join() {
+  if (thread.joinable())
+    thread.join();
+}
+
+void DecodeThread::Run() {
+  Engine& e = engine;
+  std::atomic<uint32_t>& control = e.decodeControl;
+  for (;;) {
+    uint32_t seen = control.load(std::memory_order_acquire);
+    if (seen != 0) {
+      CodecServer* codec = e.codec.load(std::memory_order_acquire);
+      if (codec == nullptr) {
+        control.compare_exchange_strong(seen, seen == DEC_QUIT ? DEC_QUIT : DEC_RESET);
+      } else {
+        bool ended = false;
+        if (!blockHeld) {
+          const int32_t r = codec->Read(&e.readRequest, e.sectionEnd.load());
+          if (r != kReadFilled) {
+            silenceRatio = 0;
+            // Only an unchanged word goes idle: a reset or quit posted meanwhile stands.
+            control.compare_exchange_strong(seen, 0);
+            e.DecodeSleep(10);
+            ended = true;
+          } else {
+            if (e.autoMode.load() && !e.sentencePending.load() &&
+                (e.engineFlags.load() & ENG_PLAYING)) {
+              silenceRatio = MeasureSilence(e.readRequest.data, e.readRequest.bytesRead,
+                                            e.playFormat.wBitsPerSample, e.samplePercent,
+                                            e.verticalPrecision.load());
+            }
+            blockHeld = true;
+          }
+        }
+        if (!ended && blockHeld) {
+          if (!e.blockRing.Push(&e.readRequest, silenceRatio)) {
+            e.DecodeSleep(10);  // ring full: offer the same block again
+          } else {
+            e.waker.Notify();
+            e.readRequest.position = e.readRequest.nextPosition;
+            blockHeld = false;
+            silenceRatio = 0;
+          }
+        }
+      }
+    }
+    uint32_t now = control.load(std::memory_order_acquire);
+    if (now & DEC_RESET) {
+      blockHeld = false;
+      control.compare_exchange_strong(now, 0);
+      now = control.load(std::memory_order_acquire);
+    }
+    if (now == 0)
+      e.DecodeSleep(20);
+    if (control.load(std::memory_order_acquire) & DEC_QUIT) {
+      control.store(DEC_QUIT_DONE, std::memory_order_release);
+      e.waker.Notify();
+      return;
+    }
+  }
+}

@@ -1,0 +1,603 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+Engine::Engine(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineView* v)
+    : audio(a), registry(r), playlist(p), view(v) {
+  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  recorder.SetFormat(&recordFormat);
+}
+
+Engine::~Engine() {
+  StopDecodeThread();
+  if (waveIn) {
+    waveIn->Reset();
+    waveIn->Close();
+  }
+  if (waveOut) {
+    waveOut->Reset();
+    waveOut->Close();
+  }
+  waveIn.reset();
+  waveOut.reset();
+  recorder.Finish();
+  CodecServer* c = codec.load();
+  if (c != nullptr && c->IsOpen())
+    c->Close();
+}
+
+bool Engine::AllocateBuffers() {
+  if (!blockRing.Allocate(kBlockSize, kRingSize))
+    return false;
+  if (!pool.Allocate(kBlockSize, kPoolSize)) {
+    blockRing.Free();
+    return false;
+  }
+  // Three transit buffers in one allocation, one every 5002 bytes: the staged
+  // slot's, the current block's and the decoder's.
+  transitMemory.reset(new (std::nothrow) uint8_t[3 * kBlockSize + 16]());
+  if (!transitMemory) {
+    pool.Free();
+    blockRing.Free();
+    return false;
+  }
+  stagedSlot.header.lpData = transitMemory.get();
+  currentBlock.data = transitMemory.get() + (kBlockSize + 2);
+  readRequest.data = transitMemory.get() + 2 * (kBlockSize + 2);
+  readRequest.capacity = kBlockSize;
+  return true;
+}
+
+void Engine::ReleaseBuffers() {
+  blockRing.Free();
+  pool.Free();
+  transitMemory.reset();
+  stagedSlot.header.lpData = nullptr;
+  currentBlock.data = nullptr;
+  readRequest.data = nullptr;
+}
+
+void Engine::StartDecodeThread() {
+  decodeThread.Start();
+}
+
+void Engine::StopDecodeThread() {
+  if (!decodeThread.Running())
+    return;
+  decodeControl.store(DEC_QUIT, std::memory_order_release);
+  waker.Notify();
+  decodeThread.Join();
+}
+
+// ---- commands ----
+
+void Engine::Post(uint32_t bits) {
+  engineFlags.fetch_or(bits);
+  waker.Notify();
+}
+
+void Engine::StoreFlags(uint32_t value) {
+  uint32_t old = engineFlags.load();
+  while (!engineFlags.compare_exchange_weak(old, value | (old & ENG_QUIT))) {
+  }
+}
+
+void Engine::StoreDecode(uint32_t value) {
+  uint32_t old = decodeControl.load();
+  while (!(old & DEC_QUIT) && !decodeControl.compare_exchange_weak(old, value)) {
+  }
+  waker.Notify();
+}
+
+void Engine::CommandPlay() {
+  const int selection = playlist.Selection();
+  if (stopped.load()) {
+    playlistIndex = selection;
+    openRequest = true;
+    Post(ENG_ITEM_CHANGE);
+  } else if (paused.load()) {
+    Post(ENG_RESUME_REQ);
+  } else if (selection != playlistIndex.load()) {
+    playlistIndex = selection;
+    openRequest = true;
+    Post(ENG_ITEM_CHANGE);
+  }
+}
+
+void Engine::CommandPrevious() {
+  if (playlistIndex.load() > 0)
+    --playlistIndex;
+  openRequest = true;
+  Post(ENG_ITEM_CHANGE);
+}
+
+void Engine::CommandNext() {
+  if (playlistIndex.load() + 1 != playlist.Count())
+    ++playlistIndex;
+  openRequest = true;
+  Post(ENG_ITEM_CHANGE);
+}
+
+void Engine::CommandPlayEntry(int index) {
+  if (index < 0)
+    return;
+  playlistIndex = index;
+  openRequest = true;
+  Post(ENG_ITEM_CHANGE);
+}
+
+bool Engine::CommandAutoManual() {
+  const bool now = !autoMode.load();
+  autoMode = now;
+  sentencePending = false;
+  return now;
+}
+
+void Engine::ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent) {
+  repeatCount = count;
+  verticalPrecision = vertical;
+  horizontalSeconds = seconds;
+  samplePercent = percent;
+  const uint32_t blocks = WindowBlocks(playFormat.nAvgBytesPerSec, seconds);
+  windowBlocks = blocks;
+  silenceRing.Recreate(blocks);
+}
+
+namespace {
+bool SliderActs(int code) {
+  return code >= 0 && code <= 4;
+}
+}  // namespace
+
+void Engine::ProgressSlider(int code, int position) {
+  if (!SliderActs(code))
+    return;
+  seekTarget = static_cast<uint32_t>(position) * (fileLength.load() / kProgressMax);
+  Post(ENG_SEEK_REQ);
+}
+
+void Engine::SpeedSlider(int code, int position) {
+  if (!SliderActs(code))
+    return;
+  speedPosition = std::clamp(position, 0, kSliderMax);
+  Post(ENG_SPEED_REQ);
+}
+
+void Engine::VolumeSlider(int code, int position) {
+  if (!SliderActs(code))
+    return;
+  volumePosition = std::clamp(position, 0, kSliderMax);
+  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  Post(ENG_VOLUME_REQ);
+}
+
+void Engine::BalanceSlider(int code, int position) {
+  if (!SliderActs(code))
+    return;
+  balancePosition = std::clamp(position, 0, kSliderMax);
+  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  Post(ENG_VOLUME_REQ);
+}
+
+uint32_t Engine::VolumeValue(int volume, int volumeMax, int balance, int balanceMax) {
+  const uint32_t level = static_cast<uint32_t>(volume * (65535.0 / volumeMax));
+  const int half = balanceMax / 2;
+  if (half == 0)
+    return level << 16 | level;
+  const uint32_t high = level * static_cast<uint32_t>(std::min(half, balanceMax - balance)) / half;
+  const uint32_t low = level * static_cast<uint32_t>(std::min(half, balance)) / half;
+  return high * 65536 + low;
+}
+
+uint32_t Engine::SpeedRate(uint32_t fileRate, int position, int maximum) {
+  if (maximum <= 0)
+    return fileRate;
+  if (position >= maximum)
+    position = maximum - 1;
+  const uint32_t slower = static_cast<uint32_t>(static_cast<double>(position) / maximum * fileRate);
+  const uint32_t rate = (fileRate - slower) / 100 * 100;
+  return std::max<uint32_t>(rate, 5000);
+}
+
+uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
+  const float bytes = static_cast<float>(avgBytesPerSec) * seconds;
+  const uint32_t whole = bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
+  return (whole + kBlockSize / 2) / kBlockSize;
+}
+
+std::string Engine::LastError() const {
+  std::lock_guard<std::mutex> lock(errorMutex);
+  return lastError;
+}
+
+void Engine::SetLastError(const std::string& text) {
+  std::lock_guard<std::mutex> lock(errorMutex);
+  lastError = text;
+}
+
+// ---- engine operations ----
+
+void Engine::StopDecoder() {
+  uint32_t old = decodeControl.load();
+  if (old != 0 && !(old & DEC_QUIT))
+    decodeControl.compare_exchange_strong(old, DEC_RESET);
+  waker.Notify();
+  // The decoder answers within one of its passes; one that is quitting or gone
+  // counts as stopped.
+  for (;;) {
+    const uint32_t now = decodeControl.load(std::memory_order_acquire);
+    if (now == 0 || (now & (DEC_QUIT | DEC_QUIT_DONE)))
+      break;
+    if (!decodeThread.Running() && now == DEC_RESET) {
+      decodeControl.store(0);
+      break;
+    }
+    Sleep(20);
+  }
+}
+
+// The store is indivisible, so there is nothing left to wait for afterwards.
+void Engine::SetIdle() {
+  StoreFlags(0);
+}
+
+bool Engine::OpenItem(const std::string& path) {
+  StopDecoder();
+  SetIdle();
+  const bool opened = OpenSound(path);
+  speedPosition = 0;
+  if (view)
+    view->SetSpeedPosition(0);
+  fileLength = 0;
+  if (!opened)
+    return false;
+  CodecServer* c = codec.load();
+  fileLength = c->GetLength();
+  markRing.Reset();
+  markRing.Push(0);
+  windowBlocks = WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
+  silenceRing.Recreate(windowBlocks);
+  paused = false;
+  stopped = false;
+  currentPath = path;
+  StoreDecode(DEC_RUN);
+  StoreFlags(ENG_PLAYING);
+  return true;
+}
+
+void Engine::OpenNextItem() {
+  const int n = playlist.Count();
+  if (n <= 0)
+    return;
+  const int selection = playlist.Selection();
+  int index = playlistIndex.load();
+  if (selection < 0 || selection == index) {
+    index = (index + 1) % n;
+    if (index < 0)
+      index = 0;
+  } else {
+    index = selection;
+  }
+  for (int tries = 0; tries < n; ++tries) {
+    playlistIndex = index;
+    playlist.Select(index);
+    if (view)
+      view->PlaylistSelectionChanged(index);
+    if (OpenItem(playlist.At(index)))
+      return;
+    index = (index + 1) % n;
+  }
+}
+
+void Engine::OpenItemAt(int index) {
+  const int n = playlist.Count();
+  if (n <= 0)
+    return;
+  if (index < 0 || index >= n)
+    index = n - 1;
+  for (int tries = 0; tries < n; ++tries) {
+    playlist.Select(index);
+    if (view)
+      view->PlaylistSelectionChanged(index);
+    if (OpenItem(playlist.At(index)))
+      return;
+    index = (index + 1) % n;
+  }
+}
+
+bool Engine::OpenSound(const std::string& path) {
+  EnableTransport(false);
+  StopDecoder();
+  CodecServer* current = codec.load();
+  if (current != nullptr && current->IsOpen())
+    current->Close();
+
+  std::string extension;
+  if (!ExtensionOfPath(path, &extension)) {
+    SetLastError("\"" + path + "\" has no file extension");
+    return false;
+  }
+  CodecServer* found = registry.FindCodec(extension);
+  codec.store(found, std::memory_order_release);
+  if (found == nullptr) {
+    SetLastError("no codec plug-in handles \"." + extension + "\" files");
+    return false;
+  }
+  readRequest.seekRequested = 0;
+  if (waveOut && waveOut->IsOpen()) {
+    blockRing.Clear();
+    pool.ResetDevice(waveOut.get());
+    pool.Reset();
+    waveOut->Close();
+  }
+  sentencePending = false;
+  if (found->Open(path.c_str(), &playFormat) == 0) {
+    SetLastError("cannot open \"" + path + "\"");
+    return false;
+  }
+  EnableTransport(true);
+  if (!ReopenOutput())
+    return false;
+  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  waveOut->SetVolume(volumeValue);
+  return true;
+}
+
+bool Engine::OpenOutput() {
+  if (waveOut && waveOut->IsOpen())
+    waveOut->Close();
+  waveOut = audio.CreateWaveOut();
+  const bool ok = waveOut->Open(
+      playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
+  if (!ok) {
+    SetLastError(waveOut->ErrorText());
+    waveOut.reset();
+    return false;
+  }
+  playBits = playFormat.wBitsPerSample;
+  if (view) {
+    view->SetSampleFormat(playFormat.nSamplesPerSec, playFormat.wBitsPerSample,
+                          playFormat.nChannels);
+  }
+  return true;
+}
+
+bool Engine::ReopenOutput() {
+  pool.ResetDevice(waveOut.get());
+  blockRing.Clear();
+  pool.Reset();
+  if (waveOut)
+    waveOut->Close();
+  waveOut.reset();
+  if (!OpenOutput())
+    return false;
+  readRequest.position = 0;
+  readRequest.nextPosition = 0;
+  readRequest.bytesRead = 0;
+  return true;
+}
+
+bool Engine::StopAtCurrent() {
+  uint32_t position, next;
+  float ratio;
+  if (!pool.LastPlayed(&position, &next, &ratio))
+    return false;
+  pool.ResetDevice(waveOut.get());
+  if (waveOut)
+    waveOut->Reset();
+  sectionEnd = position & ~3u;
+  blockRing.Clear();
+  pool.ResetDevice(waveOut.get());
+  pool.Reset();
+  if (waveOut)
+    waveOut->Reset();
+  waker.Notify();
+  return true;
+}
+
+bool Engine::SeekTo(uint32_t position) {
+  if (!waveOut || !waveOut->IsOpen())
+    return false;
+  StopDecoder();
+  blockRing.Clear();
+  pool.ResetDevice(waveOut.get());
+  pool.Reset();
+  waveOut->Reset();
+  sectionEnd = 0;
+  readRequest.position = position;
+  readRequest.seekRequested = 1;
+  StoreDecode(DEC_RUN);
+  return true;
+}
+
+bool Engine::ChangeSpeed() {
+  if (!waveOut || !waveOut->IsOpen())
+    return false;
+  const uint32_t fileRate = playFormat.nSamplesPerSec;
+  const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
+  const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
+  uint32_t rate = SpeedRate(fileRate, speedPosition.load(), kSliderMax);
+  playFormat.nSamplesPerSec = rate;
+  playFormat.nAvgBytesPerSec = frameBytes * rate;
+  StopDecoder();
+  blockRing.Clear();
+
+  uint32_t resume = 0, next;
+  float ratio;
+  if (!pool.LastPlayed(&resume, &next, &ratio) && !markRing.Get(0, &resume))
+    resume = 0;
+
+  pool.ResetDevice(waveOut.get());
+  pool.Reset();
+  bool ok = true;
+  if (waveOut->Close()) {
+    waveOut.reset();
+    EnableTransport(false);
+    while (!OpenOutput()) {
+      rate += 500;
+      playFormat.nSamplesPerSec = rate;
+      playFormat.nAvgBytesPerSec = frameBytes * rate;
+      if (rate > fileRate) {
+        ok = false;
+        break;
+      }
+    }
+    if (ok) {
+      EnableTransport(true);
+      waveOut->SetVolume(volumeValue);
+    }
+  }
+  playFormat.nSamplesPerSec = fileRate;
+  playFormat.nAvgBytesPerSec = fileByteRate;
+  if (!ok)
+    return false;
+  readRequest.position = resume;
+  readRequest.seekRequested = 1;
+  sectionEnd = 0;
+  StoreDecode(DEC_RUN);
+  return true;
+}
+
+void Engine::ApplyVolume() {
+  if (waveOut && waveOut->IsOpen())
+    waveOut->SetVolume(volumeValue);
+}
+
+bool Engine::PauseOutput() {
+  if (!waveOut || !waveOut->Pause())
+    return false;
+  EnableTransport(false);
+  if (view)
+    view->EnablePlayButton();
+  return true;
+}
+
+bool Engine::RestartOutput() {
+  if (!waveOut || !waveOut->Restart())
+    return false;
+  EnableTransport(true);
+  return true;
+}
+
+bool Engine::CloseOutput() {
+  if (!waveOut)
+    return false;
+  waveOut->Reset();
+  pool.ResetDevice(waveOut.get());
+  if (!waveOut->Close())
+    return false;
+  waveOut.reset();
+  stopped = true;
+  EnableTransport(false);
+  return true;
+}
+
+bool Engine::OpenInput() {
+  if (waveIn && waveIn->IsOpen())
+    CloseInput();
+  waveIn = audio.CreateWaveIn();
+  const bool ok = waveIn->Open(
+      recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
+  if (!ok) {
+    SetLastError(waveIn->ErrorText());
+    waveIn.reset();
+  }
+  return ok;
+}
+
+bool Engine::CloseInput() {
+  if (!waveIn)
+    return false;
+  waveIn->Reset();
+  const bool ok = waveIn->Close();
+  waveIn.reset();
+  return ok;
+}
+
+bool Engine::Feed() {
+  if (!haveStaged) {
+    if (!blockRing.Take(&currentBlock)) {
+      if (decodeControl.load() & DEC_RUN)
+        Sleep(20);
+    } else {
+      waker.Notify();  // room in the ring for the decoder
+      stagedSlot.position.store(currentBlock.position, std::memory_order_relaxed);
+      stagedSlot.nextPosition.store(currentBlock.nextPosition, std::memory_order_relaxed);
+      stagedSlot.silenceRatio.store(currentBlock.silenceRatio, std::memory_order_relaxed);
+      std::swap(stagedSlot.header.lpData, currentBlock.data);
+      stagedSlot.header.dwBufferLength = currentBlock.bytes;
+      stagedSlot.header.dwFlags.store(0, std::memory_order_relaxed);
+      haveStaged = true;
+    }
+  }
+  if (haveStaged && pool.Add(&stagedSlot, waveOut.get()))
+    haveStaged = false;
+  return pool.SendNext(waveOut.get()) == 1;
+}
+
+void Engine::RestartReadingAt(uint32_t position) {
+  blockRing.Clear();
+  pool.Reset();
+  readRequest.position = position;
+  readRequest.seekRequested = 1;
+  StoreDecode(DEC_RUN);
+}
+
+// ---- callbacks ----
+
+void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
+  if (message != MM_WOM_DONE)
+    return;
+  WaveSlot* first = pool.SlotAt(0);
+  if (first == nullptr)
+    return;
+  const ptrdiff_t finished =
+      (reinterpret_cast<uint8_t*>(header) - reinterpret_cast<uint8_t*>(&first->header)) /
+      static_cast<ptrdiff_t>(sizeof(WaveSlot));
+  if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count()))
+    return;
+  const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
+  lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
+  const WaveSlot* sounding =
+      pool.SlotAt((static_cast<uint32_t>(finished) + 1) % (pool.Count() + 1));
+  // A slot still queued at the device is not touched by the engine until it
+  // comes back, which cannot happen while this callback runs.
+  if (view && (sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)) {
+    view->ShowBuffer(sounding->header.lpData, sounding->header.dwBufferLength);
+  }
+
+  const uint32_t flags = engineFlags.load();
+  if (flags & ENG_SOUNDING_MODES) {
+    const uint32_t length = fileLength.load();
+    if (progressCounter.fetch_add(1) + 1 > 10 && length != 0) {
+      progressCounter = 0;
+      const double fraction =
+          static_cast<double>(sounding->nextPosition.load(std::memory_order_relaxed)) / length;
+      if (view)
+        view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
+    }
+  }
+
+  // Sentence detection over the buffers just heard.
+  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING)) {
+    const bool silent = sounding->silenceRatio.load(std::memory_order_relaxed) > 0.8f;
+    if (silenceRing.Feed(silent, windowBlocks.load())) {
+      if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
+        sentencePending = true;
+        engineFlags.fetch_or(ENG_REPEAT_REQ);
+      }
+      silenceRing.Clear();
+    }
+  }
+  waker.Notify();
+}
+
+void Engine::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {
+  if (message != MM_WIM_DATA)
+    return;
+  if (view)
+    view->ShowBuffer(header->lpData, header->dwBytesRecorded);
+  waker.Notify();
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+// Everything the engine tells the window. The main window implements it; tests
+// and kestro-cli implement it too. Calls come from the engine thread and the
+// device callback threads: implementations update their own state and ask for a
+// repaint, and never wait for the user-interface thread.
+class EngineView {
+ public:
+  virtual ~EngineView() = default;
+
+  // A mode button's caption colour (0x00BBGGRR).
+  virtual void SetCaptionColor(int /*buttonId*/, uint32_t /*color*/) {}
+  // Enables or disables the transport controls together.
+  virtual void EnableTransport(bool /*enable*/) {}
+  // Enables the Play button alone (while paused).
+  virtual void EnablePlayButton() {}
+  virtual void SetProgressPosition(int /*position*/) {}
+  virtual void SetSpeedPosition(int /*position*/) {}
+  // The waveform panel's sample format and the buffer now sounding or recorded.
+  virtual void SetSampleFormat(uint32_t /*rate*/, uint16_t /*bits*/, uint16_t /*channels*/) {}
+  virtual void ShowBuffer(const uint8_t* /*data*/, uint32_t /*bytes*/) {}
+  // The engine selected a playlist entry to play.
+  virtual void PlaylistSelectionChanged(int /*index*/) {}
+};

@@ -1,0 +1,139 @@
+#include "engine/wave_buffer_pool.h"
+
+#include <new>
+#include <utility>
+
+bool WaveBufferPool::Allocate(uint32_t size, uint32_t n) {
+  slots.reset(new (std::nothrow) WaveSlot[n + 1]);
+  memory.reset(new (std::nothrow) uint8_t[static_cast<size_t>(n + 1) * (size + 2) + 2]());
+  if (!slots || !memory) {
+    slots.reset();
+    memory.reset();
+    sendIndex = fillIndex = count = bufferSize = 0;
+    return false;
+  }
+  for (uint32_t i = 0; i <= n; ++i) {
+    slots[i].header.lpData = memory.get() + static_cast<size_t>(i) * (size + 2);
+    slots[i].header.dwFlags = 0;
+    slots[i].slotIndex = i;
+  }
+  count = n;
+  bufferSize = size;
+  sendIndex = fillIndex = 0;
+  return true;
+}
+
+void WaveBufferPool::Free() {
+  slots.reset();
+  memory.reset();
+  sendIndex = fillIndex = count = bufferSize = 0;
+}
+
+bool WaveBufferPool::Add(WaveSlot* staged, WaveOut* out) {
+  if (!slots || (fillIndex + 1) % (count + 1) == sendIndex)
+    return false;
+  // The slot about to be reused must have come back from the device.
+  WaveSlot& next = slots[sendIndex];
+  const uint32_t flags = next.header.dwFlags.load(std::memory_order_acquire);
+  if (flags != 0 && !(flags & WHDR_DONE))
+    return false;
+  WaveSlot& slot = slots[fillIndex];
+  if (slot.header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
+    return false;
+  if ((flags & WHDR_PREPARED) && out != nullptr)
+    out->UnprepareHeader(&next.header);
+  if (&slot != &next && (slot.header.dwFlags.load() & WHDR_PREPARED) && out != nullptr) {
+    out->UnprepareHeader(&slot.header);
+  }
+  uint8_t* empty = slot.header.lpData;
+  slot.header = staged->header;
+  slot.position.store(staged->position.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  slot.nextPosition.store(staged->nextPosition.load(std::memory_order_relaxed),
+                          std::memory_order_relaxed);
+  slot.silenceRatio.store(staged->silenceRatio.load(std::memory_order_relaxed),
+                          std::memory_order_relaxed);
+  staged->header.lpData = empty;
+  fillIndex = (fillIndex + 1) % (count + 1);
+  return true;
+}
+
+int WaveBufferPool::SendNext(WaveOut* out) {
+  if (!slots || sendIndex == fillIndex)
+    return 0;
+  WaveSlot& slot = slots[sendIndex];
+  if (slot.header.dwFlags.load(std::memory_order_acquire) != 0)
+    return 0;
+  if (out != nullptr) {
+    out->PrepareHeader(&slot.header);
+    out->Write(&slot.header);
+  }
+  sendIndex = (sendIndex + 1) % (count + 1);
+  return 1;
+}
+
+bool WaveBufferPool::AllDone() const {
+  if (sendIndex != fillIndex)
+    return false;
+  for (uint32_t i = 0; slots && i <= count; ++i) {
+    if (slots[i].header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
+      return false;
+  }
+  return true;
+}
+
+bool WaveBufferPool::LastPlayed(uint32_t* position, uint32_t* nextPosition,
+                                float* silenceRatio) const {
+  if (!slots)
+    return false;
+  uint32_t i = sendIndex;
+  do {
+    i = (i + count) % (count + 1);  // one step back
+    if (slots[i].header.dwFlags.load(std::memory_order_acquire) == (WHDR_DONE | WHDR_PREPARED)) {
+      break;
+    }
+  } while (i != fillIndex);
+  const WaveSlot& slot = slots[i];
+  const uint32_t p = slot.position.load(std::memory_order_relaxed);
+  const uint32_t n = slot.nextPosition.load(std::memory_order_relaxed);
+  if (p == 0 && n == 0)
+    return false;
+  *position = p;
+  *nextPosition = n;
+  if (silenceRatio != nullptr)
+    *silenceRatio = slot.silenceRatio.load(std::memory_order_relaxed);
+  return true;
+}
+
+void WaveBufferPool::ResetDevice(WaveDevice* device) {
+  if (device == nullptr || !device->IsOpen())
+    return;
+  device->Reset();
+  for (uint32_t i = 0; slots && i <= count; ++i) {
+    if (slots[i].header.dwFlags.load(std::memory_order_acquire) != 0) {
+      device->UnprepareHeader(&slots[i].header);
+    }
+  }
+}
+
+void WaveBufferPool::Reset() {
+  for (uint32_t i = 0; slots && i <= count; ++i) {
+    slots[i].header.dwFlags.store(0, std::memory_order_release);
+    slots[i].position.store(0, std::memory_order_relaxed);
+    slots[i].nextPosition.store(0, std::memory_order_relaxed);
+  }
+  sendIndex = fillIndex = 0;
+}
+
+void WaveBufferPool::ResetLengths() {
+  for (uint32_t i = 0; slots && i <= count; ++i) {
+    slots[i].header.dwBufferLength = bufferSize;
+    slots[i].header.dwBytesRecorded = 0;
+    slots[i].header.dwFlags.store(0, std::memory_order_release);
+  }
+}
+
+WaveSlot* WaveBufferPool::SlotAt(uint32_t i) {
+  if (!slots || i > count)
+    return nullptr;
+  return &slots[i];
+}

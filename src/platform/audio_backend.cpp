@@ -1,0 +1,42 @@
+#include "platform/audio_backend.h"
+
+#include "platform/offline_wave_in.h"
+#include "platform/offline_wave_out.h"
+#include "platform/sdl_wave_in.h"
+#include "platform/sdl_wave_out.h"
+
+AudioBackend::AudioBackend(Kind kind) : backendKind(kind) {}
+
+bool AudioBackend::ParseKind(const std::string& text, Kind* kind) {
+  if (text == "sdl") {
+    *kind = Kind::kSdl;
+  } else if (text == "offline") {
+    *kind = Kind::kOffline;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool AudioBackend::SetWavSink(const std::string& path, std::string* error) {
+  return wavSink.Create(path, error);
+}
+
+bool AudioBackend::SetInputFile(const std::string& path, std::string* error) {
+  return inputSound.Load(path, error);
+}
+
+std::unique_ptr<WaveOut> AudioBackend::CreateWaveOut() {
+  if (backendKind == Kind::kOffline) {
+    return std::make_unique<OfflineWaveOut>(&offlineClock, wavSink.IsOpen() ? &wavSink : nullptr);
+  }
+  return std::make_unique<SdlWaveOut>();
+}
+
+std::unique_ptr<WaveIn> AudioBackend::CreateWaveIn() {
+  if (backendKind == Kind::kOffline) {
+    return std::make_unique<OfflineWaveIn>(&offlineClock,
+                                           inputSound.Loaded() ? &inputSound : nullptr);
+  }
+  return std::make_unique<SdlWaveIn>();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/offline_clock.h"
+#include "platform/sound_source.h"
+#include "platform/wav_file_writer.h"
+#include "platform/wave_in.h"
+#include "platform/wave_out.h"
+
+// Which sound devices the program uses: real ones through SDL, or the offline
+// ones that need no sound card (for tests and batch work). Makes the devices
+// and owns what the offline ones share: the clock, the WAV sink and the input sound.
+class AudioBackend {
+ public:
+  enum class Kind { kSdl, kOffline };
+
+  explicit AudioBackend(Kind kind = Kind::kSdl);
+  // "sdl" or "offline"; false for anything else.
+  static bool ParseKind(const std::string& text, Kind* kind);
+
+  Kind kind() const { return backendKind; }
+
+  // Offline only: every finished output buffer is appended to this WAV file.
+  bool SetWavSink(const std::string& path, std::string* error);
+  // Offline only: the input device delivers this file's sound, then silence.
+  bool SetInputFile(const std::string& path, std::string* error);
+
+  std::unique_ptr<WaveOut> CreateWaveOut();
+  std::unique_ptr<WaveIn> CreateWaveIn();
+
+  OfflineClock& clock() { return offlineClock; }
+  WavFileWriter& sink() { return wavSink; }
+
+ private:
+  Kind backendKind;
+  OfflineClock offlineClock;
+  WavFileWriter wavSink;
+  SoundSource inputSound;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+// The sound clock of the offline backend. Running freely, every buffer a device
+// is given finishes at once. Held, a device may finish a buffer only when the
+// owner has advanced the clock by at least that buffer's duration, so a script
+// lands each command at the same byte on every run.
+class OfflineClock {
+ public:
+  void SetHeld(bool held);
+  bool Held() const { return held.load(); }
+
+  // Lets nanoseconds more sound pass, and wakes the devices.
+  void Advance(int64_t nanoseconds);
+  // Sound time granted but not yet used by a device.
+  int64_t Budget() const { return budget.load(); }
+  // Drops any unused budget.
+  void Drain() { budget.store(0); }
+
+  // Takes the duration of one buffer from the budget; true when it may finish.
+  bool TryConsume(int64_t nanoseconds);
+  // Total sound time finished by devices since the clock was made.
+  int64_t Consumed() const { return consumed.load(); }
+
+  // Devices register a function that wakes their thread.
+  using Waker = void (*)(void* device);
+  void Register(void* device, Waker waker);
+  void Unregister(void* device);
+
+ private:
+  void WakeAll();
+
+  std::atomic<bool> held{false};
+  std::atomic<int64_t> budget{0};
+  std::atomic<int64_t> consumed{0};
+  std::mutex registryMutex;
+  std::vector<std::pair<void*, Waker>> devices;
+};

@@ -1,0 +1,43 @@
+#include "platform/sdl_wave_in.h"
+
+#include "platform/sdl_audio.h"
+
+SdlWaveIn::~SdlWaveIn() {
+  Reset();
+  Close();
+}
+
+bool SdlWaveIn::OpenBackend(std::string* error) {
+  device = OpenSdlDevice(format, true, error);
+  return device != 0;  // opened paused: nothing is captured before Start
+}
+
+void SdlWaveIn::CloseBackend() {
+  if (device != 0)
+    SDL_CloseAudioDevice(device);
+  device = 0;
+}
+
+void SdlWaveIn::StartBackend(bool start) {
+  SDL_PauseAudioDevice(device, start ? 0 : 1);
+}
+
+void SdlWaveIn::ResetBackend() {
+  SDL_PauseAudioDevice(device, 1);
+  SDL_ClearQueuedAudio(device);
+  started = false;
+}
+
+void SdlWaveIn::Service(std::unique_lock<std::mutex>& lock) {
+  while (started && HasQueued()) {
+    WaveHdr* h = Front();
+    const uint32_t room = h->dwBufferLength - h->dwBytesRecorded;
+    if (room > 0) {
+      const Uint32 got = SDL_DequeueAudio(device, h->lpData + h->dwBytesRecorded, room);
+      h->dwBytesRecorded += got;
+      if (got < room)
+        break;
+    }
+    FinishFront(lock, MM_WIM_DATA);
+  }
+}

@@ -1,0 +1,79 @@
+#include "platform/sdl_wave_out.h"
+
+#include <algorithm>
+
+#include "platform/sdl_audio.h"
+
+SdlWaveOut::~SdlWaveOut() {
+  Reset();
+  Close();
+}
+
+bool SdlWaveOut::OpenBackend(std::string* error) {
+  device = OpenSdlDevice(format, false, error);
+  if (device == 0)
+    return false;
+  // About 60 ms of sound, a whole number of frames.
+  lead =
+      std::max<uint32_t>(format.nAvgBytesPerSec / 16 / format.nBlockAlign, 64) * format.nBlockAlign;
+  scratch.resize(lead);
+  pushing = nullptr;
+  pushOffset = 0;
+  handed = 0;
+  pushedTotal = finishedTotal = 0;
+  SDL_PauseAudioDevice(device, 0);
+  return true;
+}
+
+void SdlWaveOut::CloseBackend() {
+  if (device != 0)
+    SDL_CloseAudioDevice(device);
+  device = 0;
+}
+
+void SdlWaveOut::ResetBackend() {
+  SDL_ClearQueuedAudio(device);
+  pushing = nullptr;
+  pushOffset = 0;
+  handed = 0;
+  pushedTotal = finishedTotal = 0;
+}
+
+void SdlWaveOut::PauseBackend(bool pause) {
+  SDL_PauseAudioDevice(device, pause ? 1 : 0);
+}
+
+void SdlWaveOut::Service(std::unique_lock<std::mutex>& lock) {
+  if (paused)
+    return;
+  // Buffers whose every byte SDL has taken from its queue have been played.
+  const uint64_t played = pushedTotal - SDL_GetQueuedAudioSize(device);
+  while (handed > 0 && finishedTotal + Front()->dwBufferLength <= played) {
+    finishedTotal += Front()->dwBufferLength;
+    --handed;
+    FinishFront(lock, MM_WOM_DONE);
+  }
+  if (pushing == nullptr) {
+    pushing = Front();
+    for (uint32_t i = 0; i < handed && pushing != nullptr; ++i)
+      pushing = pushing->lpNext;
+    pushOffset = 0;
+  }
+  // Keep SDL's queue at about the lead.
+  uint32_t queued = SDL_GetQueuedAudioSize(device);
+  while (pushing != nullptr && queued < lead) {
+    const uint32_t n = std::min(lead - queued, pushing->dwBufferLength - pushOffset);
+    if (n > 0) {
+      ApplyVolume(pushing->lpData + pushOffset, scratch.data(), n, pushOffset);
+      SDL_QueueAudio(device, scratch.data(), n);
+      pushOffset += n;
+      pushedTotal += n;
+      queued += n;
+    }
+    if (pushOffset == pushing->dwBufferLength) {
+      ++handed;
+      pushing = pushing->lpNext;
+      pushOffset = 0;
+    }
+  }
+}

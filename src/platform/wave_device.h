@@ -1,0 +1,82 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "codec/codec_server.h"
+#include "platform/wave_header.h"
+
+// What output and input devices share: the queue of buffers with its flags, and
+// the device thread that finishes buffers and runs the owner's callback. The
+// callback runs on the device thread, must not call back into the device, and
+// should return quickly.
+class WaveDevice {
+ public:
+  using Callback = std::function<void(WaveDevice* device, uint32_t message, WaveHdr* header)>;
+
+  virtual ~WaveDevice();
+  WaveDevice(const WaveDevice&) = delete;
+  WaveDevice& operator=(const WaveDevice&) = delete;
+
+  // Opens the device for format; false (with ErrorText) when it cannot.
+  bool Open(const WaveFormatEx& format, Callback callback);
+  // Fails while buffers are still queued.
+  bool Close();
+  bool IsOpen() const { return open; }
+
+  bool PrepareHeader(WaveHdr* header);
+  bool UnprepareHeader(WaveHdr* header);
+  // Stops the device and returns every queued buffer as done (without callbacks:
+  // they were never played or filled).
+  bool Reset();
+
+  const WaveFormatEx& Format() const { return format; }
+  // Why the last Open failed.
+  std::string ErrorText() const;
+
+ protected:
+  WaveDevice() = default;
+
+  // Queues a prepared buffer (write or add).
+  bool Enqueue(WaveHdr* header);
+  bool HasQueued() const { return head != nullptr; }
+  WaveHdr* Front() const { return head; }
+  // Marks the front buffer done and runs the callback with message, outside the lock.
+  void FinishFront(std::unique_lock<std::mutex>& lock, uint32_t message);
+  // Wakes the device thread.
+  void Poke();
+  static void PokeDevice(void* device) { static_cast<WaveDevice*>(device)->Poke(); }
+
+  // Backend hooks. OpenBackend and CloseBackend run without the lock; the others
+  // with it held.
+  virtual bool OpenBackend(std::string* error) = 0;
+  virtual void CloseBackend() = 0;
+  virtual void Service(std::unique_lock<std::mutex>& lock) = 0;
+  virtual void ResetBackend() {}
+  virtual std::chrono::milliseconds PollInterval() const { return std::chrono::milliseconds(5); }
+  // Duration of a buffer of bytes in the open format, in nanoseconds.
+  int64_t DurationOf(uint32_t bytes) const;
+
+  mutable std::mutex mutex;
+  WaveFormatEx format{};
+
+ private:
+  void ThreadMain();
+
+  Callback callback;
+  std::condition_variable wake;
+  std::condition_variable callbackDone;
+  std::thread thread;
+  bool open = false;
+  bool quit = false;
+  bool inCallback = false;
+  uint64_t pokes = 0;
+  WaveHdr* head = nullptr;
+  WaveHdr* tail = nullptr;
+  std::string error;
+};

@@ -1,0 +1,138 @@
+// The SDL backend on SDL's disk driver: what is played lands in a file, and
+// what is recorded comes from one.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "loaded_plugin.h"
+#include "platform/sdl_wave_in.h"
+#include "platform/sdl_wave_out.h"
+#include "temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
+  for (int i = 0; i < ms / 5; ++i) {
+    if (condition())
+      return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return condition();
+}
+
+// Non-zero 16-bit samples, so the sound stands out from the driver's silence.
+std::vector<uint8_t> Sound(size_t bytes) {
+  std::vector<uint8_t> out(bytes);
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    const int16_t s = static_cast<int16_t>(1000 + (i * 7) % 9000);
+    std::memcpy(&out[i], &s, 2);
+  }
+  return out;
+}
+
+std::string Scaled(const std::vector<uint8_t>& in, uint32_t level) {
+  std::string out(in.size(), '\0');
+  for (size_t i = 0; i + 1 < in.size(); i += 2) {
+    int16_t s;
+    std::memcpy(&s, &in[i], 2);
+    s = static_cast<int16_t>(s * static_cast<int64_t>(level) / 0xFFFF);
+    std::memcpy(&out[i], &s, 2);
+  }
+  return out;
+}
+
+class SdlOutputTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("SDL_DISKAUDIOFILE", file.c_str(), 1); }
+
+  // Plays the sound in 4000-byte buffers and returns the driver's file.
+  std::string Play(const std::vector<uint8_t>& sound, uint32_t volume, bool pauseFirst = false) {
+    SdlWaveOut out;
+    std::atomic<size_t> done{0};
+    EXPECT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) { ++done; }))
+        << out.ErrorText();
+    out.SetVolume(volume);
+    if (pauseFirst)
+      out.Pause();
+    const size_t n = sound.size() / 4000;
+    std::vector<WaveHdr> headers(n);
+    for (size_t i = 0; i < n; ++i) {
+      headers[i].lpData = const_cast<uint8_t*>(sound.data()) + i * 4000;
+      headers[i].dwBufferLength = 4000;
+      out.PrepareHeader(&headers[i]);
+      out.Write(&headers[i]);
+    }
+    if (pauseFirst) {
+      std::this_thread::sleep_for(200ms);
+      EXPECT_EQ(done, 0u);
+      pausedFile = ReadFileBytes(file);
+      out.Restart();
+    }
+    EXPECT_TRUE(WaitFor([&] { return done == n; }));
+    out.Reset();
+    EXPECT_TRUE(out.Close());
+    return ReadFileBytes(file);
+  }
+
+  TempDir dir;
+  std::string file = dir.File("device.raw");
+  std::string pausedFile;
+};
+
+TEST_F(SdlOutputTest, FullVolumePlaysTheBytesUnchanged) {
+  const std::vector<uint8_t> sound = Sound(40000);
+  const std::string played = Play(sound, 0xFFFFFFFF);
+  EXPECT_NE(played.find(std::string(sound.begin(), sound.end())), std::string::npos);
+}
+
+TEST_F(SdlOutputTest, HalfVolumeHalvesTheLevel) {
+  const std::vector<uint8_t> sound = Sound(40000);
+  const std::string played = Play(sound, 0x7FFF7FFF);
+  EXPECT_NE(played.find(Scaled(sound, 0x7FFF)), std::string::npos);
+  EXPECT_EQ(played.find(std::string(sound.begin(), sound.begin() + 400)), std::string::npos);
+}
+
+TEST_F(SdlOutputTest, NothingIsPlayedWhilePaused) {
+  const std::vector<uint8_t> sound = Sound(20000);
+  const std::string played = Play(sound, 0xFFFFFFFF, true);
+  EXPECT_EQ(pausedFile.find_first_not_of('\0'), std::string::npos);
+  EXPECT_NE(played.find(std::string(sound.begin(), sound.end())), std::string::npos);
+}
+
+TEST(SdlInput, RecordsTheDriversInputFile) {
+  TempDir dir;
+  const std::vector<uint8_t> voice = Sound(30000);
+  WriteFileBytes(dir.File("in.raw"), std::string(voice.begin(), voice.end()));
+  ::setenv("SDL_DISKAUDIOFILEIN", dir.File("in.raw").c_str(), 1);
+  SdlWaveIn in;
+  std::atomic<int> filled{0};
+  ASSERT_TRUE(in.Open(RecordingFormat(), [&](WaveDevice*, uint32_t m, WaveHdr*) {
+    EXPECT_EQ(m, MM_WIM_DATA);
+    ++filled;
+  })) << in.ErrorText();
+  std::vector<std::vector<uint8_t>> buffers(5, std::vector<uint8_t>(5000));
+  std::vector<WaveHdr> headers(5);
+  for (int i = 0; i < 5; ++i) {
+    headers[i].lpData = buffers[i].data();
+    headers[i].dwBufferLength = 5000;
+    in.PrepareHeader(&headers[i]);
+    in.AddBuffer(&headers[i]);
+  }
+  ASSERT_TRUE(in.Start());
+  ASSERT_TRUE(WaitFor([&] { return filled == 5; }));
+  std::string got;
+  for (auto& b : buffers)
+    got.append(b.begin(), b.end());
+  EXPECT_EQ(got.substr(0, 25000), std::string(voice.begin(), voice.begin() + 25000));
+  in.Reset();
+  EXPECT_TRUE(in.Close());
+}
+
+}  // namespace
