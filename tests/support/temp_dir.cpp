@@ -62,3 +62,13 @@ FileSizeLimit::~FileSizeLimit() {
   ::setrlimit(RLIMIT_FSIZE, &r);
   ::signal(SIGXFSZ, oldHandler);
 }
+
+::testing::AssertionResult BytesEqual(const std::string& actual, const std::string& expected) {
+  if (actual == expected)
+    return ::testing::AssertionSuccess();
+  size_t i = 0;
+  while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
+    ++i;
+  return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                       << ", first difference at byte " << i;
+}

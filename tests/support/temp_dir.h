@@ -37,3 +37,9 @@ class FileSizeLimit {
   unsigned long oldSoft;
   void (*oldHandler)(int);
 };
+
+#include <gtest/gtest.h>
+
+// Compares two byte strings and, when they differ, says where instead of
+// printing them whole.
+::testing::AssertionResult BytesEqual(const std::string& actual, const std::string& expected);

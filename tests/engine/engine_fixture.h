@@ -1,0 +1,108 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "codec/codec_registry.h"
+#include "codec/playlist.h"
+#include "engine/engine.h"
+#include "loaded_plugin.h"
+#include "platform/audio_backend.h"
+#include "temp_dir.h"
+
+// A window stand-in that remembers what the engine told it.
+class FakeView : public EngineView {
+ public:
+  void SetCaptionColor(int id, uint32_t color) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    captions[id] = color;
+  }
+  void EnableTransport(bool enable) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    transportEnabled = enable;
+  }
+  void EnablePlayButton() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    playEnabled = true;
+  }
+  void SetProgressPosition(int position) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    progress.push_back(position);
+  }
+  void SetSpeedPosition(int position) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    speed = position;
+  }
+  void SetSampleFormat(uint32_t rate, uint16_t, uint16_t) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    sampleRate = rate;
+  }
+  void ShowBuffer(const uint8_t*, uint32_t) override { ++shown; }
+
+  uint32_t Caption(int id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return captions.count(id) ? captions[id] : 0;
+  }
+  bool TransportEnabled() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return transportEnabled;
+  }
+  uint32_t SampleRate() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sampleRate;
+  }
+  std::vector<int> Progress() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return progress;
+  }
+
+  std::atomic<int> shown{0};
+
+ private:
+  std::mutex mutex;
+  std::map<int, uint32_t> captions;
+  bool transportEnabled = false;
+  bool playEnabled = false;
+  std::vector<int> progress;
+  int speed = -1;
+  uint32_t sampleRate = 0;
+};
+
+// An engine on the offline backend with the program's real plug-ins, writing
+// everything it plays to a WAV file.
+class EngineFixture : public ::testing::Test {
+ protected:
+  EngineFixture() {
+    registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
+    audio.SetWavSink(dir.File("played.wav"), nullptr);
+    engine = std::make_unique<Engine>(audio, registry, playlist, &view);
+    engine->programDir = dir.path() + "/";
+  }
+  ~EngineFixture() override { engine.reset(); }
+
+  // A .qv file of n bytes of the recording format with a recognisable pattern.
+  std::string MakeQv(const std::string& name, size_t bytes, unsigned seed = 0) {
+    const std::string path = dir.File(name);
+    WriteFileBytes(path, QvFileBytes(RecordingFormat(), PatternBytes(bytes, seed)));
+    return path;
+  }
+
+  // What the output device has played so far.
+  std::string Played() {
+    audio.sink().Flush();
+    const std::string all = ReadFileBytes(dir.File("played.wav"));
+    return all.size() > 44 ? all.substr(44) : std::string();
+  }
+
+  TempDir dir;
+  AudioBackend audio{AudioBackend::Kind::kOffline};
+  CodecRegistry registry;
+  Playlist playlist;
+  FakeView view;
+  std::unique_ptr<Engine> engine;
+};

@@ -1,0 +1,257 @@
+// The engine's device operations driven from the test thread, the way the
+// engine thread drives them: real qv plug-in, real decode thread, offline device.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <new>
+
+#include "engine_fixture.h"
+
+namespace {
+std::atomic<uint64_t> allocations{0};
+}  // namespace
+
+// Counts every allocation of the process, to show that playing allocates nothing.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  ++allocations;
+  if (void* p = std::malloc(size ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int64_t kBufferNs = 5000LL * 1000000000 / 176400;
+
+class EnginePlaybackTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(engine->AllocateBuffers());
+    engine->VolumeSlider(4, 100);  // full level: what is played is the file's bytes
+    engine->engineFlags = 0;
+    engine->StartDecodeThread();
+    pcm = PatternBytes(kBytes, 3);
+    path = dir.File("lesson.qv");
+    WriteFileBytes(path, QvFileBytes(RecordingFormat(), pcm));
+  }
+
+  // Feeds the device until condition holds; false after 20 s.
+  bool FeedUntil(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+      if (Clock::now() > deadline)
+        return false;
+      if (!engine->Feed())
+        engine->Sleep(5);
+    }
+    return true;
+  }
+
+  bool Finished() {
+    return engine->decodeControl.load() == 0 && engine->blockRing.Empty() && !engine->haveStaged &&
+           engine->pool.AllDone();
+  }
+
+  // With the clock held: lets exactly n more buffers play.
+  bool PlayBuffers(int n) {
+    const int64_t target = audio.clock().Consumed() + n * kBufferNs;
+    audio.clock().Advance(n * kBufferNs);
+    return FeedUntil([&] { return audio.clock().Consumed() >= target; });
+  }
+
+  static constexpr size_t kBytes = 5000 * 60 + 1234;  // 60 whole buffers and a short one
+  std::string pcm;
+  std::string path;
+};
+
+TEST_F(EnginePlaybackTest, PlaysTheFileBytesInOrder) {
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm));
+  EXPECT_GT(view.shown.load(), 50);
+  // The progress display moved forward, every 11th buffer.
+  const std::vector<int> progress = view.Progress();
+  ASSERT_GE(progress.size(), 5u);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+TEST_F(EnginePlaybackTest, SeekDropsWhatWasQueuedAndReadsOnFromThere) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(PlayBuffers(5));
+  ASSERT_TRUE(engine->SeekTo(200000));
+  EXPECT_EQ(engine->sectionEnd.load(), 0u);
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 25000) + pcm.substr(200000)));
+}
+
+TEST_F(EnginePlaybackTest, StopAtCurrentEndsThePassageAtTheLastPlayedBuffer) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(PlayBuffers(7));
+  ASSERT_TRUE(engine->StopAtCurrent());
+  EXPECT_EQ(engine->sectionEnd.load(), 30000u);  // the start of the seventh buffer
+  audio.clock().SetHeld(false);
+  // The decoder meets the new limit and goes idle; nothing more is played.
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 35000)));
+}
+
+TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(PlayBuffers(4));
+  engine->speedPosition = 50;
+  ASSERT_TRUE(engine->ChangeSpeed());
+  EXPECT_EQ(engine->waveOut->Format().nSamplesPerSec, 22000u);
+  EXPECT_EQ(engine->waveOut->Format().nAvgBytesPerSec, 88000u);
+  EXPECT_EQ(engine->playFormat.nSamplesPerSec, 44100u);  // the file's own rate is kept
+  EXPECT_EQ(view.SampleRate(), 22000u);
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 20000) + pcm.substr(15000)));
+}
+
+TEST_F(EnginePlaybackTest, VolumeAppliesToWhatFollows) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  engine->VolumeSlider(4, 100);
+  engine->ApplyVolume();
+  ASSERT_TRUE(PlayBuffers(2));
+  engine->VolumeSlider(4, 0);
+  engine->ApplyVolume();
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + std::string(kBytes - 10000, '\0')));
+}
+
+TEST_F(EnginePlaybackTest, PauseHoldsTheSoundAndRestartGoesOn) {
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(engine->PauseOutput());
+  EXPECT_FALSE(view.TransportEnabled());
+  ASSERT_TRUE(FeedUntil([&] { return engine->decodeControl.load() == 0; }));
+  for (int i = 0; i < 20; ++i)
+    engine->Feed();
+  EXPECT_TRUE(BytesEqual(Played(), ""));
+  ASSERT_TRUE(engine->RestartOutput());
+  EXPECT_TRUE(view.TransportEnabled());
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm));
+}
+
+TEST_F(EnginePlaybackTest, StopClosesTheDeviceAndOpeningAgainStartsAfresh) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(PlayBuffers(3));
+  ASSERT_TRUE(engine->CloseOutput());
+  EXPECT_TRUE(engine->stopped.load());
+  EXPECT_FALSE(engine->waveOut);
+  EXPECT_FALSE(view.TransportEnabled());
+  EXPECT_FALSE(engine->SeekTo(0));  // no device
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(engine->OpenItem(path));
+  EXPECT_FALSE(engine->stopped.load());
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 15000) + pcm));
+}
+
+TEST_F(EnginePlaybackTest, ReopenOutputStartsTheItemOver) {
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(PlayBuffers(2));
+  engine->StopDecoder();
+  ASSERT_TRUE(engine->ReopenOutput());
+  EXPECT_EQ(engine->readRequest.position, 0u);
+  engine->readRequest.seekRequested = 1;
+  engine->StoreDecode(DEC_RUN);
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + pcm));
+}
+
+TEST_F(EnginePlaybackTest, PlayingAllocatesNothing) {
+  engine->view = nullptr;  // the fake view keeps a growing list
+  const std::string longer = dir.File("long.qv");
+  WriteFileBytes(longer, QvFileBytes(RecordingFormat(), PatternBytes(5000 * 900, 1)));
+  ASSERT_TRUE(engine->OpenItem(longer));
+  ASSERT_TRUE(FeedUntil([&] { return engine->pool.SendIndex() > 20; }));
+  const uint64_t before = allocations.load();
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_EQ(allocations.load(), before);
+  EXPECT_EQ(Played().size(), 5000u * 900);
+}
+
+TEST_F(EnginePlaybackTest, DecoderObeysResetAndQuit) {
+  ASSERT_TRUE(engine->OpenItem(path));
+  engine->StopDecoder();
+  EXPECT_EQ(engine->decodeControl.load(), 0u);
+  engine->StopDecodeThread();
+  EXPECT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE);
+}
+
+TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
+  const std::string longer = dir.File("long.qv");
+  const std::string sound = PatternBytes(5000 * 700, 2);
+  WriteFileBytes(longer, QvFileBytes(RecordingFormat(), sound));
+  audio.clock().SetHeld(true);
+  ASSERT_TRUE(engine->OpenItem(longer));
+  // Without feeding, the ring fills to its 300 blocks and the decoder waits.
+  for (int i = 0; i < 200 && engine->blockRing.Count() < 300; ++i)
+    engine->Sleep(10);
+  EXPECT_EQ(engine->blockRing.Count(), 300u);
+  EXPECT_EQ(engine->decodeControl.load(), DEC_RUN);
+  audio.clock().SetHeld(false);
+  ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
+  EXPECT_TRUE(BytesEqual(Played(), sound));
+}
+
+TEST_F(EnginePlaybackTest, AutomaticModeMeasuresOnlyWhileReading) {
+  // Loud and silent buffers in turn.
+  std::string loud;
+  for (int i = 0; i < 2500; ++i)
+    loud += std::string("\x00\x40", 2);
+  std::string sound;
+  for (int i = 0; i < 20; ++i)
+    sound += (i % 2) ? std::string(5000, '\0') : loud;
+  WriteFileBytes(dir.File("mixed.qv"), QvFileBytes(RecordingFormat(), sound));
+  struct Case {
+    bool automatic;
+    bool pending;
+    uint32_t flags;
+    bool measured;
+  };
+  for (const Case& c :
+       {Case{false, false, ENG_PLAYING, false}, Case{true, false, ENG_PLAYING, true},
+        Case{true, true, ENG_PLAYING, false}, Case{true, false, ENG_REPEATING, false}}) {
+    ASSERT_TRUE(engine->OpenItem(dir.File("mixed.qv")));
+    engine->StopDecoder();
+    engine->autoMode = c.automatic;
+    engine->StoreFlags(c.flags);
+    engine->sentencePending = c.pending;  // OpenItem clears it
+    engine->RestartReadingAt(0);
+    for (int i = 0; i < 400 && engine->decodeControl.load() != 0; ++i)
+      engine->Sleep(5);
+    PcmBlock block;
+    uint8_t buffer[5000];
+    block.data = buffer;
+    for (int i = 0; i < 20; ++i) {
+      ASSERT_TRUE(engine->blockRing.Take(&block));
+      EXPECT_FLOAT_EQ(block.silenceRatio, (c.measured && i % 2) ? 1.0f : 0.0f)
+          << c.automatic << c.pending << c.flags << " block " << i;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <thread>
+
+#include "engine_fixture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(EngineFormulas, Volume) {
+  EXPECT_EQ(Engine::VolumeValue(50, 100, 50, 100), 32767u << 16 | 32767u);
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 50, 100), 0xFFFFFFFFu);
+  EXPECT_EQ(Engine::VolumeValue(0, 100, 50, 100), 0u);
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 100, 100), 0x0000FFFFu);  // right silent
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 0, 100), 0xFFFF0000u);    // left silent
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 75, 100), (0xFFFFu / 2) << 16 | 0xFFFFu);
+}
+
+TEST(EngineFormulas, SpeedRate) {
+  EXPECT_EQ(Engine::SpeedRate(44100, 0, 100), 44100u);
+  EXPECT_EQ(Engine::SpeedRate(44100, 50, 100), 22000u);
+  EXPECT_EQ(Engine::SpeedRate(44100, 99, 100), 5000u);
+  EXPECT_EQ(Engine::SpeedRate(44100, 100, 100), Engine::SpeedRate(44100, 99, 100));
+  EXPECT_EQ(Engine::SpeedRate(8000, 10, 100), 7200u);
+}
+
+TEST(EngineFormulas, WindowBlocks) {
+  EXPECT_EQ(Engine::WindowBlocks(176400, 2.0f), 71u);
+  EXPECT_EQ(Engine::WindowBlocks(44100, 2.0f), 18u);
+  EXPECT_EQ(Engine::WindowBlocks(8000, 2.0f), 3u);
+  EXPECT_EQ(Engine::WindowBlocks(176400, 0.01f), 0u);
+}
+
+class EngineCommandTest : public EngineFixture {};
+
+TEST_F(EngineCommandTest, PlayDependsOnState) {
+  for (const char* e : {"a.qv", "b.qv", "c.qv"})
+    playlist.Append(e);
+  Engine& e = *engine;
+  // Reading the selected item: nothing.
+  e.playlistIndex = 1;
+  playlist.Select(1);
+  e.CommandPlay();
+  EXPECT_EQ(e.engineFlags.load(), 0u);
+  // Another item selected: change to it.
+  playlist.Select(2);
+  e.CommandPlay();
+  EXPECT_EQ(e.engineFlags.load(), ENG_ITEM_CHANGE);
+  EXPECT_EQ(e.playlistIndex.load(), 2);
+  EXPECT_TRUE(e.openRequest.load());
+  // Paused: resume, whatever is selected.
+  e.engineFlags = 0;
+  e.paused = true;
+  playlist.Select(0);
+  e.CommandPlay();
+  EXPECT_EQ(e.engineFlags.load(), ENG_RESUME_REQ);
+  EXPECT_EQ(e.playlistIndex.load(), 2);
+  // Stopped with no selection: index -1, which opening lowers to the last item.
+  e.engineFlags = 0;
+  e.stopped = true;
+  playlist.Select(-1);
+  e.CommandPlay();
+  EXPECT_EQ(e.playlistIndex.load(), -1);
+  EXPECT_EQ(e.engineFlags.load(), ENG_ITEM_CHANGE);
+}
+
+TEST_F(EngineCommandTest, PreviousAndNextStopAtTheEnds) {
+  for (const char* e : {"a.qv", "b.qv"})
+    playlist.Append(e);
+  Engine& e = *engine;
+  e.CommandPrevious();
+  EXPECT_EQ(e.playlistIndex.load(), 0);
+  EXPECT_EQ(e.engineFlags.load(), ENG_ITEM_CHANGE);
+  e.CommandNext();
+  EXPECT_EQ(e.playlistIndex.load(), 1);
+  e.CommandNext();
+  EXPECT_EQ(e.playlistIndex.load(), 1);
+}
+
+TEST_F(EngineCommandTest, RequestsAndSliders) {
+  Engine& e = *engine;
+  e.CommandRead();
+  e.CommandRepeat();
+  e.CommandRecord();
+  e.CommandPlayBack();
+  e.CommandCompare();
+  e.CommandPause();
+  e.CommandStop();
+  EXPECT_EQ(e.engineFlags.load(), ENG_READ_REQ | ENG_REPEAT_REQ | ENG_RECORD_REQ |
+                                      ENG_PLAYBACK_REQ | ENG_COMPARE_REQ | ENG_PAUSE_REQ |
+                                      ENG_STOP_REQ);
+  e.engineFlags = 0;
+  e.fileLength = 1234567;
+  e.ProgressSlider(5, 5000);  // dragging: nothing yet
+  EXPECT_EQ(e.engineFlags.load(), 0u);
+  e.ProgressSlider(4, 5000);
+  EXPECT_EQ(e.seekTarget.load(), 5000u * 123);
+  EXPECT_EQ(e.engineFlags.load(), ENG_SEEK_REQ);
+  e.fileLength = 9999;
+  e.ProgressSlider(4, 10000);
+  EXPECT_EQ(e.seekTarget.load(), 0u);
+
+  e.engineFlags = 0;
+  EXPECT_EQ(e.volumeValue.load(), 32767u << 16 | 32767u);
+  e.BalanceSlider(0, 100);
+  EXPECT_EQ(e.volumeValue.load(), 32767u);
+  e.VolumeSlider(2, 0);
+  EXPECT_EQ(e.volumeValue.load(), 0u);
+  EXPECT_EQ(e.engineFlags.load(), ENG_VOLUME_REQ);
+  e.SpeedSlider(4, 30);
+  EXPECT_EQ(e.speedPosition.load(), 30);
+  EXPECT_TRUE(e.engineFlags.load() & ENG_SPEED_REQ);
+}
+
+TEST_F(EngineCommandTest, AutoManualAndSettings) {
+  Engine& e = *engine;
+  e.sentencePending = true;
+  EXPECT_TRUE(e.CommandAutoManual());
+  EXPECT_FALSE(e.sentencePending.load());
+  EXPECT_FALSE(e.CommandAutoManual());
+  e.playFormat = RecordingFormat();
+  e.ApplySettings(5, 3, 1.0f, 10);
+  EXPECT_EQ(e.repeatCount.load(), 5u);
+  EXPECT_EQ(e.windowBlocks.load(), 35u);  // (176400 + 2500) / 5000
+  EXPECT_EQ(e.silenceRing.Capacity(), 35u);
+}
+
+TEST_F(EngineCommandTest, QuitSurvivesWholeWordStores) {
+  Engine& e = *engine;
+  e.Post(ENG_QUIT | ENG_READ_REQ);
+  e.StoreFlags(ENG_PLAYING);
+  EXPECT_EQ(e.engineFlags.load(), ENG_QUIT | ENG_PLAYING);
+  e.decodeControl = DEC_QUIT;
+  e.StoreDecode(DEC_RUN);
+  EXPECT_EQ(e.decodeControl.load(), DEC_QUIT);
+}
+
+class EngineOpenTest : public EngineFixture {
+ protected:
+  void SetUp() override { ASSERT_TRUE(engine->AllocateBuffers()); }
+};
+
+TEST_F(EngineOpenTest, OpenItemStartsReading) {
+  const std::string path = MakeQv("lesson.qv", 123456);
+  Engine& e = *engine;
+  e.markRing.Push(777);
+  e.paused = true;
+  e.stopped = true;
+  ASSERT_TRUE(e.OpenItem(path));
+  EXPECT_EQ(e.fileLength.load(), 123456u);
+  EXPECT_EQ(e.engineFlags.load(), ENG_PLAYING);
+  EXPECT_EQ(e.decodeControl.load(), DEC_RUN);
+  EXPECT_EQ(e.windowBlocks.load(), 71u);
+  EXPECT_EQ(e.silenceRing.Capacity(), 71u);
+  EXPECT_EQ(e.currentPath, path);
+  EXPECT_FALSE(e.paused.load());
+  EXPECT_FALSE(e.stopped.load());
+  uint32_t mark;
+  ASSERT_TRUE(e.markRing.Get(0, &mark));
+  EXPECT_EQ(mark, 0u);
+  EXPECT_FALSE(e.markRing.Get(1, &mark));
+  EXPECT_TRUE(view.TransportEnabled());
+  EXPECT_EQ(view.SampleRate(), 44100u);
+  ASSERT_TRUE(e.waveOut);
+  EXPECT_EQ(e.waveOut->Volume(), 32767u << 16 | 32767u);
+}
+
+TEST_F(EngineOpenTest, OpenSoundFailuresSayWhy) {
+  Engine& e = *engine;
+  WriteFileBytes(dir.File("broken.qv"), "not a qv file");
+  WriteFileBytes(dir.File("noext"), "x");
+  EXPECT_FALSE(e.OpenItem(dir.File("noext")));
+  EXPECT_NE(e.LastError().find("extension"), std::string::npos);
+  EXPECT_FALSE(e.OpenItem(dir.File("lesson.xyz")));
+  EXPECT_NE(e.LastError().find(".xyz"), std::string::npos);
+  EXPECT_FALSE(e.OpenItem(dir.File("broken.qv")));
+  EXPECT_NE(e.LastError().find("broken.qv"), std::string::npos);
+  EXPECT_FALSE(e.OpenItem(dir.File("missing.qv")));
+  EXPECT_FALSE(e.OpenItem(".qv"));
+  EXPECT_EQ(e.fileLength.load(), 0u);
+  EXPECT_FALSE(view.TransportEnabled());
+  // The extension is found whatever its case and surrounding spaces.
+  const std::string upper = dir.File("LESSON.QV ");
+  WriteFileBytes(upper, QvFileBytes(RecordingFormat(), PatternBytes(100)));
+  EXPECT_TRUE(e.OpenItem(upper));
+}
+
+TEST(EngineDevice, MissingSoundSystemIsReported) {
+  ::setenv("SDL_AUDIODRIVER", "kestro-no-such-driver", 1);
+  TempDir dir;
+  const std::string path = dir.File("a.qv");
+  WriteFileBytes(path, QvFileBytes(RecordingFormat(), PatternBytes(20000)));
+  CodecRegistry registry;
+  registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
+  AudioBackend audio(AudioBackend::Kind::kSdl);
+  Playlist playlist;
+  Engine engine(audio, registry, playlist, nullptr);
+  ASSERT_TRUE(engine.AllocateBuffers());
+  EXPECT_FALSE(engine.OpenItem(path));
+  EXPECT_FALSE(engine.waveOut);
+  EXPECT_NE(engine.LastError().find("no sound system"), std::string::npos) << engine.LastError();
+  EXPECT_FALSE(engine.OpenInput());
+}
+
+TEST_F(EngineOpenTest, NextAndAtSkipItemsThatFail) {
+  Engine& e = *engine;
+  const std::string good = MakeQv("good.qv", 10000);
+  playlist.Append(dir.File("bad1.qv"));
+  playlist.Append(good);
+  playlist.Append(dir.File("bad2.xyz"));
+  // From the last item the search wraps to the first and finds the good one.
+  e.playlistIndex = 1;
+  playlist.Select(1);
+  e.OpenNextItem();
+  EXPECT_EQ(e.playlistIndex.load(), 1);
+  EXPECT_EQ(playlist.Selection(), 1);
+  EXPECT_EQ(e.currentPath, good);
+  // A position beyond the list is lowered to its last entry, then wraps.
+  e.currentPath.clear();
+  e.OpenItemAt(17);
+  EXPECT_EQ(e.currentPath, good);
+  EXPECT_EQ(playlist.Selection(), 1);
+  // An item the learner selected while another played is taken next.
+  playlist.Append(MakeQv("other.qv", 5000));
+  playlist.Select(3);
+  e.OpenNextItem();
+  EXPECT_EQ(e.playlistIndex.load(), 3);
+  EXPECT_EQ(e.currentPath, dir.File("other.qv"));
+  // With nothing playable, nothing opens and nothing hangs.
+  playlist.Clear();
+  playlist.Append(dir.File("bad1.qv"));
+  e.currentPath.clear();
+  e.OpenNextItem();
+  e.OpenItemAt(0);
+  EXPECT_EQ(e.currentPath, "");
+  playlist.Clear();
+  e.OpenNextItem();
+  e.OpenItemAt(0);
+}
+
+}  // namespace
