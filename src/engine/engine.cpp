@@ -560,6 +560,7 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
     return;
   const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
   lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
+  buffersFinished.fetch_add(1);
   const WaveSlot* sounding =
       pool.SlotAt((static_cast<uint32_t>(finished) + 1) % (pool.Count() + 1));
   // A slot still queued at the device is not touched by the engine until it

@@ -163,8 +163,10 @@ class Engine {
   WaveSlot stagedSlot;
   bool haveStaged = false;  // engine thread
 
-  // Start of the last buffer the output device finished (for status displays).
+  // Start of the last buffer the output device finished (for status displays),
+  // and how many it has finished so far.
   std::atomic<uint32_t> lastFinishedPosition{0};
+  std::atomic<uint64_t> buffersFinished{0};
 
   AudioBackend& audio;
   CodecRegistry& registry;
