@@ -19,15 +19,13 @@ constexpr int kSeconds = 60;
 
 std::string MakeLesson(const std::string& ext, int format) {
   const std::string path = "/tmp/kestro-bench-lesson." + ext;
-  if (::access(path.c_str(), R_OK) == 0)
-    return path;
+  if (::access(path.c_str(), R_OK) == 0) return path;
   SF_INFO info{};
   info.samplerate = kRate;
   info.channels = 2;
   info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (f == nullptr)
-    std::abort();
+  if (f == nullptr) std::abort();
   std::vector<float> block(2 * kRate);
   for (int s = 0; s < kSeconds; ++s) {
     for (int i = 0; i < kRate; ++i) {

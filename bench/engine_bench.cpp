@@ -39,8 +39,10 @@ std::string MakeLesson(int seconds) {
   std::fwrite("qvoxa", 1, 5, f);
   std::fwrite(&format, 1, sizeof(format), f);
   std::vector<uint8_t> second(176400);
-  for (size_t i = 0; i < second.size(); ++i) second[i] = static_cast<uint8_t>(i * 13);
-  for (int s = 0; s < seconds; ++s) std::fwrite(second.data(), 1, second.size(), f);
+  for (size_t i = 0; i < second.size(); ++i)
+    second[i] = static_cast<uint8_t>(i * 13);
+  for (int s = 0; s < seconds; ++s)
+    std::fwrite(second.data(), 1, second.size(), f);
   std::fclose(f);
   return path;
 }

@@ -14,8 +14,7 @@ CodecRegistry::~CodecRegistry() {
 }
 
 void CodecRegistry::ScanPlugins(const char* pattern) {
-  if (pattern == nullptr)
-    return;
+  if (pattern == nullptr) return;
   glob_t found{};
   if (::glob(pattern, 0, nullptr, &found) != 0) {
     ::globfree(&found);
@@ -25,19 +24,15 @@ void CodecRegistry::ScanPlugins(const char* pattern) {
     const char* path = found.gl_pathv[i];
     const char* name = std::strrchr(path, '/');
     name = name ? name + 1 : path;
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-      continue;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     struct stat st;
-    if (::stat(path, &st) != 0 || S_ISDIR(st.st_mode))
-      continue;
+    if (::stat(path, &st) != 0 || S_ISDIR(st.st_mode)) continue;
 
     void* module = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr)
-      continue;
+    if (module == nullptr) continue;
     auto getServer = reinterpret_cast<GetServerFunction>(::dlsym(module, KESTRO_GET_SERVER_NAME));
     CodecServer* codec = nullptr;
-    if (getServer != nullptr)
-      getServer(&codec);
+    if (getServer != nullptr) getServer(&codec);
     const char* extension = codec ? codec->GetExtension() : nullptr;
     if (extension == nullptr || AddEntry(module, extension) == 0) {
       // A library that offers no usable codec is of no further use.
@@ -48,8 +43,7 @@ void CodecRegistry::ScanPlugins(const char* pattern) {
 }
 
 int32_t CodecRegistry::AddEntry(void* module, const std::string& extension) {
-  if (module == nullptr || extension.empty())
-    return 0;
+  if (module == nullptr || extension.empty()) return 0;
   uint32_t index = 0;
   while (index < capacity && entries[index].module != nullptr)
     ++index;
@@ -71,27 +65,23 @@ int32_t CodecRegistry::AddEntry(void* module, const std::string& extension) {
 
 void* CodecRegistry::FindModule(const std::string& extension) const {
   for (uint32_t i = 0; i < capacity && entries[i].module != nullptr; ++i) {
-    if (entries[i].extension.find(extension) != std::string::npos)
-      return entries[i].module;
+    if (entries[i].extension.find(extension) != std::string::npos) return entries[i].module;
   }
   return nullptr;
 }
 
 CodecServer* CodecRegistry::FindCodec(const std::string& extension) const {
   void* module = FindModule(extension);
-  if (module == nullptr)
-    return nullptr;
+  if (module == nullptr) return nullptr;
   auto getServer = reinterpret_cast<GetServerFunction>(::dlsym(module, KESTRO_GET_SERVER_NAME));
-  if (getServer == nullptr)
-    return nullptr;
+  if (getServer == nullptr) return nullptr;
   CodecServer* codec = nullptr;
   getServer(&codec);
   return codec;
 }
 
 std::string CodecRegistry::GetExtensionAt(uint32_t index) const {
-  if (index >= capacity || entries[index].module == nullptr)
-    return std::string();
+  if (index >= capacity || entries[index].module == nullptr) return std::string();
   return entries[index].extension;
 }
 
@@ -99,8 +89,7 @@ std::string CodecRegistry::GetAllExtensions() const {
   std::string all;
   for (uint32_t i = 0;; ++i) {
     std::string extension = GetExtensionAt(i);
-    if (extension.empty())
-      break;
+    if (extension.empty()) break;
     all += extension;
   }
   return all;
@@ -117,8 +106,7 @@ void CodecRegistry::UnloadAll() {
 std::string BuildOpenFilter(const CodecRegistry& registry) {
   const std::string all = registry.GetAllExtensions();
   size_t dot = all.find('.');
-  if (dot == std::string::npos)
-    return "m3u文件(*.m3u)|*.m3u||";
+  if (dot == std::string::npos) return "m3u文件(*.m3u)|*.m3u||";
   std::string filter;
   while (dot != std::string::npos) {
     const size_t next = all.find('.', dot + 1);
@@ -132,12 +120,10 @@ std::string BuildOpenFilter(const CodecRegistry& registry) {
 
 bool ExtensionOfPath(const std::string& path, std::string* extension) {
   const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || dot == 0)
-    return false;
+  if (dot == std::string::npos || dot == 0) return false;
   std::string ext = path.substr(dot + 1);
   for (char& c : ext) {
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   const size_t first = ext.find_first_not_of(' ');
   const size_t last = ext.find_last_not_of(' ');

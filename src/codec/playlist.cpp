@@ -20,15 +20,13 @@ bool Playlist::Acceptable(const std::string& entry) {
 }
 
 int Playlist::InsertSorted(const std::string& entry) {
-  if (!Acceptable(entry))
-    return -1;
+  if (!Acceptable(entry)) return -1;
   std::lock_guard<std::mutex> lock(mutex);
   try {
     auto at = std::upper_bound(entries.begin(), entries.end(), entry, LessNoCase);
     const int index = static_cast<int>(at - entries.begin());
     entries.insert(at, entry);
-    if (selection >= index)
-      ++selection;
+    if (selection >= index) ++selection;
     ++revision;
     return index;
   } catch (const std::bad_alloc&) {
@@ -37,8 +35,7 @@ int Playlist::InsertSorted(const std::string& entry) {
 }
 
 int Playlist::Append(const std::string& entry) {
-  if (!Acceptable(entry))
-    return -1;
+  if (!Acceptable(entry)) return -1;
   std::lock_guard<std::mutex> lock(mutex);
   try {
     entries.push_back(entry);
@@ -51,8 +48,7 @@ int Playlist::Append(const std::string& entry) {
 
 bool Playlist::Remove(int index) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (index < 0 || index >= static_cast<int>(entries.size()))
-    return false;
+  if (index < 0 || index >= static_cast<int>(entries.size())) return false;
   entries.erase(entries.begin() + index);
   if (selection == index) {
     selection = -1;
@@ -77,8 +73,7 @@ int Playlist::Count() const {
 
 std::string Playlist::At(int index) const {
   std::lock_guard<std::mutex> lock(mutex);
-  if (index < 0 || index >= static_cast<int>(entries.size()))
-    return std::string();
+  if (index < 0 || index >= static_cast<int>(entries.size())) return std::string();
   return entries[index];
 }
 

@@ -13,20 +13,15 @@
 
 int LoadPlaylist(Playlist& playlist, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return 0;
+  if (!in) return 0;
   int added = 0;
   std::string line;
   while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    if (line.empty() || line[0] == '#')
-      continue;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
     // An over-long line is no entry of ours; splitting it would make two bogus ones.
-    if (line.size() > Playlist::kMaxEntryLength)
-      continue;
-    if (playlist.InsertSorted(line) >= 0)
-      ++added;
+    if (line.size() > Playlist::kMaxEntryLength) continue;
+    if (playlist.InsertSorted(line) >= 0) ++added;
   }
   return added;
 }
@@ -55,8 +50,7 @@ bool WriteAll(int fd, const std::string& text) {
   while (left > 0) {
     ssize_t n = ::write(fd, p, left);
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return false;
     }
     p += n;
@@ -70,8 +64,7 @@ std::string ResolveTarget(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
     std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    if (real)
-      return real.get();
+    if (real) return real.get();
   }
   return path;
 }
@@ -79,8 +72,7 @@ std::string ResolveTarget(const std::string& path) {
 }  // namespace
 
 int SavePlaylist(const Playlist& playlist, const std::string& path) {
-  if (path.empty())
-    return 0;
+  if (path.empty()) return 0;
   std::string text;
   try {
     text = PlaylistText(playlist.Entries());
@@ -93,8 +85,7 @@ int SavePlaylist(const Playlist& playlist, const std::string& path) {
   const std::string target = ResolveTarget(path);
   std::string temp = target + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
-  if (fd < 0)
-    return 0;
+  if (fd < 0) return 0;
 
   mode_t mode;
   struct stat st;
@@ -113,8 +104,7 @@ int SavePlaylist(const Playlist& playlist, const std::string& path) {
 
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (ok)
-    ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temp.c_str());
     return 0;

@@ -18,8 +18,7 @@ bool WriteAllAt(int fd, const void* data, size_t count, off_t offset) {
   while (count > 0) {
     ssize_t n = ::pwrite(fd, p, count, offset);
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return false;
     }
     p += n;
@@ -34,8 +33,7 @@ bool WriteAll(int fd, const void* data, size_t count) {
   while (count > 0) {
     ssize_t n = ::write(fd, p, count);
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return false;
     }
     p += n;
@@ -60,26 +58,20 @@ int32_t QvWriter::WriteHeaderAndTruncate() {
   char header[kHeaderSize];
   std::memcpy(header, kSignature, sizeof(kSignature));
   std::memcpy(header + sizeof(kSignature), format, sizeof(WaveFormatEx));
-  if (!WriteAllAt(file, header, sizeof(header), 0))
-    return 0;
-  if (::ftruncate(file, kHeaderSize) != 0)
-    return 0;
-  if (::lseek(file, kHeaderSize, SEEK_SET) != kHeaderSize)
-    return 0;
+  if (!WriteAllAt(file, header, sizeof(header), 0)) return 0;
+  if (::ftruncate(file, kHeaderSize) != 0) return 0;
+  if (::lseek(file, kHeaderSize, SEEK_SET) != kHeaderSize) return 0;
   return 1;
 }
 
 int32_t QvWriter::Begin(const char* path) {
-  if (format == nullptr)
-    return 0;
+  if (format == nullptr) return 0;
   if (isOpen != 0) {
     // Restart the open file from scratch, so that new sound never lands on the header.
-    if (WriteHeaderAndTruncate() != 0)
-      return 1;
+    if (WriteHeaderAndTruncate() != 0) return 1;
     Finish();
   }
-  if (path == nullptr)
-    return 0;
+  if (path == nullptr) return 0;
 
   bool created = false;
   int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
@@ -88,41 +80,34 @@ int32_t QvWriter::Begin(const char* path) {
   } else if (errno == EEXIST) {
     fd = ::open(path, O_WRONLY | O_CLOEXEC);
   }
-  if (fd < 0)
-    return 0;
+  if (fd < 0) return 0;
   // Exclusive with the qv reader; taken before anything is changed, so a refused
   // recording destroys nothing.
   struct stat st;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    if (created)
-      ::unlink(path);
+    if (created) ::unlink(path);
     return 0;
   }
   file = fd;
   isOpen = 1;
   if (WriteHeaderAndTruncate() == 0) {
     Finish();
-    if (created)
-      ::unlink(path);
+    if (created) ::unlink(path);
     return 0;
   }
   return isOpen;
 }
 
 int32_t QvWriter::Append(const void* data, uint32_t count) {
-  if (isOpen == 0)
-    return 0;
-  if (count == 0)
-    return 1;
-  if (data == nullptr)
-    return 0;
+  if (isOpen == 0) return 0;
+  if (count == 0) return 1;
+  if (data == nullptr) return 0;
   return WriteAll(file, data, count) ? 1 : 0;
 }
 
 void QvWriter::Finish() {
-  if (isOpen == 0)
-    return;
+  if (isOpen == 0) return;
   ::close(file);  // a failing close still releases the handle
   file = -1;
   isOpen = 0;

@@ -32,8 +32,7 @@ void BlockRing::Free() {
 
 bool BlockRing::Push(CodecBlock* request, float silenceRatio) {
   std::lock_guard<std::mutex> guard(lock);
-  if (!records || (writeIndex + 1) % (capacity + 1) == readIndex)
-    return false;
+  if (!records || (writeIndex + 1) % (capacity + 1) == readIndex) return false;
   PcmBlock& r = records[writeIndex];
   std::swap(r.data, request->data);
   r.bytes = request->bytesRead;
@@ -46,8 +45,7 @@ bool BlockRing::Push(CodecBlock* request, float silenceRatio) {
 
 bool BlockRing::Take(PcmBlock* current) {
   std::lock_guard<std::mutex> guard(lock);
-  if (!records || readIndex == writeIndex)
-    return false;
+  if (!records || readIndex == writeIndex) return false;
   PcmBlock& r = records[readIndex];
   uint8_t* empty = current->data;
   *current = r;

@@ -4,16 +4,14 @@
 #include "engine/silence_meter.h"
 
 void DecodeThread::Start() {
-  if (thread.joinable())
-    return;
+  if (thread.joinable()) return;
   blockHeld = false;
   silenceRatio = 0;
   thread = std::thread(&DecodeThread::Run, this);
 }
 
 void DecodeThread::Join() {
-  if (thread.joinable())
-    thread.join();
+  if (thread.joinable()) thread.join();
 }
 
 void DecodeThread::Run() {
@@ -63,8 +61,7 @@ void DecodeThread::Run() {
       control.compare_exchange_strong(now, 0);
       now = control.load(std::memory_order_acquire);
     }
-    if (now == 0)
-      e.DecodeSleep(20);
+    if (now == 0) e.DecodeSleep(20);
     if (control.load(std::memory_order_acquire) & DEC_QUIT) {
       control.store(DEC_QUIT_DONE, std::memory_order_release);
       e.waker.Notify();

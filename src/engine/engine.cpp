@@ -1,7 +1,9 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <new>
 
 Engine::Engine(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineView* v)
@@ -11,7 +13,7 @@ Engine::Engine(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineView* v)
 }
 
 Engine::~Engine() {
-  StopDecodeThread();
+  Shutdown();
   if (waveIn) {
     waveIn->Reset();
     waveIn->Close();
@@ -24,13 +26,11 @@ Engine::~Engine() {
   waveOut.reset();
   recorder.Finish();
   CodecServer* c = codec.load();
-  if (c != nullptr && c->IsOpen())
-    c->Close();
+  if (c != nullptr && c->IsOpen()) c->Close();
 }
 
 bool Engine::AllocateBuffers() {
-  if (!blockRing.Allocate(kBlockSize, kRingSize))
-    return false;
+  if (!blockRing.Allocate(kBlockSize, kRingSize)) return false;
   if (!pool.Allocate(kBlockSize, kPoolSize)) {
     blockRing.Free();
     return false;
@@ -59,13 +59,44 @@ void Engine::ReleaseBuffers() {
   readRequest.data = nullptr;
 }
 
+void Engine::StartThreads() {
+  engineFlags.store(0);
+  engineThread.Start();
+  decodeThread.Start();
+  Post(ENG_PLAYING);
+}
+
+bool Engine::Shutdown() {
+  if (!engineThread.Running() && !decodeThread.Running()) return true;
+  engineFlags.store(ENG_QUIT);
+  decodeControl.store(DEC_QUIT);
+  waker.Notify();
+  uint64_t seen = 0;
+  auto wait = [&](uint32_t ms) { waker.Sleep(ms, &seen); };
+  wait(20);
+  using Clock = std::chrono::steady_clock;
+  auto waitFor = [&](const std::function<bool()>& answered) {
+    const auto end = Clock::now() + std::chrono::milliseconds(10 * 40);
+    while (!answered() && Clock::now() < end)
+      wait(40);
+    return answered();
+  };
+  const bool engineAnswered =
+      !engineThread.Running() || waitFor([&] { return engineFlags.load() == ENG_EXITED; });
+  const bool decoderAnswered =
+      !decodeThread.Running() || waitFor([&] { return decodeControl.load() == DEC_QUIT_DONE; });
+  // Nothing the threads use may go before they have ended.
+  engineThread.Join();
+  decodeThread.Join();
+  return engineAnswered && decoderAnswered;
+}
+
 void Engine::StartDecodeThread() {
   decodeThread.Start();
 }
 
 void Engine::StopDecodeThread() {
-  if (!decodeThread.Running())
-    return;
+  if (!decodeThread.Running()) return;
   decodeControl.store(DEC_QUIT, std::memory_order_release);
   waker.Notify();
   decodeThread.Join();
@@ -107,22 +138,19 @@ void Engine::CommandPlay() {
 }
 
 void Engine::CommandPrevious() {
-  if (playlistIndex.load() > 0)
-    --playlistIndex;
+  if (playlistIndex.load() > 0) --playlistIndex;
   openRequest = true;
   Post(ENG_ITEM_CHANGE);
 }
 
 void Engine::CommandNext() {
-  if (playlistIndex.load() + 1 != playlist.Count())
-    ++playlistIndex;
+  if (playlistIndex.load() + 1 != playlist.Count()) ++playlistIndex;
   openRequest = true;
   Post(ENG_ITEM_CHANGE);
 }
 
 void Engine::CommandPlayEntry(int index) {
-  if (index < 0)
-    return;
+  if (index < 0) return;
   playlistIndex = index;
   openRequest = true;
   Post(ENG_ITEM_CHANGE);
@@ -152,30 +180,26 @@ bool SliderActs(int code) {
 }  // namespace
 
 void Engine::ProgressSlider(int code, int position) {
-  if (!SliderActs(code))
-    return;
+  if (!SliderActs(code)) return;
   seekTarget = static_cast<uint32_t>(position) * (fileLength.load() / kProgressMax);
   Post(ENG_SEEK_REQ);
 }
 
 void Engine::SpeedSlider(int code, int position) {
-  if (!SliderActs(code))
-    return;
+  if (!SliderActs(code)) return;
   speedPosition = std::clamp(position, 0, kSliderMax);
   Post(ENG_SPEED_REQ);
 }
 
 void Engine::VolumeSlider(int code, int position) {
-  if (!SliderActs(code))
-    return;
+  if (!SliderActs(code)) return;
   volumePosition = std::clamp(position, 0, kSliderMax);
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);
 }
 
 void Engine::BalanceSlider(int code, int position) {
-  if (!SliderActs(code))
-    return;
+  if (!SliderActs(code)) return;
   balancePosition = std::clamp(position, 0, kSliderMax);
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);
@@ -184,18 +208,15 @@ void Engine::BalanceSlider(int code, int position) {
 uint32_t Engine::VolumeValue(int volume, int volumeMax, int balance, int balanceMax) {
   const uint32_t level = static_cast<uint32_t>(volume * (65535.0 / volumeMax));
   const int half = balanceMax / 2;
-  if (half == 0)
-    return level << 16 | level;
+  if (half == 0) return level << 16 | level;
   const uint32_t high = level * static_cast<uint32_t>(std::min(half, balanceMax - balance)) / half;
   const uint32_t low = level * static_cast<uint32_t>(std::min(half, balance)) / half;
   return high * 65536 + low;
 }
 
 uint32_t Engine::SpeedRate(uint32_t fileRate, int position, int maximum) {
-  if (maximum <= 0)
-    return fileRate;
-  if (position >= maximum)
-    position = maximum - 1;
+  if (maximum <= 0) return fileRate;
+  if (position >= maximum) position = maximum - 1;
   const uint32_t slower = static_cast<uint32_t>(static_cast<double>(position) / maximum * fileRate);
   const uint32_t rate = (fileRate - slower) / 100 * 100;
   return std::max<uint32_t>(rate, 5000);
@@ -221,15 +242,13 @@ void Engine::SetLastError(const std::string& text) {
 
 void Engine::StopDecoder() {
   uint32_t old = decodeControl.load();
-  if (old != 0 && !(old & DEC_QUIT))
-    decodeControl.compare_exchange_strong(old, DEC_RESET);
+  if (old != 0 && !(old & DEC_QUIT)) decodeControl.compare_exchange_strong(old, DEC_RESET);
   waker.Notify();
   // The decoder answers within one of its passes; one that is quitting or gone
   // counts as stopped.
   for (;;) {
     const uint32_t now = decodeControl.load(std::memory_order_acquire);
-    if (now == 0 || (now & (DEC_QUIT | DEC_QUIT_DONE)))
-      break;
+    if (now == 0 || (now & (DEC_QUIT | DEC_QUIT_DONE))) break;
     if (!decodeThread.Running() && now == DEC_RESET) {
       decodeControl.store(0);
       break;
@@ -248,11 +267,9 @@ bool Engine::OpenItem(const std::string& path) {
   SetIdle();
   const bool opened = OpenSound(path);
   speedPosition = 0;
-  if (view)
-    view->SetSpeedPosition(0);
+  if (view) view->SetSpeedPosition(0);
   fileLength = 0;
-  if (!opened)
-    return false;
+  if (!opened) return false;
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
   markRing.Reset();
@@ -269,40 +286,40 @@ bool Engine::OpenItem(const std::string& path) {
 
 void Engine::OpenNextItem() {
   const int n = playlist.Count();
-  if (n <= 0)
-    return;
+  if (n <= 0) return;
   const int selection = playlist.Selection();
   int index = playlistIndex.load();
   if (selection < 0 || selection == index) {
+    if (stopAtListEnd.load() && index + 1 >= n) {
+      listFinished = true;
+      return;
+    }
     index = (index + 1) % n;
-    if (index < 0)
-      index = 0;
+    if (index < 0) index = 0;
   } else {
     index = selection;
   }
   for (int tries = 0; tries < n; ++tries) {
     playlistIndex = index;
     playlist.Select(index);
-    if (view)
-      view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index)))
+    if (view) view->PlaylistSelectionChanged(index);
+    if (OpenItem(playlist.At(index))) return;
+    if (stopAtListEnd.load() && index + 1 >= n) {
+      listFinished = true;
       return;
+    }
     index = (index + 1) % n;
   }
 }
 
 void Engine::OpenItemAt(int index) {
   const int n = playlist.Count();
-  if (n <= 0)
-    return;
-  if (index < 0 || index >= n)
-    index = n - 1;
+  if (n <= 0) return;
+  if (index < 0 || index >= n) index = n - 1;
   for (int tries = 0; tries < n; ++tries) {
     playlist.Select(index);
-    if (view)
-      view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index)))
-      return;
+    if (view) view->PlaylistSelectionChanged(index);
+    if (OpenItem(playlist.At(index))) return;
     index = (index + 1) % n;
   }
 }
@@ -311,8 +328,7 @@ bool Engine::OpenSound(const std::string& path) {
   EnableTransport(false);
   StopDecoder();
   CodecServer* current = codec.load();
-  if (current != nullptr && current->IsOpen())
-    current->Close();
+  if (current != nullptr && current->IsOpen()) current->Close();
 
   std::string extension;
   if (!ExtensionOfPath(path, &extension)) {
@@ -338,16 +354,14 @@ bool Engine::OpenSound(const std::string& path) {
     return false;
   }
   EnableTransport(true);
-  if (!ReopenOutput())
-    return false;
+  if (!ReopenOutput()) return false;
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   waveOut->SetVolume(volumeValue);
   return true;
 }
 
 bool Engine::OpenOutput() {
-  if (waveOut && waveOut->IsOpen())
-    waveOut->Close();
+  if (waveOut && waveOut->IsOpen()) waveOut->Close();
   waveOut = audio.CreateWaveOut();
   const bool ok = waveOut->Open(
       playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
@@ -357,6 +371,7 @@ bool Engine::OpenOutput() {
     return false;
   }
   playBits = playFormat.wBitsPerSample;
+  outputPaused = false;
   if (view) {
     view->SetSampleFormat(playFormat.nSamplesPerSec, playFormat.wBitsPerSample,
                           playFormat.nChannels);
@@ -368,11 +383,9 @@ bool Engine::ReopenOutput() {
   pool.ResetDevice(waveOut.get());
   blockRing.Clear();
   pool.Reset();
-  if (waveOut)
-    waveOut->Close();
+  if (waveOut) waveOut->Close();
   waveOut.reset();
-  if (!OpenOutput())
-    return false;
+  if (!OpenOutput()) return false;
   readRequest.position = 0;
   readRequest.nextPosition = 0;
   readRequest.bytesRead = 0;
@@ -382,24 +395,20 @@ bool Engine::ReopenOutput() {
 bool Engine::StopAtCurrent() {
   uint32_t position, next;
   float ratio;
-  if (!pool.LastPlayed(&position, &next, &ratio))
-    return false;
+  if (!pool.LastPlayed(&position, &next, &ratio)) return false;
   pool.ResetDevice(waveOut.get());
-  if (waveOut)
-    waveOut->Reset();
+  if (waveOut) waveOut->Reset();
   sectionEnd = position & ~3u;
   blockRing.Clear();
   pool.ResetDevice(waveOut.get());
   pool.Reset();
-  if (waveOut)
-    waveOut->Reset();
+  if (waveOut) waveOut->Reset();
   waker.Notify();
   return true;
 }
 
 bool Engine::SeekTo(uint32_t position) {
-  if (!waveOut || !waveOut->IsOpen())
-    return false;
+  if (!waveOut || !waveOut->IsOpen()) return false;
   StopDecoder();
   blockRing.Clear();
   pool.ResetDevice(waveOut.get());
@@ -413,8 +422,7 @@ bool Engine::SeekTo(uint32_t position) {
 }
 
 bool Engine::ChangeSpeed() {
-  if (!waveOut || !waveOut->IsOpen())
-    return false;
+  if (!waveOut || !waveOut->IsOpen()) return false;
   const uint32_t fileRate = playFormat.nSamplesPerSec;
   const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
   const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
@@ -426,8 +434,7 @@ bool Engine::ChangeSpeed() {
 
   uint32_t resume = 0, next;
   float ratio;
-  if (!pool.LastPlayed(&resume, &next, &ratio) && !markRing.Get(0, &resume))
-    resume = 0;
+  if (!pool.LastPlayed(&resume, &next, &ratio) && !markRing.Get(0, &resume)) resume = 0;
 
   pool.ResetDevice(waveOut.get());
   pool.Reset();
@@ -451,8 +458,7 @@ bool Engine::ChangeSpeed() {
   }
   playFormat.nSamplesPerSec = fileRate;
   playFormat.nAvgBytesPerSec = fileByteRate;
-  if (!ok)
-    return false;
+  if (!ok) return false;
   readRequest.position = resume;
   readRequest.seekRequested = 1;
   sectionEnd = 0;
@@ -461,33 +467,50 @@ bool Engine::ChangeSpeed() {
 }
 
 void Engine::ApplyVolume() {
-  if (waveOut && waveOut->IsOpen())
-    waveOut->SetVolume(volumeValue);
+  if (waveOut && waveOut->IsOpen()) waveOut->SetVolume(volumeValue);
+}
+
+const char* Engine::ModeName(uint32_t flags) {
+  if (flags & ENG_RECORDING) return "recording";
+  if (flags & ENG_REPEATING) return "repeating";
+  if (flags & ENG_PLAYING_BACK) return "playing-back";
+  if (flags & ENG_COMPARING) return "comparing";
+  if (flags & ENG_PLAYING) return "reading";
+  return "idle";
+}
+
+bool Engine::SoundRunning() const {
+  const uint32_t flags = engineFlags.load();
+  if (flags & ENG_RECORDING) return true;
+  return (flags & ENG_SOUNDING_MODES) && !outputPaused.load() && !stopped.load();
+}
+
+bool Engine::PauseDevice(bool pause) {
+  if (!waveOut) return false;
+  const bool ok = pause ? waveOut->Pause() : waveOut->Restart();
+  if (ok) outputPaused = pause;
+  return ok;
 }
 
 bool Engine::PauseOutput() {
-  if (!waveOut || !waveOut->Pause())
-    return false;
+  if (!PauseDevice(true)) return false;
   EnableTransport(false);
-  if (view)
-    view->EnablePlayButton();
+  if (view) view->EnablePlayButton();
   return true;
 }
 
+
 bool Engine::RestartOutput() {
-  if (!waveOut || !waveOut->Restart())
-    return false;
+  if (!PauseDevice(false)) return false;
   EnableTransport(true);
   return true;
 }
 
 bool Engine::CloseOutput() {
-  if (!waveOut)
-    return false;
+  if (!waveOut) return false;
   waveOut->Reset();
   pool.ResetDevice(waveOut.get());
-  if (!waveOut->Close())
-    return false;
+  if (!waveOut->Close()) return false;
   waveOut.reset();
   stopped = true;
   EnableTransport(false);
@@ -495,8 +518,7 @@ bool Engine::CloseOutput() {
 }
 
 bool Engine::OpenInput() {
-  if (waveIn && waveIn->IsOpen())
-    CloseInput();
+  if (waveIn && waveIn->IsOpen()) CloseInput();
   waveIn = audio.CreateWaveIn();
   const bool ok = waveIn->Open(
       recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
@@ -508,8 +530,7 @@ bool Engine::OpenInput() {
 }
 
 bool Engine::CloseInput() {
-  if (!waveIn)
-    return false;
+  if (!waveIn) return false;
   waveIn->Reset();
   const bool ok = waveIn->Close();
   waveIn.reset();
@@ -519,8 +540,7 @@ bool Engine::CloseInput() {
 bool Engine::Feed() {
   if (!haveStaged) {
     if (!blockRing.Take(&currentBlock)) {
-      if (decodeControl.load() & DEC_RUN)
-        Sleep(20);
+      if (decodeControl.load() & DEC_RUN) Sleep(20);
     } else {
       waker.Notify();  // room in the ring for the decoder
       stagedSlot.position.store(currentBlock.position, std::memory_order_relaxed);
@@ -532,8 +552,7 @@ bool Engine::Feed() {
       haveStaged = true;
     }
   }
-  if (haveStaged && pool.Add(&stagedSlot, waveOut.get()))
-    haveStaged = false;
+  if (haveStaged && pool.Add(&stagedSlot, waveOut.get())) haveStaged = false;
   return pool.SendNext(waveOut.get()) == 1;
 }
 
@@ -548,16 +567,13 @@ void Engine::RestartReadingAt(uint32_t position) {
 // ---- callbacks ----
 
 void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
-  if (message != MM_WOM_DONE)
-    return;
+  if (message != MM_WOM_DONE) return;
   WaveSlot* first = pool.SlotAt(0);
-  if (first == nullptr)
-    return;
+  if (first == nullptr) return;
   const ptrdiff_t finished =
       (reinterpret_cast<uint8_t*>(header) - reinterpret_cast<uint8_t*>(&first->header)) /
       static_cast<ptrdiff_t>(sizeof(WaveSlot));
-  if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count()))
-    return;
+  if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count())) return;
   const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
   lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
   buffersFinished.fetch_add(1);
@@ -576,8 +592,7 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
       progressCounter = 0;
       const double fraction =
           static_cast<double>(sounding->nextPosition.load(std::memory_order_relaxed)) / length;
-      if (view)
-        view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
+      if (view) view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
     }
   }
 
@@ -596,9 +611,7 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
 }
 
 void Engine::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {
-  if (message != MM_WIM_DATA)
-    return;
-  if (view)
-    view->ShowBuffer(header->lpData, header->dwBytesRecorded);
+  if (message != MM_WIM_DATA) return;
+  if (view) view->ShowBuffer(header->lpData, header->dwBytesRecorded);
   waker.Notify();
 }

@@ -13,6 +13,7 @@
 #include "engine/block_ring.h"
 #include "engine/decode_thread.h"
 #include "engine/engine_flags.h"
+#include "engine/engine_thread.h"
 #include "engine/engine_view.h"
 #include "engine/mark_ring.h"
 #include "engine/silence_ring.h"
@@ -42,7 +43,13 @@ class Engine {
   // All sound memory, once; false when it cannot be had.
   bool AllocateBuffers();
   void ReleaseBuffers();
-  // The decode thread; the engine thread comes with EngineThread.
+  // Starts the engine thread, then the decode thread, then sets ENG_PLAYING.
+  void StartThreads();
+  // The shut-down handshake: asks both threads to quit, waits for their answers
+  // within the bounds (20 ms, then up to 10 x 40 ms each) and then joins them,
+  // whether they answered in time or not. True when both answered in time.
+  bool Shutdown();
+  // The decode thread alone (tests drive the engine from their own thread).
   void StartDecodeThread();
   // Asks the decode thread to end and joins it.
   void StopDecodeThread();
@@ -118,6 +125,15 @@ class Engine {
   // The sentence window in 5000-byte buffers.
   static uint32_t WindowBlocks(uint32_t avgBytesPerSec, float seconds);
 
+  // The mode the flags show: "idle", "reading", "repeating", "recording",
+  // "playing-back" or "comparing".
+  static const char* ModeName(uint32_t flags);
+  // Whether a device is producing or taking sound now: the input while
+  // recording, otherwise the output while a mode plays and it is not paused.
+  bool SoundRunning() const;
+  // Pauses or restarts the output device, keeping outputPaused in step.
+  bool PauseDevice(bool pause);
+
   // Why the last item could not be played (no codec, a refused file, no sound device).
   std::string LastError() const;
   void SetLastError(const std::string& text);
@@ -150,6 +166,13 @@ class Engine {
   std::string programDir = "./";
   CodecBlock readRequest{nullptr, kBlockSize, 0, 0, 0, 0};
 
+  // What happens when an item has been read to its end: the next item opens,
+  // wrapping to the first (as in the window), or, for batch work, reading stops
+  // after the last item (listFinished is then set).
+  std::atomic<bool> stopAtListEnd{false};
+  std::atomic<bool> listFinished{false};
+  std::atomic<bool> outputPaused{false};
+
   // Slider positions (the window mirrors them).
   std::atomic<int> speedPosition{0};
   std::atomic<int> volumePosition{50};
@@ -176,18 +199,19 @@ class Engine {
 
  private:
   void EnableTransport(bool enable) {
-    if (view)
-      view->EnableTransport(enable);
+    if (view) view->EnableTransport(enable);
   }
 
   std::unique_ptr<uint8_t[]> transitMemory;
   DecodeThread decodeThread{*this};
+  EngineThread engineThread{*this};
   uint64_t engineSeen = 0;
   uint64_t decodeSeen = 0;
   std::atomic<uint32_t> progressCounter{0};
   std::atomic<uint16_t> playBits{0};
 
   friend class DecodeThread;
+  friend class EngineThread;
   mutable std::mutex errorMutex;
   std::string lastError;
 };

@@ -15,8 +15,7 @@ float MeasureSilence(const uint8_t* data, uint32_t bytes, uint16_t bitsPerSample
     percent = percent < 5 ? 5 : 100;
     samplePercent.store(percent, std::memory_order_relaxed);
   }
-  if (bytes < 16)
-    bytes = 16;  // the buffer always holds at least that much
+  if (bytes < 16) bytes = 16;  // the buffer always holds at least that much
   const uint32_t bytesPerSample = bitsPerSample / 8;
   uint32_t stride;
   if (bytesPerSample == 2) {
@@ -30,8 +29,7 @@ float MeasureSilence(const uint8_t* data, uint32_t bytes, uint16_t bitsPerSample
   for (uint32_t offset = 0; offset < bytes; offset += stride) {
     int32_t level;
     if (bytesPerSample == 2) {
-      if (offset + 1 >= bytes)
-        break;
+      if (offset + 1 >= bytes) break;
       int16_t s;
       std::memcpy(&s, data + offset, 2);
       level = s * 100 / 32767;
@@ -39,8 +37,7 @@ float MeasureSilence(const uint8_t* data, uint32_t bytes, uint16_t bitsPerSample
       level = (static_cast<int32_t>(data[offset]) - 128) * 100 / 128;
     }
     const uint32_t magnitude = static_cast<uint32_t>(level < 0 ? -level : level);
-    if (magnitude <= verticalPrecision)
-      ++quiet;
+    if (magnitude <= verticalPrecision) ++quiet;
   }
   return static_cast<float>(static_cast<double>(quiet) /
                             (static_cast<double>(bytes) / static_cast<double>(stride)));

@@ -15,8 +15,7 @@ void SilenceRing::Recreate(uint32_t newCapacity) {
 
 void SilenceRing::Clear() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (flags)
-    std::fill(flags.get(), flags.get() + capacity + 1, 0);
+  if (flags) std::fill(flags.get(), flags.get() + capacity + 1, 0);
   writeIndex = readIndex = 0;
 }
 
@@ -26,17 +25,14 @@ bool SilenceRing::Feed(bool silent, uint32_t windowBlocks) {
   if (flags) {
     flags[writeIndex] = silent ? 1 : 0;
     writeIndex = (writeIndex + 1) % slots;
-    if (writeIndex == readIndex)
-      readIndex = (readIndex + 1) % slots;
+    if (writeIndex == readIndex) readIndex = (readIndex + 1) % slots;
   }
   uint32_t set = 0;
   for (uint32_t i = readIndex; i != writeIndex; i = (i + 1) % slots)
     set += flags[i] != 0;
   const uint32_t fill = (writeIndex + slots - readIndex) % slots;
-  if (fill != windowBlocks)
-    return false;
-  if (set <= windowBlocks - 2)
-    return false;  // unsigned: below 2 never fires
+  if (fill != windowBlocks) return false;
+  if (set <= windowBlocks - 2) return false;  // unsigned: below 2 never fires
   return true;
 }
 

@@ -30,18 +30,14 @@ void WaveBufferPool::Free() {
 }
 
 bool WaveBufferPool::Add(WaveSlot* staged, WaveOut* out) {
-  if (!slots || (fillIndex + 1) % (count + 1) == sendIndex)
-    return false;
+  if (!slots || (fillIndex + 1) % (count + 1) == sendIndex) return false;
   // The slot about to be reused must have come back from the device.
   WaveSlot& next = slots[sendIndex];
   const uint32_t flags = next.header.dwFlags.load(std::memory_order_acquire);
-  if (flags != 0 && !(flags & WHDR_DONE))
-    return false;
+  if (flags != 0 && !(flags & WHDR_DONE)) return false;
   WaveSlot& slot = slots[fillIndex];
-  if (slot.header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
-    return false;
-  if ((flags & WHDR_PREPARED) && out != nullptr)
-    out->UnprepareHeader(&next.header);
+  if (slot.header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE) return false;
+  if ((flags & WHDR_PREPARED) && out != nullptr) out->UnprepareHeader(&next.header);
   if (&slot != &next && (slot.header.dwFlags.load() & WHDR_PREPARED) && out != nullptr) {
     out->UnprepareHeader(&slot.header);
   }
@@ -58,11 +54,9 @@ bool WaveBufferPool::Add(WaveSlot* staged, WaveOut* out) {
 }
 
 int WaveBufferPool::SendNext(WaveOut* out) {
-  if (!slots || sendIndex == fillIndex)
-    return 0;
+  if (!slots || sendIndex == fillIndex) return 0;
   WaveSlot& slot = slots[sendIndex];
-  if (slot.header.dwFlags.load(std::memory_order_acquire) != 0)
-    return 0;
+  if (slot.header.dwFlags.load(std::memory_order_acquire) != 0) return 0;
   if (out != nullptr) {
     out->PrepareHeader(&slot.header);
     out->Write(&slot.header);
@@ -72,19 +66,16 @@ int WaveBufferPool::SendNext(WaveOut* out) {
 }
 
 bool WaveBufferPool::AllDone() const {
-  if (sendIndex != fillIndex)
-    return false;
+  if (sendIndex != fillIndex) return false;
   for (uint32_t i = 0; slots && i <= count; ++i) {
-    if (slots[i].header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)
-      return false;
+    if (slots[i].header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE) return false;
   }
   return true;
 }
 
 bool WaveBufferPool::LastPlayed(uint32_t* position, uint32_t* nextPosition,
                                 float* silenceRatio) const {
-  if (!slots)
-    return false;
+  if (!slots) return false;
   uint32_t i = sendIndex;
   do {
     i = (i + count) % (count + 1);  // one step back
@@ -95,18 +86,15 @@ bool WaveBufferPool::LastPlayed(uint32_t* position, uint32_t* nextPosition,
   const WaveSlot& slot = slots[i];
   const uint32_t p = slot.position.load(std::memory_order_relaxed);
   const uint32_t n = slot.nextPosition.load(std::memory_order_relaxed);
-  if (p == 0 && n == 0)
-    return false;
+  if (p == 0 && n == 0) return false;
   *position = p;
   *nextPosition = n;
-  if (silenceRatio != nullptr)
-    *silenceRatio = slot.silenceRatio.load(std::memory_order_relaxed);
+  if (silenceRatio != nullptr) *silenceRatio = slot.silenceRatio.load(std::memory_order_relaxed);
   return true;
 }
 
 void WaveBufferPool::ResetDevice(WaveDevice* device) {
-  if (device == nullptr || !device->IsOpen())
-    return;
+  if (device == nullptr || !device->IsOpen()) return;
   device->Reset();
   for (uint32_t i = 0; slots && i <= count; ++i) {
     if (slots[i].header.dwFlags.load(std::memory_order_acquire) != 0) {
@@ -133,7 +121,6 @@ void WaveBufferPool::ResetLengths() {
 }
 
 WaveSlot* WaveBufferPool::SlotAt(uint32_t i) {
-  if (!slots || i > count)
-    return nullptr;
+  if (!slots || i > count) return nullptr;
   return &slots[i];
 }

@@ -26,8 +26,7 @@ void OfflineWaveIn::CloseBackend() {
 void OfflineWaveIn::Service(std::unique_lock<std::mutex>& lock) {
   while (started && HasQueued()) {
     WaveHdr* h = Front();
-    if (!clock->TryConsume(DurationOf(h->dwBufferLength)))
-      break;
+    if (!clock->TryConsume(DurationOf(h->dwBufferLength))) break;
     const size_t fromSound = std::min<size_t>(h->dwBufferLength, sound.size() - cursor);
     std::memcpy(h->lpData, sound.data() + cursor, fromSound);
     const uint8_t silence = format.wBitsPerSample == 8 ? 0x80 : 0;

@@ -15,20 +15,17 @@ bool OfflineWaveOut::OpenBackend(std::string*) {
 
 void OfflineWaveOut::CloseBackend() {
   clock->Unregister(this);
-  if (sink != nullptr)
-    sink->Flush();
+  if (sink != nullptr) sink->Flush();
 }
 
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   while (!paused && HasQueued()) {
     WaveHdr* h = Front();
-    if (!clock->TryConsume(DurationOf(h->dwBufferLength)))
-      break;
+    if (!clock->TryConsume(DurationOf(h->dwBufferLength))) break;
     if (sink != nullptr && h->dwBufferLength > 0) {
       // Buffers are rarely larger than the scratch space; growing it then is
       // an exception, not the rule.
-      if (scratch.size() < h->dwBufferLength)
-        scratch.resize(h->dwBufferLength);
+      if (scratch.size() < h->dwBufferLength) scratch.resize(h->dwBufferLength);
       ApplyVolume(h->lpData, scratch.data(), h->dwBufferLength, 0);
       sink->Append(format, scratch.data(), h->dwBufferLength);
     }

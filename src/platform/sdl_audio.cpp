@@ -8,17 +8,14 @@ bool InitSdlAudio(std::string* error) {
   static std::string why;
   std::call_once(once, [] {
     ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
-    if (!ok)
-      why = std::string("no sound system: ") + SDL_GetError();
+    if (!ok) why = std::string("no sound system: ") + SDL_GetError();
   });
-  if (!ok && error)
-    *error = why;
+  if (!ok && error) *error = why;
   return ok;
 }
 
 SDL_AudioFormat SdlFormatOf(const WaveFormatEx& format) {
-  if (format.wFormatTag != kWaveFormatPcm)
-    return 0;
+  if (format.wFormatTag != kWaveFormatPcm) return 0;
   switch (format.wBitsPerSample) {
     case 8:
       return AUDIO_U8;
@@ -32,15 +29,13 @@ SDL_AudioFormat SdlFormatOf(const WaveFormatEx& format) {
 }
 
 SDL_AudioDeviceID OpenSdlDevice(const WaveFormatEx& format, bool capture, std::string* error) {
-  if (!InitSdlAudio(error))
-    return 0;
+  if (!InitSdlAudio(error)) return 0;
   SDL_AudioSpec want{};
   want.freq = static_cast<int>(format.nSamplesPerSec);
   want.format = SdlFormatOf(format);
   want.channels = static_cast<Uint8>(format.nChannels);
   if (want.format == 0 || format.nChannels == 0 || format.nChannels > 8) {
-    if (error)
-      *error = "the sound device cannot play this format";
+    if (error) *error = "the sound device cannot play this format";
     return 0;
   }
   // About 20 ms per device buffer: short enough that what is reported as played
@@ -52,7 +47,6 @@ SDL_AudioDeviceID OpenSdlDevice(const WaveFormatEx& format, bool capture, std::s
   want.callback = nullptr;  // queue API
   SDL_AudioSpec have{};
   const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, capture ? 1 : 0, &want, &have, 0);
-  if (id == 0 && error)
-    *error = std::string("cannot open the sound device: ") + SDL_GetError();
+  if (id == 0 && error) *error = std::string("cannot open the sound device: ") + SDL_GetError();
   return id;
 }

@@ -13,8 +13,7 @@ bool SdlWaveIn::OpenBackend(std::string* error) {
 }
 
 void SdlWaveIn::CloseBackend() {
-  if (device != 0)
-    SDL_CloseAudioDevice(device);
+  if (device != 0) SDL_CloseAudioDevice(device);
   device = 0;
 }
 
@@ -35,8 +34,7 @@ void SdlWaveIn::Service(std::unique_lock<std::mutex>& lock) {
     if (room > 0) {
       const Uint32 got = SDL_DequeueAudio(device, h->lpData + h->dwBytesRecorded, room);
       h->dwBytesRecorded += got;
-      if (got < room)
-        break;
+      if (got < room) break;
     }
     FinishFront(lock, MM_WIM_DATA);
   }

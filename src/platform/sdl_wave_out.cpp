@@ -11,8 +11,7 @@ SdlWaveOut::~SdlWaveOut() {
 
 bool SdlWaveOut::OpenBackend(std::string* error) {
   device = OpenSdlDevice(format, false, error);
-  if (device == 0)
-    return false;
+  if (device == 0) return false;
   // About 60 ms of sound, a whole number of frames.
   lead =
       std::max<uint32_t>(format.nAvgBytesPerSec / 16 / format.nBlockAlign, 64) * format.nBlockAlign;
@@ -26,8 +25,7 @@ bool SdlWaveOut::OpenBackend(std::string* error) {
 }
 
 void SdlWaveOut::CloseBackend() {
-  if (device != 0)
-    SDL_CloseAudioDevice(device);
+  if (device != 0) SDL_CloseAudioDevice(device);
   device = 0;
 }
 
@@ -44,8 +42,7 @@ void SdlWaveOut::PauseBackend(bool pause) {
 }
 
 void SdlWaveOut::Service(std::unique_lock<std::mutex>& lock) {
-  if (paused)
-    return;
+  if (paused) return;
   // Buffers whose every byte SDL has taken from its queue have been played.
   const uint64_t played = pushedTotal - SDL_GetQueuedAudioSize(device);
   while (handed > 0 && finishedTotal + Front()->dwBufferLength <= played) {

@@ -8,14 +8,12 @@ bool SoundSource::Load(const std::string& path, std::string* error) {
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
   if (f == nullptr) {
-    if (error)
-      *error = "cannot read " + path + ": " + sf_strerror(nullptr);
+    if (error) *error = "cannot read " + path + ": " + sf_strerror(nullptr);
     return false;
   }
   if (info.channels < 1 || info.samplerate < 1 || info.frames < 0) {
     sf_close(f);
-    if (error)
-      *error = "unusable sound file " + path;
+    if (error) *error = "unusable sound file " + path;
     return false;
   }
   std::vector<int16_t> data(static_cast<size_t>(info.frames) * info.channels);

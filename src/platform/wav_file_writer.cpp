@@ -20,12 +20,10 @@ WavFileWriter::~WavFileWriter() {
 
 bool WavFileWriter::Create(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file != nullptr)
-    std::fclose(file);
+  if (file != nullptr) std::fclose(file);
   file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
-    if (error)
-      *error = "cannot create " + path + ": " + std::strerror(errno);
+    if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
   }
   haveFormat = false;
@@ -50,17 +48,14 @@ bool WavFileWriter::WriteHeader() {
   std::memcpy(header + 36, "data", 4);
   Put32(header + 40, data);
   const long end = std::ftell(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, 44, file) != 44)
-    return false;
-  if (end > 44 && std::fseek(file, end, SEEK_SET) != 0)
-    return false;
+  if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, 44, file) != 44) return false;
+  if (end > 44 && std::fseek(file, end, SEEK_SET) != 0) return false;
   return true;
 }
 
 bool WavFileWriter::Append(const WaveFormatEx& newFormat, const uint8_t* data, uint32_t count) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr || failed)
-    return false;
+  if (file == nullptr || failed) return false;
   if (!haveFormat) {
     format = newFormat;
     haveFormat = true;
@@ -79,19 +74,15 @@ bool WavFileWriter::Append(const WaveFormatEx& newFormat, const uint8_t* data, u
 
 bool WavFileWriter::Flush() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr)
-    return false;
-  if (haveFormat && !WriteHeader())
-    failed = true;
-  if (std::fflush(file) != 0)
-    failed = true;
+  if (file == nullptr) return false;
+  if (haveFormat && !WriteHeader()) failed = true;
+  if (std::fflush(file) != 0) failed = true;
   return !failed;
 }
 
 void WavFileWriter::Close() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr)
-    return;
+  if (file == nullptr) return;
   if (!haveFormat) {  // nothing was played: an empty file in the recording format
     format = WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0};
   }

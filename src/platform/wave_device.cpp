@@ -25,8 +25,7 @@ bool WaveDevice::Open(const WaveFormatEx& newFormat, Callback newCallback) {
       format.nAvgBytesPerSec == 0) {
     why = "invalid sound format";
   } else if (!OpenBackend(&why)) {
-    if (why.empty())
-      why = "cannot open the sound device";
+    if (why.empty()) why = "cannot open the sound device";
   }
   if (!why.empty()) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -45,12 +44,10 @@ bool WaveDevice::Open(const WaveFormatEx& newFormat, Callback newCallback) {
 }
 
 bool WaveDevice::Close() {
-  if (!open)
-    return false;
+  if (!open) return false;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    if (head != nullptr)
-      return false;  // buffers still queued
+    if (head != nullptr) return false;  // buffers still queued
     quit = true;
   }
   wake.notify_all();
@@ -66,35 +63,29 @@ std::string WaveDevice::ErrorText() const {
 }
 
 bool WaveDevice::PrepareHeader(WaveHdr* header) {
-  if (header == nullptr || header->lpData == nullptr)
-    return false;
+  if (header == nullptr || header->lpData == nullptr) return false;
   std::lock_guard<std::mutex> lock(mutex);
   const uint32_t flags = header->dwFlags.load(std::memory_order_acquire);
-  if (flags & WHDR_INQUEUE)
-    return false;
+  if (flags & WHDR_INQUEUE) return false;
   header->dwFlags.store(flags | WHDR_PREPARED, std::memory_order_release);
   return true;
 }
 
 bool WaveDevice::UnprepareHeader(WaveHdr* header) {
-  if (header == nullptr)
-    return false;
+  if (header == nullptr) return false;
   std::lock_guard<std::mutex> lock(mutex);
   const uint32_t flags = header->dwFlags.load(std::memory_order_acquire);
-  if (flags & WHDR_INQUEUE)
-    return false;
+  if (flags & WHDR_INQUEUE) return false;
   header->dwFlags.store(flags & ~WHDR_PREPARED, std::memory_order_release);
   return true;
 }
 
 bool WaveDevice::Enqueue(WaveHdr* header) {
-  if (header == nullptr || !open)
-    return false;
+  if (header == nullptr || !open) return false;
   {
     std::lock_guard<std::mutex> lock(mutex);
     const uint32_t flags = header->dwFlags.load(std::memory_order_acquire);
-    if (!(flags & WHDR_PREPARED) || (flags & WHDR_INQUEUE))
-      return false;
+    if (!(flags & WHDR_PREPARED) || (flags & WHDR_INQUEUE)) return false;
     header->dwFlags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE, std::memory_order_release);
     header->lpNext = nullptr;
     if (tail != nullptr) {
@@ -110,8 +101,7 @@ bool WaveDevice::Enqueue(WaveHdr* header) {
 }
 
 bool WaveDevice::Reset() {
-  if (!open)
-    return false;
+  if (!open) return false;
   std::unique_lock<std::mutex> lock(mutex);
   // A callback already under way finishes first, so that once Reset returns
   // the owner may reuse every buffer.
@@ -130,16 +120,13 @@ bool WaveDevice::Reset() {
 
 void WaveDevice::FinishFront(std::unique_lock<std::mutex>& lock, uint32_t message) {
   WaveHdr* h = head;
-  if (h == nullptr)
-    return;
+  if (h == nullptr) return;
   head = h->lpNext;
-  if (head == nullptr)
-    tail = nullptr;
+  if (head == nullptr) tail = nullptr;
   h->lpNext = nullptr;
   const uint32_t flags = h->dwFlags.load(std::memory_order_acquire);
   h->dwFlags.store((flags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
-  if (!callback)
-    return;
+  if (!callback) return;
   inCallback = true;
   lock.unlock();
   callback(this, message, h);
@@ -165,8 +152,7 @@ void WaveDevice::ThreadMain() {
   uint64_t seen = pokes;
   while (!quit) {
     Service(lock);
-    if (quit)
-      break;
+    if (quit) break;
     wake.wait_for(lock, PollInterval(), [&] { return quit || pokes != seen; });
     seen = pokes;
   }

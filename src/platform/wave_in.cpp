@@ -1,8 +1,7 @@
 #include "platform/wave_in.h"
 
 bool WaveIn::Start() {
-  if (!IsOpen())
-    return false;
+  if (!IsOpen()) return false;
   {
     std::lock_guard<std::mutex> lock(mutex);
     started = true;
@@ -13,8 +12,7 @@ bool WaveIn::Start() {
 }
 
 bool WaveIn::Stop() {
-  if (!IsOpen())
-    return false;
+  if (!IsOpen()) return false;
   std::lock_guard<std::mutex> lock(mutex);
   started = false;
   StartBackend(false);

@@ -8,8 +8,7 @@
 class WaveIn : public WaveDevice {
  public:
   bool AddBuffer(WaveHdr* header) {
-    if (header == nullptr)
-      return false;
+    if (header == nullptr) return false;
     header->dwBytesRecorded = 0;
     return Enqueue(header);
   }

@@ -4,8 +4,7 @@
 #include <cstring>
 
 bool WaveOut::Pause() {
-  if (!IsOpen())
-    return false;
+  if (!IsOpen()) return false;
   {
     std::lock_guard<std::mutex> lock(mutex);
     paused = true;
@@ -16,8 +15,7 @@ bool WaveOut::Pause() {
 }
 
 bool WaveOut::Restart() {
-  if (!IsOpen())
-    return false;
+  if (!IsOpen()) return false;
   {
     std::lock_guard<std::mutex> lock(mutex);
     paused = false;
@@ -33,8 +31,7 @@ bool WaveOut::Paused() const {
 }
 
 bool WaveOut::SetVolume(uint32_t value) {
-  if (!IsOpen())
-    return false;
+  if (!IsOpen()) return false;
   volume.store(value);
   return true;
 }
@@ -55,8 +52,7 @@ void WaveOut::ApplyVolume(const uint8_t* in, uint8_t* out, uint32_t count, uint3
   if (offset % bytes != 0) {  // a chunk that starts inside a sample: leave that sample alone
     i = bytes - offset % bytes;
     std::memcpy(out, in, std::min(i, count));
-    if (i >= count)
-      return;
+    if (i >= count) return;
     channel = (channel + 1) % channels;
   }
   for (; i + bytes <= count; i += bytes) {
@@ -70,8 +66,7 @@ void WaveOut::ApplyVolume(const uint8_t* in, uint8_t* out, uint32_t count, uint3
     } else {
       out[i] = static_cast<uint8_t>(128 + (static_cast<int>(in[i]) - 128) * level / 0xFFFF);
     }
-    if (++channel == channels)
-      channel = 0;
+    if (++channel == channels) channel = 0;
   }
   std::memcpy(out + i, in + i, count - i);  // an odd trailing byte passes unchanged
 }

@@ -74,8 +74,7 @@ TEST(Playlist, ConcurrentEditorsAndReaders) {
   });
   for (int i = 0; i < 2000; ++i) {
     list.InsertSorted("entry" + std::to_string(i % 97));
-    if (i % 3 == 0)
-      list.Remove(0);
+    if (i % 3 == 0) list.Remove(0);
   }
   stop = true;
   reader.join();

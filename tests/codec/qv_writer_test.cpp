@@ -20,8 +20,7 @@ class QvWriterTest : public ::testing::Test {
 
   // Reads the whole file back through the qv plug-in.
   std::string ReadBack(WaveFormatEx* readFormat) {
-    if (reader->Open(path.c_str(), readFormat) != 1)
-      return "<cannot open>";
+    if (reader->Open(path.c_str(), readFormat) != 1) return "<cannot open>";
     std::string out;
     uint8_t buffer[5000];
     CodecBlock block{buffer, sizeof(buffer), 0, 0, 0, 0};

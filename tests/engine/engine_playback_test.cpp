@@ -18,8 +18,7 @@ std::atomic<uint64_t> allocations{0};
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   ++allocations;
-  if (void* p = std::malloc(size ? size : 1))
-    return p;
+  if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
 void operator delete(void* p) noexcept {
@@ -50,10 +49,8 @@ class EnginePlaybackTest : public EngineFixture {
   bool FeedUntil(const std::function<bool()>& condition) {
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     while (!condition()) {
-      if (Clock::now() > deadline)
-        return false;
-      if (!engine->Feed())
-        engine->Sleep(5);
+      if (Clock::now() > deadline) return false;
+      if (!engine->Feed()) engine->Sleep(5);
     }
     return true;
   }

@@ -40,8 +40,7 @@ struct Buffers {
 
 bool WaitFor(const std::function<bool()>& condition) {
   for (int i = 0; i < 500; ++i) {
-    if (condition())
-      return true;
+    if (condition()) return true;
     std::this_thread::sleep_for(2ms);
   }
   return condition();

@@ -20,8 +20,7 @@ using namespace std::chrono_literals;
 
 bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
   for (int i = 0; i < ms / 5; ++i) {
-    if (condition())
-      return true;
+    if (condition()) return true;
     std::this_thread::sleep_for(5ms);
   }
   return condition();
@@ -42,8 +41,7 @@ std::vector<uint8_t> Sound(size_t bytes) {
 std::string Sounding(const std::string& file) {
   std::string out;
   for (size_t i = 0; i + 1 < file.size(); i += 2) {
-    if (file[i] != 0 || file[i + 1] != 0)
-      out.append(file, i, 2);
+    if (file[i] != 0 || file[i + 1] != 0) out.append(file, i, 2);
   }
   return out;
 }
@@ -70,8 +68,7 @@ class SdlOutputTest : public ::testing::Test {
     EXPECT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) { ++done; }))
         << out.ErrorText();
     out.SetVolume(volume);
-    if (pauseFirst)
-      out.Pause();
+    if (pauseFirst) out.Pause();
     const size_t n = sound.size() / 4000;
     std::vector<WaveHdr> headers(n);
     for (size_t i = 0; i < n; ++i) {

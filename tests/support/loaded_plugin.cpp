@@ -7,17 +7,14 @@
 
 LoadedPlugin::LoadedPlugin(const std::string& path) {
   module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr)
-    throw std::runtime_error("cannot load " + path + ": " + ::dlerror());
+  if (module == nullptr) throw std::runtime_error("cannot load " + path + ": " + ::dlerror());
   function = reinterpret_cast<GetServerFunction>(::dlsym(module, KESTRO_GET_SERVER_NAME));
-  if (function == nullptr)
-    throw std::runtime_error(path + " has no GetServer");
+  if (function == nullptr) throw std::runtime_error(path + " has no GetServer");
   function(&server);
 }
 
 LoadedPlugin::~LoadedPlugin() {
-  if (server != nullptr)
-    server->Close();
+  if (server != nullptr) server->Close();
   ::dlclose(module);
 }
 

@@ -8,8 +8,7 @@
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kestro-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir = pattern;
 }
 
@@ -26,16 +25,14 @@ std::string TempDir::File(const std::string& name) const {
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw std::runtime_error("cannot read " + path);
+  if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out)
-    throw std::runtime_error("cannot write " + path);
+  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 void CopyFile(const std::string& from, const std::string& to) {
@@ -51,8 +48,7 @@ FileSizeLimit::FileSizeLimit(unsigned long limit) {
   ::getrlimit(RLIMIT_FSIZE, &r);
   oldSoft = r.rlim_cur;
   r.rlim_cur = limit;
-  if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
-    throw std::runtime_error("setrlimit failed");
+  if (::setrlimit(RLIMIT_FSIZE, &r) != 0) throw std::runtime_error("setrlimit failed");
 }
 
 FileSizeLimit::~FileSizeLimit() {
@@ -64,8 +60,7 @@ FileSizeLimit::~FileSizeLimit() {
 }
 
 ::testing::AssertionResult BytesEqual(const std::string& actual, const std::string& expected) {
-  if (actual == expected)
-    return ::testing::AssertionSuccess();
+  if (actual == expected) return ::testing::AssertionSuccess();
   size_t i = 0;
   while (i < actual.size() && i < expected.size() && actual[i] == expected[i])
     ++i;

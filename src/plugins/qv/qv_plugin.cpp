@@ -6,7 +6,6 @@ QvReader theReader;
 }
 
 KESTRO_PLUGIN_EXPORT CodecServer** GetServer(CodecServer** slot) {
-  if (slot != nullptr)
-    *slot = &theReader;
+  if (slot != nullptr) *slot = &theReader;
   return slot;
 }

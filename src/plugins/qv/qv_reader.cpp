@@ -20,12 +20,10 @@ ssize_t ReadFully(int fd, void* buffer, size_t count) {
   while (done < count) {
     ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, count - done);
     if (n < 0) {
-      if (errno == EINTR)
-        continue;
+      if (errno == EINTR) continue;
       return -1;
     }
-    if (n == 0)
-      break;
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
@@ -40,14 +38,11 @@ QvReader::~QvReader() {
 }
 
 int32_t QvReader::Open(const char* path, WaveFormatEx* format) {
-  if (path == nullptr || format == nullptr)
-    return 0;
-  if (file >= 0)
-    Close();
+  if (path == nullptr || format == nullptr) return 0;
+  if (file >= 0) Close();
 
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return 0;
+  if (fd < 0) return 0;
   // Exclusive with the recorder: neither may touch a file the other holds.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -92,21 +87,17 @@ void QvReader::Close() {
 }
 
 int32_t QvReader::Read(CodecBlock* block, uint32_t readLimit) {
-  if (block == nullptr || IsOpen() == 0 || file < 0)
-    return kReadEnd;
+  if (block == nullptr || IsOpen() == 0 || file < 0) return kReadEnd;
   const uint32_t limit = EffectiveReadLimit(readLimit, static_cast<uint32_t>(dataLength));
-  if (block->position >= limit)
-    return kReadEnd;
+  if (block->position >= limit) return kReadEnd;
   if (block->seekRequested != 0) {
     // A failed seek is dropped: the read goes on from the current place.
     ::lseek(file, static_cast<off_t>(dataStart) + block->position, SEEK_SET);
     block->seekRequested = 0;
   }
-  if (block->data == nullptr || block->capacity == 0)
-    return kReadEnd;
+  if (block->data == nullptr || block->capacity == 0) return kReadEnd;
   const ssize_t n = ReadFully(file, block->data, block->capacity);
-  if (n <= 0)
-    return kReadEnd;
+  if (n <= 0) return kReadEnd;
   block->bytesRead = static_cast<uint32_t>(n);
   block->nextPosition = block->position + static_cast<uint32_t>(n);
   return kReadFilled;

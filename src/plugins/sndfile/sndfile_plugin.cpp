@@ -7,7 +7,6 @@ SndfileReader theReader(KESTRO_SNDFILE_EXTENSION);
 }
 
 KESTRO_PLUGIN_EXPORT CodecServer** GetServer(CodecServer** slot) {
-  if (slot != nullptr)
-    *slot = &theReader;
+  if (slot != nullptr) *slot = &theReader;
   return slot;
 }

@@ -13,14 +13,11 @@ SndfileReader::~SndfileReader() {
 }
 
 int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
-  if (file != nullptr)
-    Close();
-  if (path == nullptr || format == nullptr || !staging)
-    return 0;
+  if (file != nullptr) Close();
+  if (path == nullptr || format == nullptr || !staging) return 0;
   SF_INFO info{};
   SNDFILE* opened = sf_open(path, SFM_READ, &info);
-  if (opened == nullptr)
-    return 0;
+  if (opened == nullptr) return 0;
   // Refuse what the 32-bit byte counts of the interface cannot describe rather
   // than wrap around, and what no sound device could play.
   const uint64_t frameBytes = static_cast<uint64_t>(info.channels) * sizeof(int16_t);
@@ -48,8 +45,7 @@ int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
 }
 
 void SndfileReader::Close() {
-  if (file != nullptr)
-    sf_close(file);
+  if (file != nullptr) sf_close(file);
   file = nullptr;
   dataLength = 0;
   blockAlign = 0;
@@ -59,15 +55,13 @@ void SndfileReader::Close() {
 
 bool SndfileReader::SeekTo(uint32_t position) {
   const sf_count_t frame = position / blockAlign;
-  if (sf_seek(file, frame, SEEK_SET) != frame)
-    return false;
+  if (sf_seek(file, frame, SEEK_SET) != frame) return false;
   streamPos = static_cast<uint32_t>(frame) * blockAlign;
   carryOffset = carryLength = 0;
   // An offset inside a frame starts delivery part-way through that frame.
   const uint32_t skip = position - streamPos;
   if (skip > 0) {
-    if (!FillCarry())
-      return false;
+    if (!FillCarry()) return false;
     carryOffset = skip;
     carryLength -= skip;
     streamPos = position;
@@ -76,25 +70,21 @@ bool SndfileReader::SeekTo(uint32_t position) {
 }
 
 bool SndfileReader::FillCarry() {
-  if (streamPos >= dataLength || sf_readf_short(file, carry, 1) != 1)
-    return false;
+  if (streamPos >= dataLength || sf_readf_short(file, carry, 1) != 1) return false;
   carryOffset = 0;
   carryLength = blockAlign;
   return true;
 }
 
 int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
-  if (block == nullptr || file == nullptr)
-    return kReadEnd;
-  if (block->position >= EffectiveReadLimit(readLimit, dataLength))
-    return kReadEnd;
+  if (block == nullptr || file == nullptr) return kReadEnd;
+  if (block->position >= EffectiveReadLimit(readLimit, dataLength)) return kReadEnd;
   if (block->seekRequested != 0) {
     // A refused seek is dropped: reading goes on from the current place.
     SeekTo(block->position);
     block->seekRequested = 0;
   }
-  if (block->data == nullptr)
-    return kReadEnd;
+  if (block->data == nullptr) return kReadEnd;
 
   // Never deliver past the length announced at Open, so positions stay exact
   // even where a decoder finds more frames than it first reported.
@@ -105,12 +95,10 @@ int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
     if (carryLength == 0) {
       const uint32_t frames = std::min((wanted - done) / blockAlign, kStagingFrames);
       if (frames == 0) {
-        if (!FillCarry())
-          break;
+        if (!FillCarry()) break;
       } else {
         const sf_count_t got = sf_readf_short(file, staging.get(), frames);
-        if (got <= 0)
-          break;
+        if (got <= 0) break;
         const uint32_t bytes = static_cast<uint32_t>(got) * blockAlign;
         std::memcpy(out + done, staging.get(), bytes);
         done += bytes;
@@ -125,8 +113,7 @@ int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
     done += n;
     streamPos += n;
   }
-  if (done == 0)
-    return kReadEnd;
+  if (done == 0) return kReadEnd;
   block->bytesRead = done;
   block->nextPosition = block->position + done;
   return kReadFilled;

@@ -90,8 +90,7 @@ double BestCorrelation(const std::vector<int16_t>& a, const std::vector<int16_t>
     double ab = 0, aa = 0, bb = 0;
     for (size_t i = 8000; i + 8000 < a.size(); i += 3) {
       const long j = static_cast<long>(i) + lag;
-      if (j < 0 || j >= static_cast<long>(b.size()))
-        continue;
+      if (j < 0 || j >= static_cast<long>(b.size())) continue;
       ab += static_cast<double>(a[i]) * b[j];
       aa += static_cast<double>(a[i]) * a[i];
       bb += static_cast<double>(b[j]) * b[j];

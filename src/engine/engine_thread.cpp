@@ -1,0 +1,551 @@
+#include "engine/engine_thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "engine/engine.h"
+
+void EngineThread::Start() {
+  if (thread.joinable()) return;
+  repeatsLeft = engine.repeatCount.load();
+  thread = std::thread([this] {
+    // Best effort: a higher priority keeps the output queue filled promptly; a
+    // refusal (no privilege) changes nothing.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -10);
+    Run();
+  });
+}
+
+void EngineThread::Join() {
+  if (thread.joinable()) thread.join();
+}
+
+bool EngineThread::Has(uint32_t bits) const {
+  return (engine.engineFlags.load() & bits) != 0;
+}
+void EngineThread::Set(uint32_t bits) {
+  engine.engineFlags.fetch_or(bits);
+}
+void EngineThread::Clear(uint32_t bits) {
+  engine.engineFlags.fetch_and(~bits);
+}
+
+void EngineThread::Caption(int id, uint32_t color) {
+  if (engine.view) engine.view->SetCaptionColor(id, color);
+}
+
+bool EngineThread::EndActiveMode(std::initializer_list<uint32_t> order) {
+  for (uint32_t mode : order) {
+    if (!Has(mode)) continue;
+    switch (mode) {
+      case ENG_REPEATING:
+        Set(ENG_REPEAT_END);
+        break;
+      case ENG_RECORDING:
+        Set(ENG_RECORD_END);
+        break;
+      case ENG_PLAYING_BACK:
+        Set(ENG_PLAYBACK_END);
+        break;
+      case ENG_COMPARING:
+        Set(ENG_COMPARE_END);
+        break;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool EngineThread::ResolvePassage() {
+  Engine& e = engine;
+  if (outputStarted && e.StopAtCurrent()) {
+    const uint32_t b = e.sectionEnd.load();
+    uint32_t a;
+    if (e.markRing.Get(0, &a)) sectionStart = a;
+    if (b > sectionStart) e.markRing.Push(b);
+    return true;
+  }
+  uint32_t a, b;
+  if (!e.markRing.Get(0, &b) || !e.markRing.Get(1, &a)) return false;
+  e.sectionEnd = b;
+  sectionStart = a;
+  return true;
+}
+
+EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
+  Clear(bit);
+  Set(ENG_PLAYING);
+  outputStarted = false;
+  return Outcome::kRestart;
+}
+
+// The limit goes before the decoder runs, so its first read cannot meet the
+// old limit and end the item.
+void EngineThread::ReadOnFrom(uint32_t position) {
+  engine.sectionEnd = 0;
+  engine.RestartReadingAt(position);
+}
+
+void EngineThread::Run() {
+  Engine& e = engine;
+  for (;;) {
+    // 1. Reading.
+    if (Has(ENG_PLAYING)) Reading();
+    Outcome outcome;
+    do {
+      outcome = ServeRequests();
+    } while (outcome == Outcome::kRestart);
+
+    // 22. Quit.
+    if (Has(ENG_QUIT)) {
+      e.engineFlags.store(ENG_QUIT);
+      if (e.waveIn) e.CloseInput();
+      e.recorder.Finish();
+      if (e.waveOut) {
+        e.pool.ResetDevice(e.waveOut.get());
+        e.waveOut->Close();
+        e.waveOut.reset();
+      }
+      e.engineFlags.store(ENG_EXITED);
+      e.waker.Notify();
+      return;
+    }
+    if (outcome == Outcome::kNextPass) continue;
+    if (e.engineFlags.load() == 0) e.Sleep(20);
+    e.Sleep(5);
+  }
+}
+
+void EngineThread::Reading() {
+  Engine& e = engine;
+  if (!e.Feed()) {
+    if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
+      if (e.pool.AllDone() && !e.haveStaged) {
+        endOfItem = true;
+        e.StoreFlags(ENG_ITEM_CHANGE);
+      } else {
+        e.Sleep(20);
+      }
+    }
+    e.Sleep(10);
+  }
+  if (!outputStarted) Caption(kIdRead, kCaptionRunning);
+  outputStarted = true;
+}
+
+EngineThread::Outcome EngineThread::ServeRequests() {
+  Engine& e = engine;
+
+  // 2. Item change.
+  if (Has(ENG_ITEM_CHANGE)) {
+    if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      e.StoreFlags(0);
+      if (endOfItem) {
+        e.haveStaged = false;
+        endOfItem = false;
+        e.OpenNextItem();
+      }
+      if (e.openRequest.load()) {
+        e.haveStaged = false;
+        e.openRequest = false;
+        e.OpenItemAt(e.playlistIndex.load());
+      }
+    }
+  }
+
+  // 3. Read: mark A while reading, otherwise end the active mode.
+  if (Has(ENG_READ_REQ)) {
+    if ((e.engineFlags.load() & ~ENG_QUIT) == (ENG_PLAYING | ENG_READ_REQ)) {
+      uint32_t position, next;
+      float ratio;
+      if (e.pool.LastPlayed(&position, &next, &ratio)) e.markRing.Push(position);
+      Clear(ENG_READ_REQ);
+    } else {
+      Clear(ENG_READ_REQ);
+      EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING});
+    }
+  }
+
+  // 4. Pause.
+  if (Has(ENG_PAUSE_REQ)) {
+    if (!e.paused.load() && e.waveOut && e.waveOut->IsOpen()) {
+      if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+        if (e.PauseOutput()) {
+          e.paused = true;
+          e.StoreFlags(ENG_ITEM_CHANGE);
+        } else {
+          Clear(ENG_PAUSE_REQ);
+        }
+      }
+    } else {
+      Clear(ENG_PAUSE_REQ);
+    }
+  }
+
+  // 5. Resume.
+  if (Has(ENG_RESUME_REQ)) {
+    if (e.paused.load() && e.RestartOutput()) e.paused = false;
+    e.StoreFlags(ENG_PLAYING);
+  }
+
+  // 6. Seek.
+  if (Has(ENG_SEEK_REQ)) {
+    if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      e.SeekTo(e.seekTarget.load());
+      e.StoreFlags(ENG_PLAYING);
+    }
+  }
+
+  // 7. Volume.
+  if (Has(ENG_VOLUME_REQ)) {
+    e.ApplyVolume();
+    Clear(ENG_VOLUME_REQ);
+  }
+
+  // 8. Speed.
+  if (Has(ENG_SPEED_REQ)) {
+    if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      e.ChangeSpeed();
+      e.StoreFlags(ENG_PLAYING);
+    }
+  }
+
+  // 9. Stop.
+  if (Has(ENG_STOP_REQ)) {
+    if (e.waveOut) e.CloseOutput();
+    e.StoreDecode(0);
+    e.StoreFlags(0);
+  }
+
+  // 10. Record request.
+  if (Has(ENG_RECORD_REQ)) {
+    if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      e.haveStaged = false;
+      if (!ResolvePassage()) return FailRequest(ENG_RECORD_REQ);
+      e.CloseInput();
+      e.recorder.SetFormat(&e.recordFormat);
+      // Without an input device the previous recording is left as it was.
+      const bool input = e.OpenInput();
+      const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
+      if (!input || !file) {
+        if (input && !file) e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName);
+        Clear(ENG_RECORD_REQ);
+        e.CloseInput();
+        e.recorder.Finish();
+        Set(ENG_PLAYING);
+        outputStarted = false;
+        return Outcome::kRestart;
+      }
+      e.pool.ResetLengths();
+      if (e.pool.SlotAt(0) != nullptr) {
+        e.StoreFlags(ENG_RECORDING);
+        for (uint32_t i = 0; i <= e.pool.Count(); ++i) {
+          WaveSlot* slot = e.pool.SlotAt(i);
+          std::memset(slot->header.lpData, 0, slot->header.dwBufferLength);
+          e.waveIn->PrepareHeader(&slot->header);
+          e.waveIn->AddBuffer(&slot->header);
+        }
+        Caption(kIdRead, kCaptionIdle);
+        Caption(kIdRecord, kCaptionRunning);
+        recordSlotIndex = 0;
+        recordSlot = e.pool.SlotAt(0);
+        e.waveIn->Start();
+      }
+    }
+  }
+
+  // 11. Recording: store each buffer the input device has filled, in order.
+  if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
+    WaveHdr& h = recordSlot->header;
+    if (h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
+      e.waveIn->UnprepareHeader(&h);
+      if (e.recorder.Append(h.lpData, h.dwBytesRecorded) != 0) {
+        h.dwBytesRecorded = 0;
+        h.dwFlags.store(0, std::memory_order_release);
+        e.waveIn->PrepareHeader(&h);
+        e.waveIn->AddBuffer(&h);
+      } else {
+        Set(ENG_RECORD_END);
+      }
+      recordSlotIndex = (recordSlotIndex + 1) % (e.pool.Count() + 1);
+      recordSlot = e.pool.SlotAt(recordSlotIndex);
+    } else {
+      e.Sleep(10);
+    }
+  }
+
+  // 12. Play-back request.
+  if (Has(ENG_PLAYBACK_REQ)) {
+    if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
+      // the bit stays until the mode has ended
+    } else if (Has(ENG_PLAYING_BACK)) {
+      playbackPaused = !playbackPaused;
+      if (playbackPaused) {
+        e.PauseDevice(true);
+        Caption(kIdPlayBack, kCaptionPaused);
+      } else {
+        e.PauseDevice(false);
+        Caption(kIdPlayBack, kCaptionRunning);
+      }
+      Clear(ENG_PLAYBACK_REQ);
+    } else {
+      if (!ResolvePassage()) return FailRequest(ENG_PLAYBACK_REQ);
+      savedSectionEnd = e.sectionEnd.load();
+      e.sectionEnd = 0;
+      e.StopDecoder();
+      if (e.OpenSound(e.programDir + Engine::kRecordingName)) {
+        Caption(kIdRead, kCaptionIdle);
+        Caption(kIdPlayBack, kCaptionRunning);
+        e.haveStaged = false;
+        playbackPaused = false;
+        e.pool.Reset();
+        e.blockRing.Clear();
+        e.StoreFlags(ENG_PLAYING_BACK);
+        e.StoreDecode(DEC_RUN);
+        e.Sleep(10);
+      } else {
+        Clear(ENG_PLAYBACK_REQ | ENG_PLAYING_BACK);
+        Set(ENG_PLAYBACK_END);
+      }
+    }
+  }
+
+  // 13. Playing back: the recording plays in a loop.
+  if (Has(ENG_PLAYING_BACK)) {
+    if (playbackPaused) {
+      e.Sleep(20);
+    } else if (!e.Feed()) {
+      if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
+        e.readRequest.position = 0;
+        e.readRequest.seekRequested = 1;
+        e.StoreDecode(DEC_RUN);
+        e.Sleep(10);
+      } else {
+        e.Sleep(10);
+        e.Sleep(10);
+      }
+    }
+  }
+
+  // 14. Repeat request.
+  if (Has(ENG_REPEAT_REQ)) {
+    if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      // the bit stays until the mode has ended
+    } else if (Has(ENG_REPEATING)) {
+      repeatPaused = !repeatPaused;
+      if (repeatPaused) {
+        e.PauseDevice(true);
+        Caption(kIdRepeat, kCaptionPaused);
+      } else {
+        e.PauseDevice(false);
+        Caption(kIdRepeat, kCaptionRunning);
+      }
+      Clear(ENG_REPEAT_REQ);
+    } else {
+      if (!ResolvePassage()) return FailRequest(ENG_REPEAT_REQ);
+      const uint32_t b = e.sectionEnd.load();
+      if (sectionStart >= b) {
+        // Nothing to repeat: reading goes on from where the learner is.
+        Clear(ENG_REPEAT_REQ);
+        e.StopDecoder();
+        e.haveStaged = false;
+        ReadOnFrom(b);
+      } else {
+        e.StopDecoder();
+        e.readRequest.position = sectionStart;
+        e.readRequest.seekRequested = 1;
+        e.haveStaged = false;
+        Caption(kIdRead, kCaptionIdle);
+        Caption(kIdRepeat, kCaptionRunning);
+        e.blockRing.Clear();
+        e.pool.ResetDevice(e.waveOut.get());
+        e.pool.Reset();
+        e.silenceRing.Clear();
+        repeatsLeft = e.repeatCount.load();
+        repeatPaused = false;
+        e.StoreDecode(DEC_RUN);
+        e.StoreFlags(ENG_REPEATING);
+        e.Sleep(10);
+      }
+    }
+  }
+
+  // 15. Repeating.
+  if (Has(ENG_REPEATING)) {
+    if (repeatPaused) {
+      e.Sleep(20);
+    } else if (!e.Feed()) {
+      if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
+        if (e.autoMode.load() && e.sentencePending.load()) {
+          --repeatsLeft;
+          if (repeatsLeft == 0 || repeatsLeft >= e.repeatCount.load()) {
+            if (!e.pool.AllDone()) return Outcome::kNextPass;
+            e.sentencePending = false;
+            Set(ENG_REPEAT_END);
+          }
+        }
+        // Rewind: the next play is decoded while this one still sounds.
+        e.readRequest.position = sectionStart;
+        e.readRequest.seekRequested = 1;
+        e.StoreDecode(DEC_RUN);
+      }
+      e.Sleep(10);
+      e.Sleep(10);
+    }
+  }
+
+  // 16. Compare request.
+  if (Has(ENG_COMPARE_REQ)) {
+    if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
+      if (!ResolvePassage()) return FailRequest(ENG_COMPARE_REQ);
+      comparePhase = true;  // the recording first
+      compareLoaded = false;
+      Caption(kIdRead, kCaptionIdle);
+      Caption(kIdCompare, kCaptionRunning);
+      savedSectionEnd = e.sectionEnd.load();
+      e.sectionEnd = 0;
+      e.StoreFlags(ENG_COMPARING);
+    }
+  }
+
+  // 17. Comparing: the recording and the passage in turn.
+  if (Has(ENG_COMPARING)) {
+    bool failed = false;
+    if (!comparePhase && !compareLoaded) {
+      if (!e.OpenSound(e.currentPath)) {
+        failed = true;
+      } else {
+        e.StopDecoder();
+        e.readRequest.position = sectionStart;
+        e.haveStaged = false;
+        e.readRequest.seekRequested = 1;
+        e.sectionEnd = savedSectionEnd;
+        e.blockRing.Clear();
+        e.pool.Reset();
+        compareLoaded = true;
+        e.StoreDecode(DEC_RUN);
+        e.Sleep(10);
+      }
+    }
+    if (!failed && comparePhase && !compareLoaded) {
+      if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
+        failed = true;
+      } else {
+        e.StopDecoder();
+        e.haveStaged = false;
+        e.sectionEnd = 0;
+        e.blockRing.Clear();
+        e.pool.Reset();
+        compareLoaded = true;
+        e.StoreDecode(DEC_RUN);
+        e.Sleep(10);
+      }
+    }
+    if (failed) {
+      Clear(ENG_COMPARING);
+      Set(ENG_COMPARE_END);
+    } else if (!e.Feed()) {
+      if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
+        compareLoaded = false;
+        comparePhase = !comparePhase;
+      } else {
+        e.Sleep(10);
+      }
+    }
+  }
+
+  // 18. Leave compare mode.
+  if (Has(ENG_COMPARE_END)) {
+    e.StopDecoder();
+    Caption(kIdCompare, kCaptionIdle);
+    if (!e.OpenSound(e.currentPath)) {
+      e.StoreFlags(ENG_ITEM_CHANGE);
+      endOfItem = true;
+    } else {
+      ReadOnFrom(savedSectionEnd);
+      e.haveStaged = false;
+      outputStarted = false;
+      e.sentencePending = false;
+      Clear(ENG_COMPARING | ENG_COMPARE_END);
+      Set(ENG_PLAYING);
+      return Outcome::kRestart;
+    }
+  }
+
+  // 19. Leave play-back mode.
+  if (Has(ENG_PLAYBACK_END)) {
+    Caption(kIdPlayBack, kCaptionIdle);
+    e.StopDecoder();
+    if (!e.OpenSound(e.currentPath)) {
+      endOfItem = true;
+      e.StoreFlags(ENG_ITEM_CHANGE);
+    } else {
+      ReadOnFrom(savedSectionEnd);
+      e.haveStaged = false;
+      outputStarted = false;
+      e.sentencePending = false;
+      Clear(ENG_PLAYING_BACK | ENG_PLAYBACK_END);
+      Set(ENG_PLAYING);
+      return Outcome::kRestart;
+    }
+  }
+
+  // 20. Leave repeat mode: read on from B.
+  if (Has(ENG_REPEAT_END)) {
+    Caption(kIdRepeat, kCaptionIdle);
+    e.StopDecoder();
+    e.pool.ResetDevice(e.waveOut.get());
+    e.pool.Reset();
+    if (repeatPaused) {
+      // A repeat paused at the device would leave reading silent.
+      e.PauseDevice(false);
+      repeatPaused = false;
+    }
+    e.haveStaged = false;
+    e.sentencePending = false;
+    ReadOnFrom(e.sectionEnd.load());
+    Clear(ENG_REPEATING | ENG_REPEAT_END);
+    Set(ENG_PLAYING);
+    outputStarted = false;
+    return Outcome::kRestart;
+  }
+
+  // 21. Leave recording mode.
+  if (Has(ENG_RECORD_END)) return RecordEnd();
+
+  return Outcome::kGoOn;
+}
+
+EngineThread::Outcome EngineThread::RecordEnd() {
+  Engine& e = engine;
+  e.StopDecoder();
+  if (e.waveIn) {
+    e.waveIn->Reset();
+    // The device filled the slots in the order they were queued, which starts at
+    // the slot the engine was waiting on; storing them from there keeps the
+    // recording in order even when it has wrapped past the last slot.
+    const uint32_t slots = e.pool.Count() + 1;
+    for (uint32_t k = 0; k < slots; ++k) {
+      WaveSlot* slot = e.pool.SlotAt((recordSlotIndex + k) % slots);
+      e.waveIn->UnprepareHeader(&slot->header);
+      if (slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
+        e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded);
+      }
+      slot->header.dwFlags.store(0, std::memory_order_release);
+    }
+  }
+  e.recorder.Finish();
+  e.CloseInput();
+  recordSlot = nullptr;
+  e.pool.ResetDevice(e.waveOut.get());
+  e.pool.Reset();
+  ReadOnFrom(e.sectionEnd.load());
+  Caption(kIdRecord, kCaptionIdle);
+  Clear(ENG_RECORDING | ENG_RECORD_END);
+  Set(ENG_PLAYING);
+  outputStarted = false;
+  return Outcome::kRestart;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <thread>
+
+class Engine;
+struct WaveSlot;
+
+// The one place where the engine changes mode: a loop that serves the bits of
+// engineFlags in a fixed order on every pass, feeds the output device, drives
+// recording, and starts and ends reading, repeating, recording, playing back
+// and comparing.
+class EngineThread {
+ public:
+  explicit EngineThread(Engine& engine) : engine(engine) {}
+  ~EngineThread() { Join(); }
+  EngineThread(const EngineThread&) = delete;
+  EngineThread& operator=(const EngineThread&) = delete;
+
+  void Start();
+  void Join();
+  bool Running() const { return thread.joinable(); }
+
+  // A (the passage start) as the thread last resolved it.
+  uint32_t SectionStart() const { return sectionStart; }
+
+ private:
+  enum class Outcome { kGoOn, kRestart, kNextPass };
+
+  void Run();
+  void Reading();
+  Outcome ServeRequests();
+  Outcome RecordEnd();
+
+  bool Has(uint32_t bits) const;
+  void Set(uint32_t bits);
+  void Clear(uint32_t bits);
+  // If a special mode is active, sets its end marker (testing the modes in the
+  // order given) and returns true.
+  bool EndActiveMode(std::initializer_list<uint32_t> order);
+  bool ResolvePassage();
+  Outcome FailRequest(uint32_t bit);
+  void Caption(int id, uint32_t color);
+  // Restarts the decoder at position with no read limit, the device and the
+  // pool being empty.
+  void ReadOnFrom(uint32_t position);
+
+  Engine& engine;
+  std::thread thread;
+
+  bool outputStarted = false;
+  bool endOfItem = false;
+  uint32_t sectionStart = 0;
+  uint32_t savedSectionEnd = 0;
+  uint32_t repeatsLeft = 0;
+  bool repeatPaused = false;
+  bool playbackPaused = false;
+  bool comparePhase = false;
+  bool compareLoaded = false;
+  uint32_t recordSlotIndex = 0;
+  WaveSlot* recordSlot = nullptr;
+};
