@@ -190,6 +190,9 @@ class Engine {
   // and how many it has finished so far.
   std::atomic<uint32_t> lastFinishedPosition{0};
   std::atomic<uint64_t> buffersFinished{0};
+  // Passes the engine thread has completed; a request posted before pass n
+  // began has been served once pass n + 1 is complete.
+  std::atomic<uint64_t> passes{0};
 
   AudioBackend& audio;
   CodecRegistry& registry;

@@ -113,6 +113,7 @@ void EngineThread::Run() {
       e.waker.Notify();
       return;
     }
+    e.passes.fetch_add(1);
     if (outcome == Outcome::kNextPass) continue;
     if (e.engineFlags.load() == 0) e.Sleep(20);
     e.Sleep(5);

@@ -7,9 +7,11 @@ void OfflineClock::SetHeld(bool value) {
   WakeAll();
 }
 
-void OfflineClock::Advance(int64_t nanoseconds) {
+uint64_t OfflineClock::Advance(int64_t nanoseconds) {
   budget.fetch_add(nanoseconds);
+  const uint64_t grant = grants.fetch_add(1) + 1;
   WakeAll();
+  return grant;
 }
 
 bool OfflineClock::TryConsume(int64_t nanoseconds) {
@@ -17,14 +19,23 @@ bool OfflineClock::TryConsume(int64_t nanoseconds) {
     consumed.fetch_add(nanoseconds);
     return true;
   }
-  int64_t current = budget.load();
-  while (current >= nanoseconds) {
-    if (budget.compare_exchange_weak(current, current - nanoseconds)) {
-      consumed.fetch_add(nanoseconds);
-      return true;
+  for (;;) {
+    // The grant is read before the budget, so a refusal is only ever recorded
+    // for a grant whose time was already in the budget.
+    const uint64_t grant = grants.load();
+    int64_t current = budget.load();
+    while (current >= nanoseconds) {
+      if (budget.compare_exchange_weak(current, current - nanoseconds)) {
+        consumed.fetch_add(nanoseconds);
+        return true;
+      }
     }
+    if (grants.load() != grant) continue;  // more time came meanwhile: look again
+    uint64_t seen = refusedGrant.load();
+    while (seen < grant && !refusedGrant.compare_exchange_weak(seen, grant)) {
+    }
+    return false;
   }
-  return false;
 }
 
 void OfflineClock::Register(void* device, Waker waker) {

@@ -15,8 +15,12 @@ class OfflineClock {
   void SetHeld(bool held);
   bool Held() const { return held.load(); }
 
-  // Lets nanoseconds more sound pass, and wakes the devices.
-  void Advance(int64_t nanoseconds);
+  // Lets nanoseconds more sound pass, and wakes the devices. Returns the number
+  // of this grant (they count up from 1).
+  uint64_t Advance(int64_t nanoseconds);
+  // The latest grant a device has seen and was still refused a buffer under:
+  // once it reaches a grant's number, that grant's sound time is used up.
+  uint64_t RefusedGrant() const { return refusedGrant.load(); }
   // Sound time granted but not yet used by a device.
   int64_t Budget() const { return budget.load(); }
   // Drops any unused budget.
@@ -38,6 +42,8 @@ class OfflineClock {
   std::atomic<bool> held{false};
   std::atomic<int64_t> budget{0};
   std::atomic<int64_t> consumed{0};
+  std::atomic<uint64_t> grants{0};
+  std::atomic<uint64_t> refusedGrant{0};
   std::mutex registryMutex;
   std::vector<std::pair<void*, Waker>> devices;
 };

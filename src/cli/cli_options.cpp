@@ -1,0 +1,112 @@
+#include "cli/cli_options.h"
+
+#include <cstring>
+
+namespace {
+
+// Matches "--name=value" and stores value.
+bool Value(const std::string& arg, const char* name, std::string* value) {
+  const std::string prefix = std::string(name) + "=";
+  if (arg.compare(0, prefix.size(), prefix) != 0) return false;
+  *value = arg.substr(prefix.size());
+  return true;
+}
+
+}  // namespace
+
+bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* error) {
+  bool onlyFiles = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    std::string value;
+    if (onlyFiles || arg.empty() || arg[0] != '-' || arg == "-") {
+      options->files.push_back(arg);
+    } else if (arg == "--") {
+      onlyFiles = true;
+    } else if (arg == "--help" || arg == "-h") {
+      options->help = true;
+    } else if (Value(arg, "--audio", &value)) {
+      if (!AudioBackend::ParseKind(value, &options->audio)) {
+        *error = "unknown audio backend \"" + value + "\" (use sdl or offline)";
+        return false;
+      }
+    } else if (Value(arg, "--wav", &value)) {
+      options->wavPath = value;
+    } else if (Value(arg, "--program-dir", &value)) {
+      options->programDir = value;
+    } else if (Value(arg, "--record-from", &value)) {
+      options->recordFrom = value;
+    } else if (Value(arg, "--script", &value)) {
+      options->script = value;
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+    if (!onlyFiles && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
+      *error = "option " + arg + " needs a value";
+      return false;
+    }
+  }
+  if (options->audio != AudioBackend::Kind::kOffline &&
+      (!options->wavPath.empty() || !options->recordFrom.empty())) {
+    *error = "--wav and --record-from need --audio=offline";
+    return false;
+  }
+  return true;
+}
+
+const char* CliUsage() {
+  return R"(Usage: kestro-cli [OPTION...] [FILE...]
+
+Plays lessons with Kestro's engine, without a window: for learners who script
+their practice, and for batch work.
+
+FILEs are added to the playlist in the order given; an .m3u FILE adds its
+entries (sorted, as the window does). With no FILE, Kestro.m3u of the current
+directory is read. Codec plug-ins come from Arch/ of the current directory. A
+missing or unplayable FILE is reported and skipped.
+
+Options:
+  --audio=sdl|offline  sound devices: the sound card through SDL (default), or
+                       offline devices that need no sound card and run as fast
+                       as the machine allows
+  --wav=OUT.wav        (offline) write everything played to OUT.wav, in the
+                       format of the first item opened
+  --record-from=FILE   (offline) the input device delivers FILE's sound from
+                       its start, then silence (silence without it)
+  --program-dir=DIR    where RecordVM.qv is written (default: current directory)
+  --script=FILE|-      run the commands of FILE (or standard input)
+  --help               show this text
+
+Without --script every entry is played once, in playlist order, from its start
+to its end, and kestro-cli exits.
+
+Script: one command a line; blank lines and lines starting with # are ignored.
+  play pause stop prev next     the transport buttons
+  read repeat record playback compare
+                                mark A / end a mode; repeat A..B; record the
+                                learner; play the recording; recording and
+                                passage in turn
+  auto                          switch automatic sentence repeat on or off
+  open N                        select entry N and play it (a double click)
+  select N                      select entry N
+  seek P                        progress slider to P (0..10000)
+  speed P | volume P | balance P
+                                the sliders, P in 0..100
+  settings COUNT VERTICAL SECONDS PERCENT
+                                the repeat settings
+  wait MS                       let MS ms of sound pass through the device that
+                                runs (wall-clock time when none runs)
+  wait-mode MODE                let sound play until the engine is in MODE:
+                                idle reading repeating recording playing-back
+                                comparing
+  sleep MS                      wait MS ms of wall-clock time
+  status                        print mode=, flags=, item=, pos=, length=
+  quit                          shut down and exit
+
+With --audio=offline and a script, sound time passes only during wait and
+wait-mode, so every command lands at the same byte on every run. Waits give up
+with an error after 60 s. kestro-cli exits 0 at the end of the script, and
+non-zero after a bad option, an unknown command or a wait that gave up.
+)";
+}

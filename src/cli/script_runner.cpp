@@ -1,0 +1,250 @@
+#include "cli/script_runner.h"
+
+#include <chrono>
+#include <cstdio>
+#include <istream>
+#include <ostream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool ParseInt(const std::string& text, long min, long max, long* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || v < min || v > max) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseFloat(const std::string& text, float* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const float v = std::strtof(text.c_str(), &end);
+  if (*end != '\0') return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+ScriptRunner::ScriptRunner(Engine& e, AudioBackend& a, std::ostream& o)
+    : engine(e), audio(a), out(o) {}
+
+std::string ScriptRunner::Status() const {
+  const uint32_t flags = engine.engineFlags.load();
+  char line[200];
+  std::snprintf(line, sizeof(line), "mode=%s flags=0x%08x item=%d pos=%u length=%u",
+                Engine::ModeName(flags), flags, engine.playlistIndex.load(),
+                engine.lastFinishedPosition.load(), engine.fileLength.load());
+  return line;
+}
+
+bool ScriptRunner::WaitUntil(const std::function<bool()>& done, std::string* error,
+                             const std::string& what) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitLimitMs);
+  while (!done()) {
+    if (Clock::now() > deadline) {
+      *error = what + " gave up after 60 s";
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
+}
+
+bool ScriptRunner::AwaitServed(uint32_t bits, std::string* error) {
+  if (!WaitUntil(
+          [&] {
+            return (engine.engineFlags.load() & bits) == 0 &&
+                   !((bits & ENG_ITEM_CHANGE) && engine.openRequest.load());
+          },
+          error, "waiting for the engine")) {
+    return false;
+  }
+  return Settle(error);
+}
+
+bool ScriptRunner::Settle(std::string* error) {
+  const uint64_t start = engine.passes.load();
+  engine.waker.Notify();
+  return WaitUntil([&] { return engine.passes.load() >= start + 2; }, error,
+                   "waiting for the engine");
+}
+
+bool ScriptRunner::WaitSound(int64_t ms, std::string* error) {
+  OfflineClock& clock = audio.clock();
+  if (audio.kind() != AudioBackend::Kind::kOffline || !clock.Held() || !engine.SoundRunning()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return true;
+  }
+  // The sound time is used up once a device has been refused a buffer for want
+  // of it, or no device runs any more.
+  const uint64_t grant = clock.Advance(ms * 1000000);
+  return WaitUntil([&] { return clock.RefusedGrant() >= grant || !engine.SoundRunning(); }, error,
+                   "wait " + std::to_string(ms));
+}
+
+bool ScriptRunner::WaitMode(const std::string& mode, std::string* error) {
+  static const char* kModes[] = {"idle",      "reading",      "repeating",
+                                 "recording", "playing-back", "comparing"};
+  bool known = false;
+  for (const char* m : kModes)
+    known = known || mode == m;
+  if (!known) {
+    *error = "unknown mode \"" + mode + "\"";
+    return false;
+  }
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitLimitMs);
+  while (mode != Engine::ModeName(engine.engineFlags.load())) {
+    if (Clock::now() > deadline) {
+      *error = "wait-mode " + mode + " gave up after 60 s";
+      return false;
+    }
+    // Sound time in small steps, so that the mode is caught where it begins.
+    if (!WaitSound(5, error)) return false;
+  }
+  return true;
+}
+
+bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* error) {
+  std::istringstream words(raw);
+  std::vector<std::string> w;
+  for (std::string word; words >> word;)
+    w.push_back(word);
+  if (w.empty() || w[0][0] == '#') return true;
+  const std::string& command = w[0];
+  auto args = [&](size_t n) {
+    if (w.size() == n + 1) return true;
+    *error = command + " takes " + std::to_string(n) + " argument" + (n == 1 ? "" : "s");
+    return false;
+  };
+  long value = 0;
+  auto number = [&](size_t i, long min, long max) {
+    if (ParseInt(w[i], min, max, &value)) return true;
+    *error = command + ": \"" + w[i] + "\" is not a number in " + std::to_string(min) + ".." +
+             std::to_string(max);
+    return false;
+  };
+  Engine& e = engine;
+
+  if (command == "play") {
+    if (!args(0)) return false;
+    e.CommandPlay();
+    return AwaitServed(ENG_ITEM_CHANGE | ENG_RESUME_REQ, error);
+  }
+  struct Simple {
+    const char* name;
+    void (Engine::*command)();
+    uint32_t bit;
+  };
+  static const Simple kSimple[] = {
+      {"pause", &Engine::CommandPause, ENG_PAUSE_REQ},
+      {"stop", &Engine::CommandStop, ENG_STOP_REQ},
+      {"prev", &Engine::CommandPrevious, ENG_ITEM_CHANGE},
+      {"next", &Engine::CommandNext, ENG_ITEM_CHANGE},
+      {"read", &Engine::CommandRead, ENG_READ_REQ},
+      {"repeat", &Engine::CommandRepeat, ENG_REPEAT_REQ},
+      {"record", &Engine::CommandRecord, ENG_RECORD_REQ},
+      {"playback", &Engine::CommandPlayBack, ENG_PLAYBACK_REQ},
+      {"compare", &Engine::CommandCompare, ENG_COMPARE_REQ},
+  };
+  for (const Simple& s : kSimple) {
+    if (command != s.name) continue;
+    if (!args(0)) return false;
+    (e.*s.command)();
+    return AwaitServed(s.bit, error);
+  }
+  if (command == "auto") {
+    if (!args(0)) return false;
+    e.CommandAutoManual();
+    return true;
+  }
+  if (command == "open" || command == "select") {
+    if (!args(1) || !number(1, 0, 1000000)) return false;
+    e.playlist.Select(static_cast<int>(value));
+    if (command == "select") return true;
+    e.CommandPlayEntry(static_cast<int>(value));
+    return AwaitServed(ENG_ITEM_CHANGE, error);
+  }
+  if (command == "seek") {
+    if (!args(1) || !number(1, 0, Engine::kProgressMax)) return false;
+    e.ProgressSlider(4, static_cast<int>(value));
+    return AwaitServed(ENG_SEEK_REQ, error);
+  }
+  if (command == "speed" || command == "volume" || command == "balance") {
+    if (!args(1) || !number(1, 0, Engine::kSliderMax)) return false;
+    const int position = static_cast<int>(value);
+    if (command == "speed") {
+      e.SpeedSlider(4, position);
+      return AwaitServed(ENG_SPEED_REQ, error);
+    }
+    if (command == "volume") {
+      e.VolumeSlider(4, position);
+    } else {
+      e.BalanceSlider(4, position);
+    }
+    return AwaitServed(ENG_VOLUME_REQ, error);
+  }
+  if (command == "settings") {
+    if (!args(4)) return false;
+    long count, vertical, percent;
+    float seconds;
+    if (!ParseInt(w[1], 0, 100000, &count) || !ParseInt(w[2], 0, 100, &vertical) ||
+        !ParseFloat(w[3], &seconds) || seconds < 0 || seconds > 3600 ||
+        !ParseInt(w[4], 0, 100, &percent)) {
+      *error = "settings takes COUNT VERTICAL(0..100) SECONDS PERCENT(0..100)";
+      return false;
+    }
+    e.ApplySettings(static_cast<uint32_t>(count), static_cast<uint32_t>(vertical), seconds,
+                    static_cast<uint32_t>(percent));
+    return true;
+  }
+  if (command == "wait") {
+    if (!args(1) || !number(1, 0, 24L * 3600 * 1000)) return false;
+    return WaitSound(value, error);
+  }
+  if (command == "wait-mode") {
+    if (!args(1)) return false;
+    return WaitMode(w[1], error);
+  }
+  if (command == "sleep") {
+    if (!args(1) || !number(1, 0, 24L * 3600 * 1000)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(value));
+    return true;
+  }
+  if (command == "status") {
+    if (!args(0)) return false;
+    out << Status() << std::endl;
+    return true;
+  }
+  if (command == "quit") {
+    if (!args(0)) return false;
+    *quit = true;
+    return true;
+  }
+  *error = "unknown command \"" + command + "\"";
+  return false;
+}
+
+bool ScriptRunner::RunScript(std::istream& in, std::string* error) {
+  // Start-up first: the first item opens (or the engine goes idle) before the
+  // script's first command.
+  if (!Settle(error)) return false;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    bool quit = false;
+    if (!RunLine(line, &quit, error)) {
+      *error = "line " + std::to_string(number) + ": " + *error;
+      return false;
+    }
+    if (quit) break;
+  }
+  return true;
+}

@@ -1,0 +1,63 @@
+#include "cli_runner.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+CliRunner::CliRunner() {
+  ::mkdir(dir.File("Arch").c_str(), 0755);
+  for (const auto& entry : std::filesystem::directory_iterator(KESTRO_STAGE_DIR "/Arch")) {
+    CopyFile(entry.path().string(), dir.File("Arch/" + entry.path().filename().string()));
+  }
+}
+
+CliRunner::Result CliRunner::Run(const std::string& args, const std::string& script,
+                                 const std::string& env) {
+  std::string command = "cd '" + dir.path() + "' && " + env + " '" KESTRO_STAGE_DIR "/kestro-cli' ";
+  if (!script.empty()) {
+    WriteFileBytes(dir.File("script.txt"), script);
+    command += "--script=- " + args + " < script.txt";
+  } else {
+    command += args + " < /dev/null";
+  }
+  command += " > out.txt 2> err.txt";
+  Result result;
+  const int status = std::system(command.c_str());
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadFileBytes(dir.File("out.txt"));
+  result.err = ReadFileBytes(dir.File("err.txt"));
+  return result;
+}
+
+std::string CliRunner::WavData(const std::string& name) const {
+  const std::string all = ReadFileBytes(dir.File(name));
+  return all.size() >= 44 ? all.substr(44) : std::string("<no wav>");
+}
+
+std::string CliRunner::QvData(const std::string& name) const {
+  const std::string all = ReadFileBytes(dir.File(name));
+  return all.size() >= 23 ? all.substr(23) : std::string("<no qv>");
+}
+
+std::string LessonPcm(size_t bytes, unsigned seed) {
+  std::string pcm(bytes, '\0');
+  for (size_t i = 0; i + 1 < bytes; i += 2) {
+    const int16_t s = static_cast<int16_t>(((i / 2) * 7919 + seed * 104729) % 60000 - 30000);
+    std::memcpy(&pcm[i], &s, 2);
+  }
+  return pcm;
+}
+
+std::string Scaled(const std::string& pcm, uint32_t level) {
+  std::string out = pcm;
+  for (size_t i = 0; i + 1 < out.size(); i += 2) {
+    int16_t s;
+    std::memcpy(&s, &out[i], 2);
+    s = static_cast<int16_t>(s * static_cast<int64_t>(level) / 0xFFFF);
+    std::memcpy(&out[i], &s, 2);
+  }
+  return out;
+}
