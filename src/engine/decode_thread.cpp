@@ -45,9 +45,11 @@ void DecodeThread::Run() {
         }
         if (!ended && blockHeld) {
           if (!e.blockRing.Push(&e.readRequest, silenceRatio)) {
-            e.DecodeSleep(10);  // ring full: offer the same block again
+            // Ring full: offer the same block again once the engine has taken one
+            // (which wakes this sleep), or after a while at the latest.
+            e.DecodeSleep(50);
           } else {
-            e.waker.Notify();
+            e.waker.Notify(Waker::kEngine);
             e.readRequest.position = e.readRequest.nextPosition;
             blockHeld = false;
             silenceRatio = 0;
@@ -64,7 +66,7 @@ void DecodeThread::Run() {
     if (now == 0) e.DecodeSleep(20);
     if (control.load(std::memory_order_acquire) & DEC_QUIT) {
       control.store(DEC_QUIT_DONE, std::memory_order_release);
-      e.waker.Notify();
+      e.waker.Notify(Waker::kEngine);
       return;
     }
   }

@@ -72,7 +72,7 @@ bool Engine::Shutdown() {
   decodeControl.store(DEC_QUIT);
   waker.Notify();
   uint64_t seen = 0;
-  auto wait = [&](uint32_t ms) { waker.Sleep(ms, &seen); };
+  auto wait = [&](uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &seen); };
   wait(20);
   using Clock = std::chrono::steady_clock;
   auto waitFor = [&](const std::function<bool()>& answered) {
@@ -106,7 +106,7 @@ void Engine::StopDecodeThread() {
 
 void Engine::Post(uint32_t bits) {
   engineFlags.fetch_or(bits);
-  waker.Notify();
+  waker.Notify(Waker::kEngine);
 }
 
 void Engine::StoreFlags(uint32_t value) {
@@ -499,7 +499,6 @@ bool Engine::PauseOutput() {
   return true;
 }
 
-
 bool Engine::RestartOutput() {
   if (!PauseDevice(false)) return false;
   EnableTransport(true);
@@ -542,7 +541,7 @@ bool Engine::Feed() {
     if (!blockRing.Take(&currentBlock)) {
       if (decodeControl.load() & DEC_RUN) Sleep(20);
     } else {
-      waker.Notify();  // room in the ring for the decoder
+      waker.Notify(Waker::kDecoder);  // room in the ring
       stagedSlot.position.store(currentBlock.position, std::memory_order_relaxed);
       stagedSlot.nextPosition.store(currentBlock.nextPosition, std::memory_order_relaxed);
       stagedSlot.silenceRatio.store(currentBlock.silenceRatio, std::memory_order_relaxed);
@@ -607,11 +606,11 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
       silenceRing.Clear();
     }
   }
-  waker.Notify();
+  waker.Notify(Waker::kEngine);
 }
 
 void Engine::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {
   if (message != MM_WIM_DATA) return;
   if (view) view->ShowBuffer(header->lpData, header->dwBytesRecorded);
-  waker.Notify();
+  waker.Notify(Waker::kEngine);
 }

@@ -109,8 +109,8 @@ class Engine {
   // Clears the ring and the pool and has the decoder read on from position.
   void RestartReadingAt(uint32_t position);
   // The engine thread's sleeps; cut short by requests, finished buffers and ring changes.
-  void Sleep(uint32_t ms) { waker.Sleep(ms, &engineSeen); }
-  void DecodeSleep(uint32_t ms) { waker.Sleep(ms, &decodeSeen); }
+  void Sleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen); }
+  void DecodeSleep(uint32_t ms) { waker.Sleep(ms, Waker::kDecoder, &decodeSeen); }
   // For the waveform panel and status lines: the format the output device plays.
   uint16_t PlayBitsPerSample() const { return playBits.load(std::memory_order_relaxed); }
 

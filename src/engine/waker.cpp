@@ -2,16 +2,18 @@
 
 #include <chrono>
 
-void Waker::Notify() {
+void Waker::Notify(int sleepers) {
   {
     std::lock_guard<std::mutex> lock(mutex);
-    ++events;
+    if (sleepers & kEngine) ++events[0];
+    if (sleepers & kDecoder) ++events[1];
   }
   changed.notify_all();
 }
 
-void Waker::Sleep(uint32_t ms, uint64_t* seen) {
+void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen) {
+  const int channel = sleeper == kDecoder ? 1 : 0;
   std::unique_lock<std::mutex> lock(mutex);
-  changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return events != *seen; });
-  *seen = events;
+  changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return events[channel] != *seen; });
+  *seen = events[channel];
 }

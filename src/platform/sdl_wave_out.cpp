@@ -12,9 +12,9 @@ SdlWaveOut::~SdlWaveOut() {
 bool SdlWaveOut::OpenBackend(std::string* error) {
   device = OpenSdlDevice(format, false, error);
   if (device == 0) return false;
-  // About 60 ms of sound, a whole number of frames.
+  // About 100 ms of sound, a whole number of frames: ample between 20 ms polls.
   lead =
-      std::max<uint32_t>(format.nAvgBytesPerSec / 16 / format.nBlockAlign, 64) * format.nBlockAlign;
+      std::max<uint32_t>(format.nAvgBytesPerSec / 10 / format.nBlockAlign, 64) * format.nBlockAlign;
   scratch.resize(lead);
   pushing = nullptr;
   pushOffset = 0;

@@ -20,6 +20,7 @@ class SdlWaveOut : public WaveOut {
   void Service(std::unique_lock<std::mutex>& lock) override;
   void ResetBackend() override;
   void PauseBackend(bool pause) override;
+  std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(20); }
 
  private:
   SDL_AudioDeviceID device = 0;

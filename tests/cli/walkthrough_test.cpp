@@ -1,0 +1,107 @@
+// The learner's manual walk-through, checked as flag values and caption colours
+// after every command, on the engine and its threads with the offline devices.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "../engine/engine_fixture.h"
+#include "cli/script_runner.h"
+
+namespace {
+
+class Walkthrough : public EngineFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(engine->AllocateBuffers());
+    playlist.Append(MakeQv("lesson.qv", 5000 * 300));
+    audio.clock().SetHeld(true);
+    engine->StartThreads();
+    runner = std::make_unique<ScriptRunner>(*engine, audio, out);
+    Run("");  // start-up settles
+  }
+  void TearDown() override { EXPECT_TRUE(engine->Shutdown()); }
+
+  void Run(const std::string& line) {
+    std::istringstream in(line);
+    std::string error;
+    ASSERT_TRUE(runner->RunScript(in, &error)) << error;
+  }
+  uint32_t Flags() const { return engine->engineFlags.load(); }
+
+  std::ostringstream out;
+  std::unique_ptr<ScriptRunner> runner;
+};
+
+TEST_F(Walkthrough, FlagsAndCaptionsStepByStep) {
+  EXPECT_EQ(Flags(), ENG_PLAYING);
+  Run("wait 300");
+  EXPECT_EQ(view.Caption(kIdRead), kCaptionRunning);
+  Run("read");
+  EXPECT_EQ(Flags(), ENG_PLAYING);
+  Run("wait 300\nrepeat");
+  EXPECT_EQ(Flags(), ENG_REPEATING);
+  EXPECT_EQ(view.Caption(kIdRead), kCaptionIdle);
+  EXPECT_EQ(view.Caption(kIdRepeat), kCaptionRunning);
+  Run("repeat");
+  EXPECT_EQ(Flags(), ENG_REPEATING);
+  EXPECT_EQ(view.Caption(kIdRepeat), kCaptionPaused);
+  Run("repeat");
+  EXPECT_EQ(view.Caption(kIdRepeat), kCaptionRunning);
+  Run("wait 100\nread");
+  EXPECT_EQ(Flags(), ENG_PLAYING);
+  EXPECT_EQ(view.Caption(kIdRepeat), kCaptionIdle);
+  Run("wait 200\nrecord");
+  EXPECT_EQ(Flags(), ENG_RECORDING);
+  EXPECT_EQ(view.Caption(kIdRecord), kCaptionRunning);
+  Run("wait 300\nplayback");
+  EXPECT_EQ(Flags(), ENG_PLAYING_BACK);
+  EXPECT_EQ(view.Caption(kIdRecord), kCaptionIdle);
+  EXPECT_EQ(view.Caption(kIdPlayBack), kCaptionRunning);
+  Run("playback");
+  EXPECT_EQ(view.Caption(kIdPlayBack), kCaptionPaused);
+  Run("playback\nwait 100\nread");
+  EXPECT_EQ(Flags(), ENG_PLAYING);
+  EXPECT_EQ(view.Caption(kIdPlayBack), kCaptionIdle);
+  Run("compare");
+  EXPECT_EQ(Flags(), ENG_COMPARING);
+  EXPECT_EQ(view.Caption(kIdCompare), kCaptionRunning);
+  Run("wait 100\nrecord");  // ends compare, then records
+  EXPECT_EQ(Flags(), ENG_RECORDING);
+  EXPECT_EQ(view.Caption(kIdCompare), kCaptionIdle);
+  Run("record");  // ends the recording and starts a new one
+  EXPECT_EQ(Flags(), ENG_RECORDING);
+  Run("read\npause");
+  EXPECT_EQ(Flags(), 0u);
+  EXPECT_TRUE(engine->paused.load());
+  Run("play");
+  EXPECT_EQ(Flags(), ENG_PLAYING);
+  Run("stop");
+  EXPECT_EQ(Flags(), 0u);
+  EXPECT_TRUE(engine->stopped.load());
+  EXPECT_FALSE(view.TransportEnabled());
+}
+
+TEST_F(Walkthrough, RequestsWithoutAPassageAreDropped) {
+  // Right after opening, with no output yet and only the start mark, there is no
+  // passage to record, repeat, play back or compare: reading goes on.
+  engine->StoreFlags(ENG_PLAYING);
+  for (const char* command : {"repeat", "playback", "compare", "record"}) {
+    Run(command);
+    EXPECT_EQ(Flags(), ENG_PLAYING) << command;
+  }
+}
+
+TEST_F(Walkthrough, ShutDownAnswersWithinItsBounds) {
+  Run("wait 200\nrecord\nwait 100");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(engine->Shutdown());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
+  EXPECT_EQ(engine->engineFlags.load(), ENG_EXITED);
+  EXPECT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE);
+  // The recording that was under way is a valid qv file.
+  const std::string recording = ReadFileBytes(dir.File("RecordVM.qv"));
+  ASSERT_GE(recording.size(), 23u);
+  EXPECT_EQ(recording.substr(0, 5), "qvoxa");
+}
+
+}  // namespace
