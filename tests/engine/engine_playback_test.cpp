@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <new>
+#include <thread>
 
 #include "engine_fixture.h"
 
@@ -208,8 +209,10 @@ TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
   audio.clock().SetHeld(true);
   ASSERT_TRUE(engine->OpenItem(longer));
   // Without feeding, the ring fills to its 300 blocks and the decoder waits.
-  for (int i = 0; i < 200 && engine->blockRing.Count() < 300; ++i)
-    engine->Sleep(10);
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (engine->blockRing.Count() < 300 && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_EQ(engine->blockRing.Count(), 300u);
   EXPECT_EQ(engine->decodeControl.load(), DEC_RUN);
   audio.clock().SetHeld(false);
