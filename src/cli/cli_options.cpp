@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,27 @@ bool Value(const std::string& arg, const char* name, std::string* value) {
   if (arg.compare(0, prefix.size(), prefix) != 0) return false;
   *value = arg.substr(prefix.size());
   return true;
+}
+
+bool ParseSetting(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || text[0] == '-' || v < min || v > max) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool ParseSeconds(const std::string& text, float* value) {
+  char* end = nullptr;
+  const float v = std::strtof(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= 0.1f && v <= 10.0f)) return false;
+  *value = v;
+  return true;
+}
+
+bool Bad(const std::string& arg, const char* range, std::string* error) {
+  *error = "option " + arg + " is out of range (" + range + ")";
+  return false;
 }
 
 }  // namespace
@@ -38,6 +60,16 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->recordFrom = value;
     } else if (Value(arg, "--script", &value)) {
       options->script = value;
+    } else if (Value(arg, "--drill", &value)) {
+      options->drillPath = value;
+    } else if (Value(arg, "--count", &value)) {
+      if (!ParseSetting(value, 1, 100, &options->count)) return Bad(arg, "1..100", error);
+    } else if (Value(arg, "--vertical", &value)) {
+      if (!ParseSetting(value, 0, 50, &options->vertical)) return Bad(arg, "0..50", error);
+    } else if (Value(arg, "--seconds", &value)) {
+      if (!ParseSeconds(value, &options->seconds)) return Bad(arg, "0.1..10", error);
+    } else if (Value(arg, "--percent", &value)) {
+      if (!ParseSetting(value, 5, 100, &options->percent)) return Bad(arg, "5..100", error);
     } else {
       *error = "unknown option " + arg;
       return false;
@@ -46,6 +78,13 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       *error = "option " + arg + " needs a value";
       return false;
     }
+  }
+  if (!options->drillPath.empty()) {
+    if (options->files.size() != 1 || !options->script.empty()) {
+      *error = "--drill takes exactly one FILE and no script";
+      return false;
+    }
+    options->audio = AudioBackend::Kind::kOffline;
   }
   if (options->audio != AudioBackend::Kind::kOffline &&
       (!options->wavPath.empty() || !options->recordFrom.empty())) {
@@ -80,6 +119,15 @@ Options:
 
 Without --script every entry is played once, in playlist order, from its start
 to its end, and kestro-cli exits.
+
+Drill export, for practice away from the computer:
+  kestro-cli --drill=OUT.wav [--count=N] [--vertical=P] [--seconds=S]
+             [--percent=P] FILE
+reads FILE once in automatic mode, as a learner would hear it: each sentence
+found at a pause is heard, then repeated N times. Everything heard goes to
+OUT.wav, and the number of sentences found is printed. The settings are those
+of the repeat settings dialog: --count 1..100 (3), --vertical 0..50 (2),
+--seconds 0.1..10 (2.0), --percent 5..100 (5).
 
 Script: one command a line; blank lines and lines starting with # are ignored.
   play pause stop prev next     the transport buttons

@@ -14,6 +14,13 @@ struct CliOptions {
   std::string script;  // a file, "-" for standard input, empty for none
   std::vector<std::string> files;
   bool help = false;
+
+  // Drill export: FILE read once in automatic mode, everything heard written here.
+  std::string drillPath;
+  uint32_t count = 3;
+  uint32_t vertical = 2;
+  float seconds = 2.0f;
+  uint32_t percent = 5;
 };
 
 // Parses argv; false with error set for anything it does not know.

@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
   }
 
   AudioBackend audio(options.audio);
+  const bool drill = !options.drillPath.empty();
+  if (drill) options.wavPath = options.drillPath;
   if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) return Fail(error);
   if (!options.recordFrom.empty() && !audio.SetInputFile(options.recordFrom, &error)) {
     return Fail(error);
@@ -90,6 +92,12 @@ int main(int argc, char** argv) {
   FillPlaylist(options, registry, playlist);
 
   const bool scripted = !options.script.empty();
+  if (drill) {
+    if (playlist.Count() != 1) return Fail("nothing to drill");
+    engine.autoMode = true;
+    engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
+    engine.SetLockstep(true);
+  }
   if (scripted) {
     // A script decides when sound time passes.
     audio.clock().SetHeld(options.audio == AudioBackend::Kind::kOffline);
@@ -131,5 +139,8 @@ int main(int argc, char** argv) {
   }
   engine.Shutdown();
   audio.sink().Close();
+  if (drill && status == 0) {
+    std::cout << "sentences: " << engine.sentencesFound.load() << "\n";
+  }
   return status;
 }

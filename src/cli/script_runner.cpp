@@ -191,13 +191,14 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     return AwaitServed(ENG_VOLUME_REQ, error);
   }
   if (command == "settings") {
+    // The ranges of the repeat settings dialog.
     if (!args(4)) return false;
     long count, vertical, percent;
     float seconds;
-    if (!ParseInt(w[1], 0, 100000, &count) || !ParseInt(w[2], 0, 100, &vertical) ||
-        !ParseFloat(w[3], &seconds) || seconds < 0 || seconds > 3600 ||
-        !ParseInt(w[4], 0, 100, &percent)) {
-      *error = "settings takes COUNT VERTICAL(0..100) SECONDS PERCENT(0..100)";
+    if (!ParseInt(w[1], 1, 100, &count) || !ParseInt(w[2], 0, 50, &vertical) ||
+        !ParseFloat(w[3], &seconds) || !(seconds >= 0.1f && seconds <= 10.0f) ||
+        !ParseInt(w[4], 5, 100, &percent)) {
+      *error = "settings takes COUNT (1..100) VERTICAL (0..50) SECONDS (0.1..10) PERCENT (5..100)";
       return false;
     }
     e.ApplySettings(static_cast<uint32_t>(count), static_cast<uint32_t>(vertical), seconds,

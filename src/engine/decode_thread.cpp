@@ -30,7 +30,7 @@ void DecodeThread::Run() {
           if (r != kReadFilled) {
             silenceRatio = 0;
             // Only an unchanged word goes idle: a reset or quit posted meanwhile stands.
-            control.compare_exchange_strong(seen, 0);
+            if (control.compare_exchange_strong(seen, 0)) e.waker.Notify(Waker::kEngine);
             e.DecodeSleep(10);
             ended = true;
           } else {
@@ -49,7 +49,8 @@ void DecodeThread::Run() {
             // (which wakes this sleep), or after a while at the latest.
             e.DecodeSleep(50);
           } else {
-            e.waker.Notify(Waker::kEngine);
+            // The engine waits for blocks only when the ring was empty.
+            if (e.blockRing.Count() == 1) e.waker.Notify(Waker::kEngine);
             e.readRequest.position = e.readRequest.nextPosition;
             blockHeld = false;
             silenceRatio = 0;

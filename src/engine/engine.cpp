@@ -228,6 +228,34 @@ uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
   return (whole + kBlockSize / 2) / kBlockSize;
 }
 
+void Engine::SetLockstep(bool on) {
+  audio.clock().SetPacer(on ? &Engine::PaceDevice : nullptr, on ? this : nullptr);
+}
+
+void Engine::PaceDevice(void* context, int phase, const OfflineClock::DeviceState& device) {
+  Engine* engine = static_cast<Engine*>(context);
+  if (phase == OfflineClock::kAfterFinish) {
+    engine->waker.WaitEngineSettled(engine->waker.EngineEvents(), device.stopping, device.device);
+    return;
+  }
+  // Before a buffer finishes, the one after it is queued, as on a real device far
+  // behind the engine; unless nothing more will come (the decoder has stopped and
+  // everything it read is at the device).
+  struct Check {
+    Engine* engine;
+    const OfflineClock::DeviceState* device;
+  } check{engine, &device};
+  engine->waker.WaitEngine(
+      [](void* c) {
+        auto* k = static_cast<Check*>(c);
+        Engine& e = *k->engine;
+        return k->device->nextQueued(k->device->device) ||
+               (e.decodeControl.load() == 0 && e.blockRing.Empty() && !e.haveStaged.load()) ||
+               !(e.engineFlags.load() & ENG_SOUNDING_MODES);
+      },
+      &check, device.stopping, device.device);
+}
+
 std::string Engine::LastError() const {
   std::lock_guard<std::mutex> lock(errorMutex);
   return lastError;
@@ -279,8 +307,10 @@ bool Engine::OpenItem(const std::string& path) {
   paused = false;
   stopped = false;
   currentPath = path;
-  StoreDecode(DEC_RUN);
+  // The mode goes first: the decoder measures silence only while reading, and
+  // must not read a block before it knows.
   StoreFlags(ENG_PLAYING);
+  StoreDecode(DEC_RUN);
   return true;
 }
 
@@ -601,6 +631,7 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
     if (silenceRing.Feed(silent, windowBlocks.load())) {
       if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
         sentencePending = true;
+        sentencesFound.fetch_add(1);
         engineFlags.fetch_or(ENG_REPEAT_REQ);
       }
       silenceRing.Clear();

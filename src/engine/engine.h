@@ -110,6 +110,8 @@ class Engine {
   void RestartReadingAt(uint32_t position);
   // The engine thread's sleeps; cut short by requests, finished buffers and ring changes.
   void Sleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen); }
+  // The sleep at the end of the engine thread's pass.
+  void SettledSleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen, true); }
   void DecodeSleep(uint32_t ms) { waker.Sleep(ms, Waker::kDecoder, &decodeSeen); }
   // For the waveform panel and status lines: the format the output device plays.
   uint16_t PlayBitsPerSample() const { return playBits.load(std::memory_order_relaxed); }
@@ -133,6 +135,11 @@ class Engine {
   bool SoundRunning() const;
   // Pauses or restarts the output device, keeping outputPaused in step.
   bool PauseDevice(bool pause);
+
+  // On the offline devices: each finished output buffer waits until the engine
+  // thread has served whatever it raised, as if the engine were infinitely
+  // fast. Batch work then hears exactly what a learner would, run after run.
+  void SetLockstep(bool on);
 
   // Why the last item could not be played (no codec, a refused file, no sound device).
   std::string LastError() const;
@@ -184,12 +191,14 @@ class Engine {
   SilenceRing silenceRing;
   PcmBlock currentBlock;
   WaveSlot stagedSlot;
-  bool haveStaged = false;  // engine thread
+  std::atomic<bool> haveStaged{false};  // written by the engine thread
 
   // Start of the last buffer the output device finished (for status displays),
   // and how many it has finished so far.
   std::atomic<uint32_t> lastFinishedPosition{0};
   std::atomic<uint64_t> buffersFinished{0};
+  // Sentence ends found by automatic mode since the engine was made.
+  std::atomic<uint32_t> sentencesFound{0};
   // Passes the engine thread has completed; a request posted before pass n
   // began has been served once pass n + 1 is complete.
   std::atomic<uint64_t> passes{0};
@@ -212,6 +221,8 @@ class Engine {
   uint64_t decodeSeen = 0;
   std::atomic<uint32_t> progressCounter{0};
   std::atomic<uint16_t> playBits{0};
+
+  static void PaceDevice(void* engine, int phase, const OfflineClock::DeviceState& device);
 
   friend class DecodeThread;
   friend class EngineThread;

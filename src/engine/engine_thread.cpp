@@ -23,6 +23,13 @@ void EngineThread::Join() {
   if (thread.joinable()) thread.join();
 }
 
+bool EngineThread::RequestPending() const {
+  constexpr uint32_t kRequests = ENG_READ_REQ | ENG_PAUSE_REQ | ENG_RESUME_REQ | ENG_PLAYBACK_REQ |
+                                 ENG_REPEAT_REQ | ENG_RECORD_REQ | ENG_COMPARE_REQ | ENG_SEEK_REQ |
+                                 ENG_VOLUME_REQ | ENG_SPEED_REQ | ENG_STOP_REQ | ENG_QUIT;
+  return Has(kRequests);
+}
+
 bool EngineThread::Has(uint32_t bits) const {
   return (engine.engineFlags.load() & bits) != 0;
 }
@@ -83,7 +90,8 @@ EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
 }
 
 // The limit goes before the decoder runs, so its first read cannot meet the
-// old limit and end the item.
+// old limit and end the item. Callers set the reading mode first, so that the
+// decoder measures the silence of the first block too.
 void EngineThread::ReadOnFrom(uint32_t position) {
   engine.sectionEnd = 0;
   engine.RestartReadingAt(position);
@@ -114,24 +122,37 @@ void EngineThread::Run() {
       return;
     }
     e.passes.fetch_add(1);
-    if (outcome == Outcome::kNextPass) continue;
-    if (e.engineFlags.load() == 0) e.Sleep(20);
-    e.Sleep(5);
+    if (outcome == Outcome::kNextPass) {
+      e.SettledSleep(0);  // no sleep, but the pass is complete
+      continue;
+    }
+    if (e.engineFlags.load() == 0) e.SettledSleep(20);
+    e.SettledSleep(5);
   }
+}
+
+bool EngineThread::FeedAll() {
+  // Everything the ring holds goes on to the device at once (as far as the pool
+  // takes it), so the device always has the sound after the one playing.
+  bool wrote = false;
+  for (uint32_t i = 0; i <= engine.pool.Count() && engine.Feed(); ++i)
+    wrote = true;
+  return wrote;
 }
 
 void EngineThread::Reading() {
   Engine& e = engine;
-  if (!e.Feed()) {
+  if (!FeedAll()) {
     if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
       if (e.pool.AllDone() && !e.haveStaged) {
         endOfItem = true;
         e.StoreFlags(ENG_ITEM_CHANGE);
-      } else {
+      } else if (!RequestPending()) {
         e.Sleep(20);
       }
     }
-    e.Sleep(10);
+    // A request that came while the last pass ended is served without waiting.
+    if (!RequestPending()) e.Sleep(10);
   }
   if (!outputStarted) Caption(kIdRead, kCaptionRunning);
   outputStarted = true;
@@ -318,7 +339,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   if (Has(ENG_PLAYING_BACK)) {
     if (playbackPaused) {
       e.Sleep(20);
-    } else if (!e.Feed()) {
+    } else if (!FeedAll()) {
       if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
         e.readRequest.position = 0;
         e.readRequest.seekRequested = 1;
@@ -367,8 +388,8 @@ EngineThread::Outcome EngineThread::ServeRequests() {
         e.silenceRing.Clear();
         repeatsLeft = e.repeatCount.load();
         repeatPaused = false;
-        e.StoreDecode(DEC_RUN);
         e.StoreFlags(ENG_REPEATING);
+        e.StoreDecode(DEC_RUN);
         e.Sleep(10);
       }
     }
@@ -378,7 +399,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   if (Has(ENG_REPEATING)) {
     if (repeatPaused) {
       e.Sleep(20);
-    } else if (!e.Feed()) {
+    } else if (!FeedAll()) {
       if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
         if (e.autoMode.load() && e.sentencePending.load()) {
           --repeatsLeft;
@@ -448,7 +469,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     if (failed) {
       Clear(ENG_COMPARING);
       Set(ENG_COMPARE_END);
-    } else if (!e.Feed()) {
+    } else if (!FeedAll()) {
       if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
         compareLoaded = false;
         comparePhase = !comparePhase;
@@ -466,12 +487,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       e.StoreFlags(ENG_ITEM_CHANGE);
       endOfItem = true;
     } else {
-      ReadOnFrom(savedSectionEnd);
       e.haveStaged = false;
       outputStarted = false;
       e.sentencePending = false;
       Clear(ENG_COMPARING | ENG_COMPARE_END);
       Set(ENG_PLAYING);
+      ReadOnFrom(savedSectionEnd);
       return Outcome::kRestart;
     }
   }
@@ -484,12 +505,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       endOfItem = true;
       e.StoreFlags(ENG_ITEM_CHANGE);
     } else {
-      ReadOnFrom(savedSectionEnd);
       e.haveStaged = false;
       outputStarted = false;
       e.sentencePending = false;
       Clear(ENG_PLAYING_BACK | ENG_PLAYBACK_END);
       Set(ENG_PLAYING);
+      ReadOnFrom(savedSectionEnd);
       return Outcome::kRestart;
     }
   }
@@ -507,10 +528,10 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     }
     e.haveStaged = false;
     e.sentencePending = false;
-    ReadOnFrom(e.sectionEnd.load());
     Clear(ENG_REPEATING | ENG_REPEAT_END);
     Set(ENG_PLAYING);
     outputStarted = false;
+    ReadOnFrom(e.sectionEnd.load());
     return Outcome::kRestart;
   }
 
@@ -543,10 +564,10 @@ EngineThread::Outcome EngineThread::RecordEnd() {
   recordSlot = nullptr;
   e.pool.ResetDevice(e.waveOut.get());
   e.pool.Reset();
-  ReadOnFrom(e.sectionEnd.load());
   Caption(kIdRecord, kCaptionIdle);
   Clear(ENG_RECORDING | ENG_RECORD_END);
   Set(ENG_PLAYING);
   outputStarted = false;
+  ReadOnFrom(e.sectionEnd.load());
   return Outcome::kRestart;
 }

@@ -30,10 +30,12 @@ class EngineThread {
 
   void Run();
   void Reading();
+  bool FeedAll();
   Outcome ServeRequests();
   Outcome RecordEnd();
 
   bool Has(uint32_t bits) const;
+  bool RequestPending() const;
   void Set(uint32_t bits);
   void Clear(uint32_t bits);
   // If a special mode is active, sets its end marker (testing the modes in the

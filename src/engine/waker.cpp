@@ -8,12 +8,60 @@ void Waker::Notify(int sleepers) {
     if (sleepers & kEngine) ++events[0];
     if (sleepers & kDecoder) ++events[1];
   }
-  changed.notify_all();
+  if (sleepers & kEngine) changed[0].notify_all();
+  if (sleepers & kDecoder) changed[1].notify_all();
 }
 
-void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen) {
+void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled) {
   const int channel = sleeper == kDecoder ? 1 : 0;
   std::unique_lock<std::mutex> lock(mutex);
-  changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return events[channel] != *seen; });
+  if (channel == 0) {
+    if (settled && *seen > engineSettled) engineSettled = *seen;
+    engineMidPassSleep = !settled;
+    if (pacers > 0) paced.notify_all();
+  }
+  changed[channel].wait_for(lock, std::chrono::milliseconds(ms),
+                            [&] { return events[channel] != *seen; });
   *seen = events[channel];
+  if (channel == 0) engineMidPassSleep = false;
+}
+
+uint64_t Waker::EngineEvents() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return events[0];
+}
+
+void Waker::Nudge(std::unique_lock<std::mutex>& lock) {
+  if (!engineMidPassSleep) return;
+  ++events[0];
+  lock.unlock();
+  changed[0].notify_all();
+  lock.lock();
+}
+
+void Waker::WaitEngineSettled(uint64_t upTo, bool (*cancel)(void*), void* context) {
+  std::unique_lock<std::mutex> lock(mutex);
+  ++pacers;
+  while (engineSettled < upTo) {
+    if (cancel != nullptr && cancel(context)) break;
+    // A sleep in the middle of a pass is cut short: the pass then ends, and
+    // settles, at once.
+    Nudge(lock);
+    if (engineSettled >= upTo) break;
+    paced.wait_for(lock, std::chrono::milliseconds(2));
+  }
+  --pacers;
+}
+
+void Waker::WaitEngine(bool (*done)(void*), void* context, bool (*cancel)(void*),
+                       void* cancelContext) {
+  for (;;) {
+    // The conditions take other locks: never under this one.
+    if (done(context) || (cancel != nullptr && cancel(cancelContext))) return;
+    std::unique_lock<std::mutex> lock(mutex);
+    ++pacers;
+    Nudge(lock);
+    paced.wait_for(lock, std::chrono::milliseconds(2));
+    --pacers;
+  }
 }

@@ -15,11 +15,34 @@ class Waker {
   enum Sleeper { kEngine = 1, kDecoder = 2, kBoth = 3 };
 
   void Notify(int sleepers = kBoth);
-  // Sleeps up to ms milliseconds, or until an event for sleeper that it has not seen.
-  void Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen);
+  // Sleeps up to ms milliseconds, or until an event for sleeper that it has not
+  // seen. The engine thread marks the sleep at the end of its pass as settled:
+  // it has then done all that the events it had seen asked of it.
+  void Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled = false);
+
+  // Events sent to the engine thread so far.
+  uint64_t EngineEvents();
+  // Waits until done(context) holds or cancel(context) turns true, waking the
+  // engine thread whenever it sleeps in the middle of a pass.
+  void WaitEngine(bool (*done)(void*), void* context, bool (*cancel)(void*), void* cancelContext);
+
+  // Waits until the engine thread has settled after every event up to events,
+  // so it has done all that those events asked of it. Wakes the engine thread
+  // when it sleeps in the middle of a pass, so that it does not sleep it out.
+  // Gives up early when cancel() turns true (checked every few milliseconds).
+  void WaitEngineSettled(uint64_t events, bool (*cancel)(void*), void* context);
 
  private:
+  // Wakes the engine thread if it sleeps in the middle of a pass.
+  void Nudge(std::unique_lock<std::mutex>& lock);
+
   std::mutex mutex;
-  std::condition_variable changed;
+  std::condition_variable changed[2];  // per sleeper
+  std::condition_variable paced;       // the engine thread went to sleep
+  int pacers = 0;                      // threads waiting on paced
   uint64_t events[2] = {0, 0};
+  // The events the engine thread had seen when it last settled, and whether it
+  // sleeps now in the middle of a pass.
+  uint64_t engineSettled = 0;
+  bool engineMidPassSleep = false;
 };

@@ -55,3 +55,13 @@ void OfflineClock::WakeAll() {
   for (const auto& [device, waker] : devices)
     waker(device);
 }
+
+void OfflineClock::SetPacer(Pacer p, void* context) {
+  pacerContext.store(context);
+  pacer.store(p);
+}
+
+void OfflineClock::Pace(int phase, const DeviceState& device) {
+  Pacer p = pacer.load();
+  if (p != nullptr) p(pacerContext.load(), phase, device);
+}

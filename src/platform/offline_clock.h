@@ -31,6 +31,22 @@ class OfflineClock {
   // Total sound time finished by devices since the clock was made.
   int64_t Consumed() const { return consumed.load(); }
 
+  // A pacer, when set, is called by the output device (outside its lock) before
+  // it finishes a buffer (kBeforeFinish) and after (kAfterFinish). It may hold
+  // the device meanwhile, so that the buffer's listener sees the sound after it
+  // already queued and has done its work before the next buffer finishes:
+  // nothing then depends on thread timing.
+  enum PacePhase { kBeforeFinish = 0, kAfterFinish = 1 };
+  struct DeviceState {
+    void* device;
+    bool (*stopping)(void* device);    // the device is closing: stop waiting
+    bool (*nextQueued)(void* device);  // a buffer waits behind the one to finish
+  };
+  using Pacer = void (*)(void* context, int phase, const DeviceState& device);
+  void SetPacer(Pacer pacer, void* context);
+  bool Paced() const { return pacer.load() != nullptr; }
+  void Pace(int phase, const DeviceState& device);
+
   // Devices register a function that wakes their thread.
   using Waker = void (*)(void* device);
   void Register(void* device, Waker waker);
@@ -43,6 +59,8 @@ class OfflineClock {
   std::atomic<int64_t> budget{0};
   std::atomic<int64_t> consumed{0};
   std::atomic<uint64_t> grants{0};
+  std::atomic<Pacer> pacer{nullptr};
+  std::atomic<void*> pacerContext{nullptr};
   std::atomic<uint64_t> refusedGrant{0};
   std::mutex registryMutex;
   std::vector<std::pair<void*, Waker>> devices;

@@ -19,7 +19,15 @@ void OfflineWaveOut::CloseBackend() {
 }
 
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
+  const OfflineClock::DeviceState state{this, &OfflineWaveOut::Stopping,
+                                        &OfflineWaveOut::NextQueued};
   while (!paused && HasQueued()) {
+    if (clock->Paced()) {
+      lock.unlock();
+      clock->Pace(OfflineClock::kBeforeFinish, state);
+      lock.lock();
+      if (paused || !HasQueued()) break;  // reset or paused meanwhile
+    }
     WaveHdr* h = Front();
     if (!clock->TryConsume(DurationOf(h->dwBufferLength))) break;
     if (sink != nullptr && h->dwBufferLength > 0) {
@@ -30,5 +38,20 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
       sink->Append(format, scratch.data(), h->dwBufferLength);
     }
     FinishFront(lock, MM_WOM_DONE);
+    if (clock->Paced()) {
+      lock.unlock();
+      clock->Pace(OfflineClock::kAfterFinish, state);
+      lock.lock();
+    }
   }
+}
+
+bool OfflineWaveOut::Stopping(void* device) {
+  return static_cast<OfflineWaveOut*>(device)->Closing();
+}
+
+bool OfflineWaveOut::NextQueued(void* device) {
+  auto* self = static_cast<OfflineWaveOut*>(device);
+  std::lock_guard<std::mutex> lock(self->mutex);
+  return self->HasQueued() && self->Front()->lpNext != nullptr;
 }

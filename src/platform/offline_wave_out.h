@@ -22,6 +22,9 @@ class OfflineWaveOut : public WaveOut {
   std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(50); }
 
  private:
+  static bool Stopping(void* device);
+  static bool NextQueued(void* device);
+
   OfflineClock* clock;
   WavFileWriter* sink;
   std::vector<uint8_t> scratch;

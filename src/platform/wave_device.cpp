@@ -50,10 +50,12 @@ bool WaveDevice::Close() {
     if (head != nullptr) return false;  // buffers still queued
     quit = true;
   }
+  closing = true;
   wake.notify_all();
   thread.join();
   CloseBackend();
   open = false;
+  closing = false;
   return true;
 }
 

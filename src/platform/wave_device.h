@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -50,6 +51,8 @@ class WaveDevice {
   void FinishFront(std::unique_lock<std::mutex>& lock, uint32_t message);
   // Wakes the device thread.
   void Poke();
+  // Close has begun: whatever the device thread waits for, it should stop waiting.
+  bool Closing() const { return closing.load(); }
   static void PokeDevice(void* device) { static_cast<WaveDevice*>(device)->Poke(); }
 
   // Backend hooks. OpenBackend and CloseBackend run without the lock; the others
@@ -74,6 +77,7 @@ class WaveDevice {
   std::thread thread;
   bool open = false;
   bool quit = false;
+  std::atomic<bool> closing{false};
   bool inCallback = false;
   uint64_t pokes = 0;
   WaveHdr* head = nullptr;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -60,4 +61,26 @@ std::string Scaled(const std::string& pcm, uint32_t level) {
     std::memcpy(&out[i], &s, 2);
   }
   return out;
+}
+
+std::string SentenceLesson(const std::vector<std::pair<int, int>>& sentences) {
+  std::string pcm;
+  size_t frame = 0;
+  for (const auto& [speech, pause] : sentences) {
+    for (int b = 0; b < speech; ++b) {
+      for (int i = 0; i < 1250; ++i, ++frame) {
+        // Two partials under a syllable-rate swell: seldom near zero for long.
+        const double t = frame / 44100.0;
+        const double swell = 0.6 + 0.4 * std::sin(2 * M_PI * 4 * t);
+        const double v =
+            swell * (0.6 * std::sin(2 * M_PI * 210 * t) + 0.4 * std::sin(2 * M_PI * 630 * t));
+        const int16_t s = static_cast<int16_t>(v * 14000);
+        pcm.append(reinterpret_cast<const char*>(&s), 2);
+        pcm.append(reinterpret_cast<const char*>(&s), 2);
+      }
+    }
+    pcm.append(static_cast<size_t>(pause) * 5000, '\0');
+    frame += static_cast<size_t>(pause) * 1250;
+  }
+  return pcm;
 }

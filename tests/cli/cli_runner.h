@@ -35,3 +35,7 @@ std::string LessonPcm(size_t bytes, unsigned seed);
 
 // Sound at a volume level (0..0xFFFF), as the output device scales it.
 std::string Scaled(const std::string& pcm, uint32_t level);
+
+// A lesson of 16-bit stereo sound built from whole 5000-byte buffers: each pair
+// is (buffers of speech-like sound, buffers of silence that follow it).
+std::string SentenceLesson(const std::vector<std::pair<int, int>>& sentences);

@@ -240,3 +240,63 @@ TEST_F(KestroCli, PlaysAnMp3Lesson) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the drill of a lesson must hold. Each boundary B is the buffer heard last
+// when the sentence end was found: reading plays up to and including it, the
+// sentence before it (up to B) is repeated count times, and reading goes on
+// from B, so that buffer is heard again.
+std::string DrillOf(const std::string& lesson, const std::vector<size_t>& boundaries, int count) {
+  std::string out;
+  size_t start = 0;
+  for (size_t b : boundaries) {
+    out += lesson.substr(start * kBuffer, (b + 1 - start) * kBuffer);
+    const std::string sentence = lesson.substr(start * kBuffer, (b - start) * kBuffer);
+    for (int i = 0; i < count; ++i)
+      out += sentence;
+    start = b;
+  }
+  return out + lesson.substr(start * kBuffer);
+}
+
+TEST(KestroDrill, RepeatsEverySentenceFollowedByALongPause) {
+  CliRunner cli;
+  // With a 0.5 s window (18 buffers) a pause of 25 buffers ends a sentence and a
+  // pause of 7 does not; the last sentence has no long pause after it.
+  const std::string lesson = SentenceLesson({{40, 25}, {30, 7}, {25, 25}, {20, 0}});
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  const auto r = cli.Run("--drill=drill.wav --seconds=0.5 --count=3 lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "sentences: 2\n");
+  // A sentence end is found when the 18-flag window holds the last loud buffer L
+  // and 17 silent ones; the buffer heard last then is L + 16: 39 + 16 and 126 + 16.
+  EXPECT_TRUE(BytesEqual(cli.WavData("drill.wav"), Scaled(DrillOf(lesson, {55, 142}, 3), 32767)));
+
+  // The same lesson again gives the same drill, byte for byte.
+  const std::string first = ReadFileBytes(cli.File("drill.wav"));
+  ASSERT_EQ(cli.Run("--drill=drill.wav --seconds=0.5 --count=3 lesson.qv").exitCode, 0);
+  EXPECT_TRUE(BytesEqual(ReadFileBytes(cli.File("drill.wav")), first));
+}
+
+TEST(KestroDrill, CountAndWindowFromTheSettings) {
+  CliRunner cli;
+  const std::string lesson = SentenceLesson({{30, 30}, {30, 30}, {10, 0}});
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  // One play after hearing it: count 1.
+  auto r = cli.Run("--drill=one.wav --seconds=0.5 --count=1 lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "sentences: 2\n");
+  EXPECT_TRUE(BytesEqual(cli.WavData("one.wav"), Scaled(DrillOf(lesson, {45, 105}, 1), 32767)));
+  // A 2 s window is longer than every pause: nothing is repeated.
+  r = cli.Run("--drill=none.wav --count=5 lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "sentences: 0\n");
+  EXPECT_TRUE(BytesEqual(cli.WavData("none.wav"), Scaled(lesson, 32767)));
+  // Settings out of the dialog's ranges are refused.
+  EXPECT_NE(cli.Run("--drill=x.wav --count=0 lesson.qv").exitCode, 0);
+  EXPECT_NE(cli.Run("--drill=x.wav --seconds=0.05 lesson.qv").exitCode, 0);
+  EXPECT_NE(cli.Run("--drill=x.wav a.qv b.qv").exitCode, 0);
+}
+
+}  // namespace
