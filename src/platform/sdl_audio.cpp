@@ -1,5 +1,6 @@
 #include "platform/sdl_audio.h"
 
+#include <cstdlib>
 #include <mutex>
 
 bool InitSdlAudio(std::string* error) {
@@ -9,6 +10,8 @@ bool InitSdlAudio(std::string* error) {
   std::call_once(once, [] {
     ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     if (!ok) why = std::string("no sound system: ") + SDL_GetError();
+    // Devices are closed before the program ends; SDL's own state goes then too.
+    std::atexit(SDL_Quit);
   });
   if (!ok && error) *error = why;
   return ok;
