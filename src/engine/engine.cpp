@@ -116,8 +116,9 @@ void Engine::StoreFlags(uint32_t value) {
 }
 
 void Engine::StoreDecode(uint32_t value) {
+  // Leaves DEC_QUIT and DEC_QUIT_DONE standing, as StoreFlags leaves ENG_QUIT.
   uint32_t old = decodeControl.load();
-  while (!(old & DEC_QUIT) && !decodeControl.compare_exchange_weak(old, value)) {
+  while (!(old & (DEC_QUIT | DEC_QUIT_DONE)) && !decodeControl.compare_exchange_weak(old, value)) {
   }
   waker.Notify();
 }
@@ -168,7 +169,7 @@ void Engine::ApplySettings(uint32_t count, uint32_t vertical, float seconds, uin
   verticalPrecision = vertical;
   horizontalSeconds = seconds;
   samplePercent = percent;
-  const uint32_t blocks = WindowBlocks(playFormat.nAvgBytesPerSec, seconds);
+  const uint32_t blocks = WindowBlocks(itemByteRate.load(), seconds);
   windowBlocks = blocks;
   silenceRing.Recreate(blocks);
 }
@@ -270,13 +271,17 @@ void Engine::SetLastError(const std::string& text) {
 
 void Engine::StopDecoder() {
   uint32_t old = decodeControl.load();
-  if (old != 0 && !(old & DEC_QUIT)) decodeControl.compare_exchange_strong(old, DEC_RESET);
+  // A decoder that is quitting, or has quit, is never told anything else.
+  if (old != 0 && !(old & (DEC_QUIT | DEC_QUIT_DONE))) {
+    decodeControl.compare_exchange_strong(old, DEC_RESET);
+  }
   waker.Notify();
-  // The decoder answers within one of its passes; one that is quitting or gone
-  // counts as stopped.
+  // The decoder answers within one of its passes, a reset with 0 and a quit with
+  // DEC_QUIT_DONE; until then it may still be reading.
   for (;;) {
     const uint32_t now = decodeControl.load(std::memory_order_acquire);
-    if (now == 0 || (now & (DEC_QUIT | DEC_QUIT_DONE))) break;
+    if (now == 0 || now == DEC_QUIT_DONE) break;
+    if ((now & DEC_QUIT) && !decodeThread.Running()) break;
     if (!decodeThread.Running() && now == DEC_RESET) {
       decodeControl.store(0);
       break;
@@ -383,6 +388,7 @@ bool Engine::OpenSound(const std::string& path) {
     SetLastError("cannot open \"" + path + "\"");
     return false;
   }
+  itemByteRate = playFormat.nAvgBytesPerSec;
   EnableTransport(true);
   if (!ReopenOutput()) return false;
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);

@@ -82,7 +82,8 @@ class Engine {
   // The whole-word stores of the engine thread. They drop pending requests on
   // purpose, but never a pending ENG_QUIT, which would leave shut-down waiting.
   void StoreFlags(uint32_t value);
-  // decodeControl stores of the engine thread that leave a pending DEC_QUIT alone.
+  // decodeControl stores of the engine thread that leave a pending DEC_QUIT (and
+  // the decoder's DEC_QUIT_DONE) alone.
   void StoreDecode(uint32_t value);
 
   // ---- engine operations (engine thread) ----
@@ -150,7 +151,9 @@ class Engine {
   std::atomic<uint32_t> decodeControl{0};
   std::atomic<bool> autoMode{false};
   std::atomic<bool> sentencePending{false};
-  WaveFormatEx playFormat{};
+  WaveFormatEx playFormat{};  // engine thread
+  // The open item's bytes per second, for threads other than the engine's.
+  std::atomic<uint32_t> itemByteRate{0};
   const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
   std::unique_ptr<WaveOut> waveOut;
   std::unique_ptr<WaveIn> waveIn;

@@ -238,7 +238,9 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   // 9. Stop.
   if (Has(ENG_STOP_REQ)) {
     if (e.waveOut) e.CloseOutput();
-    e.StoreDecode(0);
+    // The decoder is stopped and waited for, not just told: a read still under
+    // way must not meet the next item's Close.
+    e.StopDecoder();
     e.StoreFlags(0);
   }
 

@@ -123,7 +123,7 @@ TEST_F(EngineCommandTest, AutoManualAndSettings) {
   EXPECT_TRUE(e.CommandAutoManual());
   EXPECT_FALSE(e.sentencePending.load());
   EXPECT_FALSE(e.CommandAutoManual());
-  e.playFormat = RecordingFormat();
+  e.itemByteRate = 176400;
   e.ApplySettings(5, 3, 1.0f, 10);
   EXPECT_EQ(e.repeatCount.load(), 5u);
   EXPECT_EQ(e.windowBlocks.load(), 35u);  // (176400 + 2500) / 5000
@@ -138,6 +138,11 @@ TEST_F(EngineCommandTest, QuitSurvivesWholeWordStores) {
   e.decodeControl = DEC_QUIT;
   e.StoreDecode(DEC_RUN);
   EXPECT_EQ(e.decodeControl.load(), DEC_QUIT);
+  // A decoder that has quit stays quit: stopping it does not wait for it.
+  e.decodeControl = DEC_QUIT_DONE;
+  e.StoreDecode(DEC_RUN);
+  e.StopDecoder();
+  EXPECT_EQ(e.decodeControl.load(), DEC_QUIT_DONE);
 }
 
 class EngineOpenTest : public EngineFixture {
