@@ -249,3 +249,62 @@ TEST_F(EngineOpenTest, NextAndAtSkipItemsThatFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sentence detection as the output callback runs it, buffer by buffer.
+class DetectionTest : public EngineFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(engine->AllocateBuffers());
+    engine->autoMode = true;
+    engine->windowBlocks = 3;
+    engine->silenceRing.Recreate(3);
+    engine->engineFlags = ENG_PLAYING;
+  }
+  // Finishes buffer i, whose successor (the buffer now sounding) has ratio.
+  void Finish(uint32_t i, float ratio) {
+    engine->pool.SlotAt(i + 1)->silenceRatio = ratio;
+    engine->OnWaveOutDone(nullptr, MM_WOM_DONE, &engine->pool.SlotAt(i)->header);
+  }
+};
+
+TEST_F(DetectionTest, StrictlyAboveFourFifthsIsSilent) {
+  for (uint32_t i = 0; i < 10; ++i) Finish(i, 0.8f);
+  EXPECT_EQ(engine->engineFlags.load(), ENG_PLAYING);
+  Finish(10, 0.81f);
+  EXPECT_EQ(engine->engineFlags.load(), ENG_PLAYING);
+  Finish(11, 1.0f);  // a full window with at most one buffer not silent
+  EXPECT_EQ(engine->engineFlags.load(), ENG_PLAYING | ENG_REPEAT_REQ);
+  EXPECT_TRUE(engine->sentencePending.load());
+  EXPECT_EQ(engine->sentencesFound.load(), 1u);
+  // While the sentence is pending, nothing more is found.
+  for (uint32_t i = 13; i < 20; ++i) Finish(i, 1.0f);
+  EXPECT_EQ(engine->sentencesFound.load(), 1u);
+}
+
+TEST_F(DetectionTest, OnlyWhileReadingInAutomaticMode) {
+  engine->autoMode = false;
+  for (uint32_t i = 0; i < 5; ++i) Finish(i, 1.0f);
+  engine->autoMode = true;
+  engine->engineFlags = ENG_REPEATING;
+  for (uint32_t i = 5; i < 10; ++i) Finish(i, 1.0f);
+  EXPECT_EQ(engine->sentencesFound.load(), 0u);
+  EXPECT_EQ(engine->engineFlags.load(), ENG_REPEATING);
+}
+
+TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
+  engine->engineFlags = ENG_PLAYING | ENG_REPEAT_REQ;
+  for (uint32_t i = 0; i < 3; ++i) Finish(i, 1.0f);
+  EXPECT_FALSE(engine->sentencePending.load());
+  EXPECT_EQ(engine->sentencesFound.load(), 0u);
+  // The window starts empty again: two more silent buffers are not enough.
+  engine->engineFlags = ENG_PLAYING;
+  Finish(3, 1.0f);
+  Finish(4, 1.0f);
+  EXPECT_EQ(engine->sentencesFound.load(), 0u);
+  Finish(5, 1.0f);
+  EXPECT_EQ(engine->sentencesFound.load(), 1u);
+}
+
+}  // namespace
