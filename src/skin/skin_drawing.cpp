@@ -44,6 +44,14 @@ void DrawFocusRect(QPainter& painter, const WinRect& r) {
   }
 }
 
+void DrawFrame(QPainter& painter, const WinRect& r, uint32_t topLeft, uint32_t bottomRight) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  FillRect(painter, WinRect{r.left, r.top, r.right - 1, r.top + 1}, topLeft);
+  FillRect(painter, WinRect{r.left, r.top, r.left + 1, r.bottom - 1}, topLeft);
+  FillRect(painter, WinRect{r.right - 1, r.top, r.right, r.bottom}, bottomRight);
+  FillRect(painter, WinRect{r.left, r.bottom - 1, r.right, r.bottom}, bottomRight);
+}
+
 void DrawBevel(QPainter& painter, WinRect r, int depth) {
   const int n = std::abs(depth);
   for (int k = 0; k < n; ++k) {

@@ -32,6 +32,9 @@ void FillRect(QPainter& painter, const WinRect& r, uint32_t color);
 // The dotted focus rectangle: every other pixel of the rectangle's edge.
 void DrawFocusRect(QPainter& painter, const WinRect& r);
 
+// A one-pixel frame in one colour just inside r.
+void DrawFrame(QPainter& painter, const WinRect& r, uint32_t topLeft, uint32_t bottomRight);
+
 // The bevel of the skin's buttons: |depth| one-pixel rings from the outside in,
 // raised for a positive depth and sunken for a negative one.
 void DrawBevel(QPainter& painter, WinRect r, int depth);
