@@ -4,6 +4,7 @@
 
 #include <QPainter>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "temp_dir.h"
@@ -175,6 +176,42 @@ TEST_F(CDibTest, WritesWhatItRead) {
   EXPECT_EQ(empty.WriteTo(none), 0u);
   std::fclose(none);
   EXPECT_EQ(ReadFileBytes(dir.File("none.bmp")), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CDibFuzz, GarbageNeverReadsOutsideTheFile) {
+  TempDir dir;
+  std::mt19937 random(7);
+  const std::string good = MakeBmp(8, {{0, 1, 2, 3}, {3, 2, 1, 0}}, {0x010203, 0x040506}, 0);
+  CDib dib;
+  for (int i = 0; i < 400; ++i) {
+    std::string bytes = good;
+    // Flip header fields and sizes: offsets inside the headers, huge dimensions,
+    // odd bit counts, truncation.
+    const int flips = 1 + static_cast<int>(random() % 6);
+    for (int f = 0; f < flips; ++f) {
+      const size_t at = random() % std::min<size_t>(bytes.size(), 70);
+      bytes[at] = static_cast<char>(random());
+    }
+    if (random() % 3 == 0) bytes.resize(random() % bytes.size());
+    WriteFileBytes(dir.File("fuzz.bmp"), bytes);
+    const uint32_t n = dib.LoadFile(dir.File("fuzz.bmp"));
+    if (n == 0) {
+      EXPECT_TRUE(dib.Empty());
+      continue;
+    }
+    EXPECT_EQ(n, bytes.size());
+    QImage target(8, 8, QImage::Format_RGB32);
+    QPainter painter(&target);
+    dib.Draw(painter, QRect(0, 0, 8, 8), QRect(0, 0, 4, 2));
+    painter.end();
+    FILE* out = std::fopen(dir.File("out.bmp").c_str(), "wb");
+    dib.WriteTo(out);
+    std::fclose(out);
+  }
 }
 
 }  // namespace

@@ -101,3 +101,47 @@ TEST(SkinButton, CaptionColourFromAnotherThread) {
 }
 
 }  // namespace
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "skin/about_dialog.h"
+#include "skin/cdib.h"
+#include "skin/skin_art.h"
+#include "temp_dir.h"
+
+namespace {
+
+TEST(AboutDialog, TemplateTextsAndLayout) {
+  AboutDialog about;
+  EXPECT_EQ(about.windowTitle(), QStringLiteral("关于Kestro"));
+  EXPECT_EQ(about.size(), QSize(215, 107));  // 143 x 71 dialog units
+  QStringList texts;
+  for (QLabel* label : about.findChildren<QLabel*>()) {
+    if (!label->text().isEmpty()) texts << label->text();
+  }
+  EXPECT_TRUE(texts.contains(QStringLiteral("Kestro1.0")));
+  EXPECT_EQ(texts.size(), 5);
+  QPushButton* ok = about.findChild<QPushButton*>();
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->text(), QStringLiteral("确定"));
+  EXPECT_EQ(ok->geometry(), QRect(167, 5, 48, 18));
+  ok->click();
+  EXPECT_EQ(about.result(), QDialog::Accepted);
+}
+
+TEST(SkinArt, TheCommittedSkinIsWhatTheToolDraws) {
+  const std::string committed = ReadFileBytes(KESTRO_RESOURCES_DIR "/Skin/main.bmp");
+  EXPECT_TRUE(BytesEqual(EncodeBmp24(DrawSkinFace()), committed));
+  TempDir dir;
+  WriteFileBytes(dir.File("main.bmp"), committed);
+  CDib skin;
+  ASSERT_EQ(skin.LoadFile(dir.File("main.bmp")), committed.size());
+  EXPECT_EQ(skin.GetWidth(), 292u);
+  EXPECT_EQ(skin.GetHeight(), 186u);
+  // The display area is dark; the title strip is not.
+  EXPECT_LT(qGray(skin.Image().pixel(100, 70)), 40);
+  EXPECT_GT(qGray(skin.Image().pixel(100, 8)), 40);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// Draws Kestro's skin and icon and writes them where the build takes them from:
+//   make_skin RESOURCES_DIR   ->  RESOURCES_DIR/Skin/main.bmp, RESOURCES_DIR/kestro.png
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "skin/skin_art.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_skin RESOURCES_DIR\n");
+    return 2;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  const std::string dir = argv[1];
+  const std::string bmp = EncodeBmp24(DrawSkinFace());
+  std::ofstream out(dir + "/Skin/main.bmp", std::ios::binary | std::ios::trunc);
+  out.write(bmp.data(), static_cast<std::streamsize>(bmp.size()));
+  if (!out) {
+    std::fprintf(stderr, "make_skin: cannot write %s/Skin/main.bmp\n", dir.c_str());
+    return 1;
+  }
+  if (!DrawKestroIcon(64).save(QString::fromStdString(dir + "/kestro.png"))) {
+    std::fprintf(stderr, "make_skin: cannot write %s/kestro.png\n", dir.c_str());
+    return 1;
+  }
+  return 0;
+}
