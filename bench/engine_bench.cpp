@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_lesson.h"
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
 #include "engine/engine.h"
@@ -31,24 +32,8 @@ void MeasureBlock(benchmark::State& state) {
 }
 BENCHMARK(MeasureBlock)->Arg(5)->Arg(100);
 
-std::string MakeLesson(int seconds) {
-  const std::string path = "/tmp/kestro-bench-lesson-" + std::to_string(seconds) + ".qv";
-  if (::access(path.c_str(), R_OK) == 0) return path;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  const WaveFormatEx format{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
-  std::fwrite("qvoxa", 1, 5, f);
-  std::fwrite(&format, 1, sizeof(format), f);
-  std::vector<uint8_t> second(176400);
-  for (size_t i = 0; i < second.size(); ++i)
-    second[i] = static_cast<uint8_t>(i * 13);
-  for (int s = 0; s < seconds; ++s)
-    std::fwrite(second.data(), 1, second.size(), f);
-  std::fclose(f);
-  return path;
-}
-
 void DecodeQvIntoRing(benchmark::State& state) {
-  const std::string lesson = MakeLesson(600);
+  const std::string lesson = MakeQvLesson(600);
   CodecRegistry registry;
   registry.ScanPlugins(KESTRO_PLUGIN_DIR "/*.so");
   AudioBackend audio(AudioBackend::Kind::kOffline);

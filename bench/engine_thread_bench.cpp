@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_lesson.h"
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
 #include "engine/engine.h"
@@ -23,28 +24,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string MakeLesson(int seconds) {
-  const std::string path = "/tmp/kestro-bench-lesson-" + std::to_string(seconds) + ".qv";
-  if (::access(path.c_str(), R_OK) == 0) return path;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  const WaveFormatEx format{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
-  std::fwrite("qvoxa", 1, 5, f);
-  std::fwrite(&format, 1, sizeof(format), f);
-  std::vector<uint8_t> second(176400);
-  for (size_t i = 0; i < second.size(); ++i)
-    second[i] = static_cast<uint8_t>(i * 13);
-  for (int s = 0; s < seconds; ++s)
-    std::fwrite(second.data(), 1, second.size(), f);
-  std::fclose(f);
-  return path;
-}
-
 // An engine with its threads running on one lesson.
 struct Rig {
   explicit Rig(AudioBackend::Kind kind, int seconds)
       : audio(kind), engine(audio, registry, playlist, nullptr) {
     registry.ScanPlugins(KESTRO_PLUGIN_DIR "/*.so");
-    playlist.Append(MakeLesson(seconds));
+    playlist.Append(MakeQvLesson(seconds));
     engine.AllocateBuffers();
   }
   CodecRegistry registry;

@@ -82,6 +82,12 @@ bool EngineThread::ResolvePassage() {
   return true;
 }
 
+void EngineThread::TogglePause(bool* paused, int captionId) {
+  *paused = !*paused;
+  engine.PauseDevice(*paused);
+  Caption(captionId, *paused ? kCaptionPaused : kCaptionRunning);
+}
+
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
   Clear(bit);
   Set(ENG_PLAYING);
@@ -306,14 +312,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
       // the bit stays until the mode has ended
     } else if (Has(ENG_PLAYING_BACK)) {
-      playbackPaused = !playbackPaused;
-      if (playbackPaused) {
-        e.PauseDevice(true);
-        Caption(kIdPlayBack, kCaptionPaused);
-      } else {
-        e.PauseDevice(false);
-        Caption(kIdPlayBack, kCaptionRunning);
-      }
+      TogglePause(&playbackPaused, kIdPlayBack);
       Clear(ENG_PLAYBACK_REQ);
     } else {
       if (!ResolvePassage()) return FailRequest(ENG_PLAYBACK_REQ);
@@ -359,14 +358,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // the bit stays until the mode has ended
     } else if (Has(ENG_REPEATING)) {
-      repeatPaused = !repeatPaused;
-      if (repeatPaused) {
-        e.PauseDevice(true);
-        Caption(kIdRepeat, kCaptionPaused);
-      } else {
-        e.PauseDevice(false);
-        Caption(kIdRepeat, kCaptionRunning);
-      }
+      TogglePause(&repeatPaused, kIdRepeat);
       Clear(ENG_REPEAT_REQ);
     } else {
       if (!ResolvePassage()) return FailRequest(ENG_REPEAT_REQ);

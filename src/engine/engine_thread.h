@@ -43,6 +43,8 @@ class EngineThread {
   bool EndActiveMode(std::initializer_list<uint32_t> order);
   bool ResolvePassage();
   Outcome FailRequest(uint32_t bit);
+  // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
+  void TogglePause(bool* paused, int captionId);
   void Caption(int id, uint32_t color);
   // Restarts the decoder at position with no read limit, the device and the
   // pool being empty.
