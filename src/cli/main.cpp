@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
       if (now - idleSince > std::chrono::milliseconds(300)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!engine.listFinished.load()) {
+    if (engine.itemsOpened.load() == 0) {
       // Nothing could be played at all.
       if (playlist.Count() == 0) {
         std::cerr << "kestro-cli: the playlist is empty\n";

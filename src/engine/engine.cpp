@@ -312,6 +312,7 @@ bool Engine::OpenItem(const std::string& path) {
   paused = false;
   stopped = false;
   currentPath = path;
+  itemsOpened.fetch_add(1);
   // The mode goes first: the decoder measures silence only while reading, and
   // must not read a block before it knows.
   StoreFlags(ENG_PLAYING);

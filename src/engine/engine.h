@@ -200,6 +200,8 @@ class Engine {
   // and how many it has finished so far.
   std::atomic<uint32_t> lastFinishedPosition{0};
   std::atomic<uint64_t> buffersFinished{0};
+  // Items opened for reading since the engine was made.
+  std::atomic<uint32_t> itemsOpened{0};
   // Sentence ends found by automatic mode since the engine was made.
   std::atomic<uint32_t> sentencesFound{0};
   // Passes the engine thread has completed; a request posted before pass n

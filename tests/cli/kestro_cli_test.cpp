@@ -203,6 +203,12 @@ TEST_F(KestroCli, ReportsBadInputClearly) {
   EXPECT_NE(r.err.find("nothing-here.qv"), std::string::npos);
 }
 
+TEST_F(KestroCli, SaysWhyNothingPlaysWithoutASoundSystem) {
+  const auto r = cli.Run("lesson.qv", "", "SDL_AUDIODRIVER=kestro-no-such-driver");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("nothing could be played: no sound system"), std::string::npos) << r.err;
+}
+
 TEST_F(KestroCli, PlaysThroughARealDeviceDriver) {
   const auto r = cli.Run("--audio=sdl lesson.qv", "wait-mode reading\nsleep 300\nstatus\nquit\n",
                          "SDL_AUDIODRIVER=dummy");
