@@ -88,6 +88,22 @@ void EngineThread::TogglePause(bool* paused, int captionId) {
   Caption(captionId, *paused ? kCaptionPaused : kCaptionRunning);
 }
 
+bool EngineThread::ReturnToItem(uint32_t modeBits) {
+  Engine& e = engine;
+  if (!e.OpenSound(e.currentPath)) {
+    endOfItem = true;
+    e.StoreFlags(ENG_ITEM_CHANGE);
+    return false;
+  }
+  e.haveStaged = false;
+  outputStarted = false;
+  e.sentencePending = false;
+  Clear(modeBits);
+  Set(ENG_PLAYING);
+  ReadOnFrom(savedSectionEnd);
+  return true;
+}
+
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
   Clear(bit);
   Set(ENG_PLAYING);
@@ -477,36 +493,14 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   if (Has(ENG_COMPARE_END)) {
     e.StopDecoder();
     Caption(kIdCompare, kCaptionIdle);
-    if (!e.OpenSound(e.currentPath)) {
-      e.StoreFlags(ENG_ITEM_CHANGE);
-      endOfItem = true;
-    } else {
-      e.haveStaged = false;
-      outputStarted = false;
-      e.sentencePending = false;
-      Clear(ENG_COMPARING | ENG_COMPARE_END);
-      Set(ENG_PLAYING);
-      ReadOnFrom(savedSectionEnd);
-      return Outcome::kRestart;
-    }
+    if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
   }
 
   // 19. Leave play-back mode.
   if (Has(ENG_PLAYBACK_END)) {
     Caption(kIdPlayBack, kCaptionIdle);
     e.StopDecoder();
-    if (!e.OpenSound(e.currentPath)) {
-      endOfItem = true;
-      e.StoreFlags(ENG_ITEM_CHANGE);
-    } else {
-      e.haveStaged = false;
-      outputStarted = false;
-      e.sentencePending = false;
-      Clear(ENG_PLAYING_BACK | ENG_PLAYBACK_END);
-      Set(ENG_PLAYING);
-      ReadOnFrom(savedSectionEnd);
-      return Outcome::kRestart;
-    }
+    if (ReturnToItem(ENG_PLAYING_BACK | ENG_PLAYBACK_END)) return Outcome::kRestart;
   }
 
   // 20. Leave repeat mode: read on from B.

@@ -43,6 +43,9 @@ class EngineThread {
   bool EndActiveMode(std::initializer_list<uint32_t> order);
   bool ResolvePassage();
   Outcome FailRequest(uint32_t bit);
+  // Leaves play-back or compare mode: reopens the item and reads on from B; when
+  // the item no longer opens, the next one is taken. True when reading goes on.
+  bool ReturnToItem(uint32_t modeBits);
   // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
   void TogglePause(bool* paused, int captionId);
   void Caption(int id, uint32_t color);
