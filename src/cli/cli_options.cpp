@@ -1,17 +1,11 @@
 #include "cli/cli_options.h"
 
+#include <getopt.h>
+
 #include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// Matches "--name=value" and stores value.
-bool Value(const std::string& arg, const char* name, std::string* value) {
-  const std::string prefix = std::string(name) + "=";
-  if (arg.compare(0, prefix.size(), prefix) != 0) return false;
-  *value = arg.substr(prefix.size());
-  return true;
-}
 
 bool ParseSetting(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
   char* end = nullptr;
@@ -29,56 +23,116 @@ bool ParseSeconds(const std::string& text, float* value) {
   return true;
 }
 
-bool Bad(const std::string& arg, const char* range, std::string* error) {
-  *error = "option " + arg + " is out of range (" + range + ")";
+bool Bad(const std::string& name, const std::string& value, const char* range, std::string* error) {
+  *error = "option --" + name + "=" + value + " is out of range (" + range + ")";
+  return false;
+}
+
+enum OptionId {
+  kAudio = 256,
+  kWav,
+  kProgramDir,
+  kRecordFrom,
+  kScript,
+  kDrill,
+  kCount,
+  kVertical,
+  kSeconds,
+  kPercent,
+  kVolume,
+  kVersion,
+};
+
+const struct option kOptions[] = {
+    {"audio", required_argument, nullptr, kAudio},
+    {"wav", required_argument, nullptr, kWav},
+    {"program-dir", required_argument, nullptr, kProgramDir},
+    {"record-from", required_argument, nullptr, kRecordFrom},
+    {"script", required_argument, nullptr, kScript},
+    {"drill", required_argument, nullptr, kDrill},
+    {"count", required_argument, nullptr, kCount},
+    {"vertical", required_argument, nullptr, kVertical},
+    {"seconds", required_argument, nullptr, kSeconds},
+    {"percent", required_argument, nullptr, kPercent},
+    {"volume", required_argument, nullptr, kVolume},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool StoreOption(int id, const std::string& value, CliOptions* options, std::string* error) {
+  const char* name = "";
+  for (const struct option& o : kOptions) {
+    if (o.val == id) name = o.name;
+  }
+  if (value.empty()) {
+    *error = std::string("option --") + name + " needs a value";
+    return false;
+  }
+  switch (id) {
+    case kAudio:
+      if (!AudioBackend::ParseKind(value, &options->audio)) {
+        *error = "unknown audio backend \"" + value + "\" (use sdl or offline)";
+        return false;
+      }
+      return true;
+    case kWav:
+      options->wavPath = value;
+      return true;
+    case kProgramDir:
+      options->programDir = value;
+      return true;
+    case kRecordFrom:
+      options->recordFrom = value;
+      return true;
+    case kScript:
+      options->script = value;
+      return true;
+    case kDrill:
+      options->drillPath = value;
+      return true;
+    case kCount:
+      return ParseSetting(value, 1, 100, &options->count) || Bad(name, value, "1..100", error);
+    case kVertical:
+      return ParseSetting(value, 0, 50, &options->vertical) || Bad(name, value, "0..50", error);
+    case kSeconds:
+      return ParseSeconds(value, &options->seconds) || Bad(name, value, "0.1..10", error);
+    case kPercent:
+      return ParseSetting(value, 5, 100, &options->percent) || Bad(name, value, "5..100", error);
+    case kVolume:
+      return ParseSetting(value, 0, 100, &options->volume) || Bad(name, value, "0..100", error);
+  }
   return false;
 }
 
 }  // namespace
 
 bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* error) {
-  bool onlyFiles = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    std::string value;
-    if (onlyFiles || arg.empty() || arg[0] != '-' || arg == "-") {
-      options->files.push_back(arg);
-    } else if (arg == "--") {
-      onlyFiles = true;
-    } else if (arg == "--help" || arg == "-h") {
+  // getopt_long keeps its place in globals: start afresh, and report errors here.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    const int id = getopt_long(argc, argv, ":h", kOptions, nullptr);
+    if (id == -1) break;
+    const std::string arg = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+    if (id == 'h') {
       options->help = true;
-    } else if (Value(arg, "--audio", &value)) {
-      if (!AudioBackend::ParseKind(value, &options->audio)) {
-        *error = "unknown audio backend \"" + value + "\" (use sdl or offline)";
-        return false;
-      }
-    } else if (Value(arg, "--wav", &value)) {
-      options->wavPath = value;
-    } else if (Value(arg, "--program-dir", &value)) {
-      options->programDir = value;
-    } else if (Value(arg, "--record-from", &value)) {
-      options->recordFrom = value;
-    } else if (Value(arg, "--script", &value)) {
-      options->script = value;
-    } else if (Value(arg, "--drill", &value)) {
-      options->drillPath = value;
-    } else if (Value(arg, "--count", &value)) {
-      if (!ParseSetting(value, 1, 100, &options->count)) return Bad(arg, "1..100", error);
-    } else if (Value(arg, "--vertical", &value)) {
-      if (!ParseSetting(value, 0, 50, &options->vertical)) return Bad(arg, "0..50", error);
-    } else if (Value(arg, "--seconds", &value)) {
-      if (!ParseSeconds(value, &options->seconds)) return Bad(arg, "0.1..10", error);
-    } else if (Value(arg, "--percent", &value)) {
-      if (!ParseSetting(value, 5, 100, &options->percent)) return Bad(arg, "5..100", error);
-    } else {
-      *error = "unknown option " + arg;
+    } else if (id == kVersion) {
+      options->version = true;
+    } else if (id == '?') {
+      *error =
+          "unknown option " + (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : arg);
       return false;
-    }
-    if (!onlyFiles && arg.compare(0, 2, "--") == 0 && arg.back() == '=') {
+    } else if (id == ':') {
       *error = "option " + arg + " needs a value";
+      return false;
+    } else if (!StoreOption(id, optarg != nullptr ? optarg : "", options, error)) {
       return false;
     }
   }
+  for (int i = optind; i < argc; ++i)
+    options->files.push_back(argv[i]);
+  if (options->help || options->version) return true;
   if (!options->drillPath.empty()) {
     if (options->files.size() != 1 || !options->script.empty()) {
       *error = "--drill takes exactly one FILE and no script";
@@ -115,7 +169,12 @@ Options:
                        its start, then silence (silence without it)
   --program-dir=DIR    where RecordVM.qv is written (default: current directory)
   --script=FILE|-      run the commands of FILE (or standard input)
-  --help               show this text
+  --volume=P           the volume slider's position, 0..100 (default 100:
+                       the file's own level)
+  -h, --help           show this text
+  --version            show the version
+
+Every option that takes a value may be given as --name=VALUE or --name VALUE.
 
 Without --script every entry is played once, in playlist order, from its start
 to its end, and kestro-cli exits.

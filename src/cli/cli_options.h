@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct CliOptions {
   std::string script;  // a file, "-" for standard input, empty for none
   std::vector<std::string> files;
   bool help = false;
+  bool version = false;
+  // Full level: what kestro-cli writes is the file's own sound.
+  uint32_t volume = 100;
 
   // Drill export: FILE read once in automatic mode, everything heard written here.
   std::string drillPath;

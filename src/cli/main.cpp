@@ -1,4 +1,5 @@
 // kestro-cli: Kestro's engine without a window.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include "cli/cli_options.h"
 #include "cli/script_runner.h"
 #include "codec/codec_registry.h"
+#include "codec/playable_format.h"
 #include "codec/playlist.h"
 #include "codec/playlist_file.h"
 #include "engine/engine.h"
@@ -30,27 +32,69 @@ std::string CurrentDir() {
   return dir;
 }
 
+// Why path cannot be played, or empty when it can: checked before the engine
+// starts, so that every entry that would be skipped is reported by name.
+std::string WhyUnplayable(const std::string& path, const CodecRegistry& registry) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0) return "cannot read it";
+  if (S_ISDIR(st.st_mode)) return "it is a directory";
+  std::string extension;
+  CodecServer* codec = ExtensionOfPath(path, &extension) ? registry.FindCodec(extension) : nullptr;
+  if (codec == nullptr) return "no codec plug-in plays it";
+  WaveFormatEx format{};
+  if (codec->Open(path.c_str(), &format) == 0) return "it is not a sound file its plug-in can open";
+  const uint32_t length = codec->GetLength();
+  codec->Close();
+  std::string why;
+  if (!IsPlayableFormat(format, &why)) return "it has a " + why;
+  if (length == 0) return "it holds no sound";
+  return "";
+}
+
+// Adds the playable entries to the playlist (in the order the playlist gives),
+// reporting each one that is skipped. Returns how many were skipped.
+int AddPlayable(const std::vector<std::string>& entries, bool sorted, const CodecRegistry& registry,
+                Playlist& playlist) {
+  int skipped = 0;
+  for (const std::string& entry : entries) {
+    const std::string why = WhyUnplayable(entry, registry);
+    if (!why.empty()) {
+      std::cerr << "kestro-cli: skipped " << entry << ": " << why << "\n";
+      ++skipped;
+    } else if ((sorted ? playlist.InsertSorted(entry) : playlist.Append(entry)) < 0) {
+      std::cerr << "kestro-cli: skipped " << entry << ": the path is too long\n";
+      ++skipped;
+    }
+  }
+  return skipped;
+}
+
+// The entries of a playlist file, as the window would list them.
+bool ReadPlaylistFile(const std::string& path, std::vector<std::string>* entries) {
+  if (::access(path.c_str(), R_OK) != 0) return false;
+  Playlist loaded;
+  LoadPlaylist(loaded, path);
+  *entries = loaded.Entries();
+  return true;
+}
+
 // Adds the FILEs to the playlist, reporting and skipping those that cannot be played.
 void FillPlaylist(const CliOptions& options, const CodecRegistry& registry, Playlist& playlist) {
+  std::vector<std::string> entries;
   if (options.files.empty()) {
-    LoadPlaylist(playlist, "Kestro.m3u");
+    if (ReadPlaylistFile("Kestro.m3u", &entries)) AddPlayable(entries, true, registry, playlist);
     return;
   }
   for (const std::string& file : options.files) {
     std::string extension;
-    const bool hasExtension = ExtensionOfPath(file, &extension);
-    if (hasExtension && extension == "m3u") {
-      if (::access(file.c_str(), R_OK) != 0) {
-        std::cerr << "kestro-cli: cannot read playlist " << file << ", skipped\n";
+    if (ExtensionOfPath(file, &extension) && extension == "m3u") {
+      if (!ReadPlaylistFile(file, &entries)) {
+        std::cerr << "kestro-cli: skipped playlist " << file << ": cannot read it\n";
       } else {
-        LoadPlaylist(playlist, file);
+        AddPlayable(entries, true, registry, playlist);
       }
-    } else if (::access(file.c_str(), R_OK) != 0) {
-      std::cerr << "kestro-cli: cannot read " << file << ", skipped\n";
-    } else if (!hasExtension || registry.FindCodec(extension) == nullptr) {
-      std::cerr << "kestro-cli: no codec plug-in plays " << file << ", skipped\n";
-    } else if (playlist.Append(file) < 0) {
-      std::cerr << "kestro-cli: " << file << " is too long a path, skipped\n";
+    } else {
+      AddPlayable({file}, false, registry, playlist);
     }
   }
 }
@@ -68,11 +112,14 @@ int main(int argc, char** argv) {
     std::cout << CliUsage();
     return 0;
   }
+  if (options.version) {
+    std::cout << "kestro-cli " KESTRO_VERSION "\n";
+    return 0;
+  }
 
   AudioBackend audio(options.audio);
   const bool drill = !options.drillPath.empty();
   if (drill) options.wavPath = options.drillPath;
-  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) return Fail(error);
   if (!options.recordFrom.empty() && !audio.SetInputFile(options.recordFrom, &error)) {
     return Fail(error);
   }
@@ -90,17 +137,26 @@ int main(int argc, char** argv) {
   if (engine.programDir.back() != '/') engine.programDir += '/';
   if (!engine.AllocateBuffers()) return Fail("Malloc memory error");
   FillPlaylist(options, registry, playlist);
-
   const bool scripted = !options.script.empty();
+  if (drill && playlist.Count() != 1) {
+    std::cerr << "kestro-cli: nothing to drill\n";
+    return 1;
+  }
+  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) return Fail(error);
+  engine.VolumeSlider(4, static_cast<int>(options.volume));
+
   if (drill) {
-    if (playlist.Count() != 1) return Fail("nothing to drill");
     engine.autoMode = true;
     engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
     engine.SetLockstep(true);
   }
   if (scripted) {
-    // A script decides when sound time passes.
-    audio.clock().SetHeld(options.audio == AudioBackend::Kind::kOffline);
+    // A script decides when sound time passes, and each finished buffer waits
+    // for the engine: a script gives the same result on every run.
+    if (options.audio == AudioBackend::Kind::kOffline) {
+      audio.clock().SetHeld(true);
+      engine.SetLockstep(true);
+    }
   } else {
     // Every entry once, from the first, then stop.
     engine.stopAtListEnd = true;
@@ -137,10 +193,24 @@ int main(int argc, char** argv) {
       status = 1;
     }
   }
+  // A device that would not open, or a recording that could not be stored, is
+  // a failure even when the script ran to its end.
+  if (status == 0 && engine.Faults() > 0) {
+    std::cerr << "kestro-cli: " << engine.LastError() << "\n";
+    status = 1;
+  }
   engine.Shutdown();
+  const bool wroteSound = audio.sink().DataBytes() > 0;
   audio.sink().Close();
+  // A WAV file with nothing in it helps nobody.
+  if (!options.wavPath.empty() && !wroteSound && status != 0) ::unlink(options.wavPath.c_str());
   if (drill && status == 0) {
-    std::cout << "sentences: " << engine.sentencesFound.load() << "\n";
+    const uint32_t found = engine.sentencesFound.load();
+    std::cout << "sentences: " << found << "\n";
+    if (found == 0) {
+      std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds
+                << " s or longer; try a shorter --seconds\n";
+    }
   }
   return status;
 }

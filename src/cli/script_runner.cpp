@@ -83,10 +83,22 @@ bool ScriptRunner::WaitSound(int64_t ms, std::string* error) {
     return true;
   }
   // The sound time is used up once a device has been refused a buffer for want
-  // of it, or no device runs any more.
+  // of it. A pause in the sound (an item ending, a mode changing) does not end
+  // the wait; only sound that has stopped for good does, and its unused time
+  // is then dropped, so that nothing plays later, outside a wait.
   const uint64_t grant = clock.Advance(ms * 1000000);
-  return WaitUntil([&] { return clock.RefusedGrant() >= grant || !engine.SoundRunning(); }, error,
-                   "wait " + std::to_string(ms));
+  for (;;) {
+    if (!WaitUntil([&] { return clock.RefusedGrant() >= grant || !engine.SoundRunning(); }, error,
+                   "wait " + std::to_string(ms))) {
+      return false;
+    }
+    if (clock.RefusedGrant() >= grant) return true;
+    if (!Settle(error)) return false;
+    if (!engine.SoundRunning() && clock.RefusedGrant() < grant) {
+      clock.Drain();
+      return true;
+    }
+  }
 }
 
 bool ScriptRunner::WaitMode(const std::string& mode, std::string* error) {
@@ -156,6 +168,10 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   for (const Simple& s : kSimple) {
     if (command != s.name) continue;
     if (!args(0)) return false;
+    // The output finishes whole buffers, so less than one buffer of sound time
+    // may be left from earlier waits; a recording starts without it and lasts
+    // exactly as long as the waits made while it runs.
+    if (s.bit == ENG_RECORD_REQ) audio.clock().Drain();
     (e.*s.command)();
     return AwaitServed(s.bit, error);
   }

@@ -262,9 +262,10 @@ std::string Engine::LastError() const {
   return lastError;
 }
 
-void Engine::SetLastError(const std::string& text) {
+void Engine::SetLastError(const std::string& text, bool fault) {
   std::lock_guard<std::mutex> lock(errorMutex);
   lastError = text;
+  if (fault) faults.fetch_add(1);
 }
 
 // ---- engine operations ----
@@ -311,6 +312,8 @@ bool Engine::OpenItem(const std::string& path) {
   silenceRing.Recreate(windowBlocks);
   paused = false;
   stopped = false;
+  // A passage end left from before (Stop during a mode) must not end this item.
+  sectionEnd = 0;
   currentPath = path;
   itemsOpened.fetch_add(1);
   // The mode goes first: the decoder measures silence only while reading, and
@@ -390,6 +393,7 @@ bool Engine::OpenSound(const std::string& path) {
     return false;
   }
   itemByteRate = playFormat.nAvgBytesPerSec;
+  soundLength = found->GetLength();
   EnableTransport(true);
   if (!ReopenOutput()) return false;
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
@@ -397,13 +401,13 @@ bool Engine::OpenSound(const std::string& path) {
   return true;
 }
 
-bool Engine::OpenOutput() {
+bool Engine::OpenOutput(bool fault) {
   if (waveOut && waveOut->IsOpen()) waveOut->Close();
   waveOut = audio.CreateWaveOut();
   const bool ok = waveOut->Open(
       playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
   if (!ok) {
-    SetLastError(waveOut->ErrorText());
+    SetLastError("cannot open the sound output: " + waveOut->ErrorText(), fault);
     waveOut.reset();
     return false;
   }
@@ -433,9 +437,11 @@ bool Engine::StopAtCurrent() {
   uint32_t position, next;
   float ratio;
   if (!pool.LastPlayed(&position, &next, &ratio)) return false;
+  // The decoder is far past B: left running it would meet B as its read limit.
+  StopDecoder();
   pool.ResetDevice(waveOut.get());
   if (waveOut) waveOut->Reset();
-  sectionEnd = position & ~3u;
+  sectionEnd = AlignToFrame(position);
   blockRing.Clear();
   pool.ResetDevice(waveOut.get());
   pool.Reset();
@@ -452,10 +458,17 @@ bool Engine::SeekTo(uint32_t position) {
   pool.Reset();
   waveOut->Reset();
   sectionEnd = 0;
-  readRequest.position = position;
+  // A seek lands on a whole frame: between the bytes of a sample or the
+  // channels of a frame every later sample would be shifted.
+  readRequest.position = AlignToFrame(position);
   readRequest.seekRequested = 1;
   StoreDecode(DEC_RUN);
   return true;
+}
+
+uint32_t Engine::AlignToFrame(uint32_t position) const {
+  const uint32_t align = playFormat.nBlockAlign;
+  return align > 1 ? position - position % align : position;
 }
 
 bool Engine::ChangeSpeed() {
@@ -479,11 +492,13 @@ bool Engine::ChangeSpeed() {
   if (waveOut->Close()) {
     waveOut.reset();
     EnableTransport(false);
-    while (!OpenOutput()) {
+    // Some devices refuse some rates: the nearest faster one that opens will do.
+    while (!OpenOutput(false)) {
       rate += 500;
       playFormat.nSamplesPerSec = rate;
       playFormat.nAvgBytesPerSec = frameBytes * rate;
       if (rate > fileRate) {
+        SetLastError(LastError(), true);
         ok = false;
         break;
       }
@@ -519,6 +534,8 @@ const char* Engine::ModeName(uint32_t flags) {
 bool Engine::SoundRunning() const {
   const uint32_t flags = engineFlags.load();
   if (flags & ENG_RECORDING) return true;
+  // An empty recording played back has nothing to queue, ever.
+  if ((flags & ENG_PLAYING_BACK) && soundLength.load() == 0) return false;
   return (flags & ENG_SOUNDING_MODES) && !outputPaused.load() && !stopped.load();
 }
 
@@ -559,7 +576,7 @@ bool Engine::OpenInput() {
   const bool ok = waveIn->Open(
       recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
   if (!ok) {
-    SetLastError(waveIn->ErrorText());
+    SetLastError("cannot open the sound input: " + waveIn->ErrorText(), true);
     waveIn.reset();
   }
   return ok;
@@ -594,6 +611,8 @@ bool Engine::Feed() {
 
 void Engine::RestartReadingAt(uint32_t position) {
   blockRing.Clear();
+  // Whatever the device still holds belongs to the old place.
+  pool.ResetDevice(waveOut.get());
   pool.Reset();
   readRequest.position = position;
   readRequest.seekRequested = 1;
@@ -626,8 +645,11 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
     const uint32_t length = fileLength.load();
     if (progressCounter.fetch_add(1) + 1 > 10 && length != 0) {
       progressCounter = 0;
+      // The slot after the finished one is the sounding one only once it is queued.
+      const bool queued = sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE;
+      const WaveSlot* shown = queued ? sounding : done;
       const double fraction =
-          static_cast<double>(sounding->nextPosition.load(std::memory_order_relaxed)) / length;
+          static_cast<double>(shown->nextPosition.load(std::memory_order_relaxed)) / length;
       if (view) view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
     }
   }

@@ -93,10 +93,12 @@ class Engine {
   void OpenNextItem();
   void OpenItemAt(int index);
   bool OpenSound(const std::string& path);
-  bool OpenOutput();
+  bool OpenOutput(bool fault = true);
   bool ReopenOutput();
   bool StopAtCurrent();
   bool SeekTo(uint32_t position);
+  // position rounded down to a whole frame of the open item.
+  uint32_t AlignToFrame(uint32_t position) const;
   bool ChangeSpeed();
   void ApplyVolume();
   bool PauseOutput();
@@ -144,7 +146,11 @@ class Engine {
 
   // Why the last item could not be played (no codec, a refused file, no sound device).
   std::string LastError() const;
-  void SetLastError(const std::string& text);
+  // fault: the learner lost something they asked for (a sound device would not
+  // open, a recording could not be stored), not just a file that was skipped.
+  void SetLastError(const std::string& text, bool fault = false);
+  // How many faults there have been.
+  uint32_t Faults() const { return faults.load(); }
 
   // ---- state ----
   std::atomic<uint32_t> engineFlags{0};
@@ -154,6 +160,8 @@ class Engine {
   WaveFormatEx playFormat{};  // engine thread
   // The open item's bytes per second, for threads other than the engine's.
   std::atomic<uint32_t> itemByteRate{0};
+  // Length of the sound OpenSound opened last (the item or the recording).
+  std::atomic<uint32_t> soundLength{0};
   const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
   std::unique_ptr<WaveOut> waveOut;
   std::unique_ptr<WaveIn> waveIn;
@@ -233,4 +241,5 @@ class Engine {
   friend class EngineThread;
   mutable std::mutex errorMutex;
   std::string lastError;
+  std::atomic<uint32_t> faults{0};
 };

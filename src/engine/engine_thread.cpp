@@ -69,17 +69,64 @@ bool EngineThread::EndActiveMode(std::initializer_list<uint32_t> order) {
 bool EngineThread::ResolvePassage() {
   Engine& e = engine;
   if (outputStarted && e.StopAtCurrent()) {
-    const uint32_t b = e.sectionEnd.load();
+    passageFromOutput = true;
+    passageEnd = e.sectionEnd.load();
     uint32_t a;
     if (e.markRing.Get(0, &a)) sectionStart = a;
-    if (b > sectionStart) e.markRing.Push(b);
+    if (passageEnd > sectionStart) e.markRing.Push(passageEnd);
     return true;
   }
+  // The last marked passage again. Its end becomes the read limit only once the
+  // mode has stopped the decoder: reading may still go on past it.
+  passageFromOutput = false;
   uint32_t a, b;
   if (!e.markRing.Get(0, &b) || !e.markRing.Get(1, &a)) return false;
-  e.sectionEnd = b;
+  passageEnd = b;
   sectionStart = a;
   return true;
+}
+
+void EngineThread::ResumeForMode() {
+  Engine& e = engine;
+  // A mode asked for while reading is paused plays: the device runs again.
+  if (e.paused.load()) {
+    e.RestartOutput();
+    e.paused = false;
+  }
+}
+
+void EngineThread::ReadOnAfterDrop() {
+  Engine& e = engine;
+  // Resolving stopped the output at B: reading goes on from there. Otherwise
+  // reading was never interrupted.
+  if (!passageFromOutput) return;
+  e.StopDecoder();
+  e.haveStaged = false;
+  ReadOnFrom(passageEnd);
+}
+
+void EngineThread::FinishRecording() {
+  Engine& e = engine;
+  e.StopDecoder();
+  if (e.waveIn) {
+    e.waveIn->Reset();
+    // The device filled the slots in the order they were queued, which starts at
+    // the slot the engine was waiting on; storing them from there keeps the
+    // recording in order even when it has wrapped past the last slot.
+    const uint32_t slots = e.pool.Count() + 1;
+    for (uint32_t k = 0; k < slots; ++k) {
+      WaveSlot* slot = e.pool.SlotAt((recordSlotIndex + k) % slots);
+      e.waveIn->UnprepareHeader(&slot->header);
+      if (slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
+        e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded);
+      }
+      slot->header.dwFlags.store(0, std::memory_order_release);
+    }
+  }
+  e.recorder.Finish();
+  e.CloseInput();
+  recordSlot = nullptr;
+  Caption(kIdRecord, kCaptionIdle);
 }
 
 void EngineThread::TogglePause(bool* paused, int captionId) {
@@ -144,8 +191,9 @@ void EngineThread::Run() {
       return;
     }
     e.passes.fetch_add(1);
-    if (outcome == Outcome::kNextPass) {
-      e.SettledSleep(0);  // no sleep, but the pass is complete
+    if (outcome == Outcome::kAwaitBuffer) {
+      // Woken by the next finished buffer (or a request).
+      e.SettledSleep(50);
       continue;
     }
     if (e.engineFlags.load() == 0) e.SettledSleep(20);
@@ -252,17 +300,21 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   // 8. Speed.
   if (Has(ENG_SPEED_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      e.ChangeSpeed();
+      // A new device plays at once: reading is no longer paused.
+      if (e.ChangeSpeed()) e.paused = false;
       e.StoreFlags(ENG_PLAYING);
     }
   }
 
   // 9. Stop.
   if (Has(ENG_STOP_REQ)) {
+    // A recording under way is kept: it ends as the learner would end it.
+    if (Has(ENG_RECORDING)) FinishRecording();
     if (e.waveOut) e.CloseOutput();
     // The decoder is stopped and waited for, not just told: a read still under
     // way must not meet the next item's Close.
     e.StopDecoder();
+    e.sectionEnd = 0;
     e.StoreFlags(0);
   }
 
@@ -270,30 +322,35 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   if (Has(ENG_RECORD_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.haveStaged = false;
+      ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_RECORD_REQ);
+      // The mode decides from here on; a passage is found anew next time.
+      outputStarted = false;
       e.CloseInput();
       e.recorder.SetFormat(&e.recordFormat);
       // Without an input device the previous recording is left as it was.
       const bool input = e.OpenInput();
       const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
       if (!input || !file) {
-        if (input && !file) e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName);
+        if (input && !file) {
+          e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true);
+        }
         Clear(ENG_RECORD_REQ);
         e.CloseInput();
         e.recorder.Finish();
         Set(ENG_PLAYING);
-        outputStarted = false;
+        ReadOnAfterDrop();
         return Outcome::kRestart;
       }
-      e.pool.ResetLengths();
-      if (e.pool.SlotAt(0) != nullptr) {
+      // The pool always comes back from the output device first: the slots the
+      // input fills must not still be queued for playing.
+      e.StopDecoder();
+      e.blockRing.Clear();
+      e.pool.ResetDevice(e.waveOut.get());
+      e.pool.Reset();
+      e.sectionEnd = passageEnd;
+      if (e.pool.QueueAllForInput(e.waveIn.get())) {
         e.StoreFlags(ENG_RECORDING);
-        for (uint32_t i = 0; i <= e.pool.Count(); ++i) {
-          WaveSlot* slot = e.pool.SlotAt(i);
-          std::memset(slot->header.lpData, 0, slot->header.dwBufferLength);
-          e.waveIn->PrepareHeader(&slot->header);
-          e.waveIn->AddBuffer(&slot->header);
-        }
         Caption(kIdRead, kCaptionIdle);
         Caption(kIdRecord, kCaptionRunning);
         recordSlotIndex = 0;
@@ -331,8 +388,11 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       TogglePause(&playbackPaused, kIdPlayBack);
       Clear(ENG_PLAYBACK_REQ);
     } else {
+      ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_PLAYBACK_REQ);
-      savedSectionEnd = e.sectionEnd.load();
+      // The mode decides from here on; a passage is found anew next time.
+      outputStarted = false;
+      savedSectionEnd = passageEnd;
       e.sectionEnd = 0;
       e.StopDecoder();
       if (e.OpenSound(e.programDir + Engine::kRecordingName)) {
@@ -377,16 +437,18 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       TogglePause(&repeatPaused, kIdRepeat);
       Clear(ENG_REPEAT_REQ);
     } else {
+      ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_REPEAT_REQ);
-      const uint32_t b = e.sectionEnd.load();
-      if (sectionStart >= b) {
+      // The mode decides from here on; a passage is found anew next time.
+      outputStarted = false;
+      if (sectionStart >= passageEnd) {
         // Nothing to repeat: reading goes on from where the learner is.
         Clear(ENG_REPEAT_REQ);
-        e.StopDecoder();
-        e.haveStaged = false;
-        ReadOnFrom(b);
+        e.sectionEnd = 0;
+        ReadOnAfterDrop();
       } else {
         e.StopDecoder();
+        e.sectionEnd = passageEnd;
         e.readRequest.position = sectionStart;
         e.readRequest.seekRequested = 1;
         e.haveStaged = false;
@@ -414,7 +476,8 @@ EngineThread::Outcome EngineThread::ServeRequests() {
         if (e.autoMode.load() && e.sentencePending.load()) {
           --repeatsLeft;
           if (repeatsLeft == 0 || repeatsLeft >= e.repeatCount.load()) {
-            if (!e.pool.AllDone()) return Outcome::kNextPass;
+            // The last play still sounds: nothing to do until a buffer finishes.
+            if (!e.pool.AllDone()) return Outcome::kAwaitBuffer;
             e.sentencePending = false;
             Set(ENG_REPEAT_END);
           }
@@ -432,12 +495,15 @@ EngineThread::Outcome EngineThread::ServeRequests() {
   // 16. Compare request.
   if (Has(ENG_COMPARE_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
+      ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_COMPARE_REQ);
+      // The mode decides from here on; a passage is found anew next time.
+      outputStarted = false;
       comparePhase = true;  // the recording first
       compareLoaded = false;
       Caption(kIdRead, kCaptionIdle);
       Caption(kIdCompare, kCaptionRunning);
-      savedSectionEnd = e.sectionEnd.load();
+      savedSectionEnd = passageEnd;
       e.sectionEnd = 0;
       e.StoreFlags(ENG_COMPARING);
     }
@@ -531,28 +597,9 @@ EngineThread::Outcome EngineThread::ServeRequests() {
 
 EngineThread::Outcome EngineThread::RecordEnd() {
   Engine& e = engine;
-  e.StopDecoder();
-  if (e.waveIn) {
-    e.waveIn->Reset();
-    // The device filled the slots in the order they were queued, which starts at
-    // the slot the engine was waiting on; storing them from there keeps the
-    // recording in order even when it has wrapped past the last slot.
-    const uint32_t slots = e.pool.Count() + 1;
-    for (uint32_t k = 0; k < slots; ++k) {
-      WaveSlot* slot = e.pool.SlotAt((recordSlotIndex + k) % slots);
-      e.waveIn->UnprepareHeader(&slot->header);
-      if (slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
-        e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded);
-      }
-      slot->header.dwFlags.store(0, std::memory_order_release);
-    }
-  }
-  e.recorder.Finish();
-  e.CloseInput();
-  recordSlot = nullptr;
+  FinishRecording();
   e.pool.ResetDevice(e.waveOut.get());
   e.pool.Reset();
-  Caption(kIdRecord, kCaptionIdle);
   Clear(ENG_RECORDING | ENG_RECORD_END);
   Set(ENG_PLAYING);
   outputStarted = false;

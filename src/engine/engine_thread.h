@@ -26,7 +26,7 @@ class EngineThread {
   uint32_t SectionStart() const { return sectionStart; }
 
  private:
-  enum class Outcome { kGoOn, kRestart, kNextPass };
+  enum class Outcome { kGoOn, kRestart, kAwaitBuffer };
 
   void Run();
   void Reading();
@@ -41,7 +41,14 @@ class EngineThread {
   // If a special mode is active, sets its end marker (testing the modes in the
   // order given) and returns true.
   bool EndActiveMode(std::initializer_list<uint32_t> order);
+  // Finds A (sectionStart) and B (passageEnd) for a mode about to start.
   bool ResolvePassage();
+  // What every mode start does first: a paused device runs again.
+  void ResumeForMode();
+  // After a request was dropped once its passage was resolved.
+  void ReadOnAfterDrop();
+  // Ends a recording: the input reset, every filled slot stored in order, the file finished.
+  void FinishRecording();
   Outcome FailRequest(uint32_t bit);
   // Leaves play-back or compare mode: reopens the item and reads on from B; when
   // the item no longer opens, the next one is taken. True when reading goes on.
@@ -59,6 +66,9 @@ class EngineThread {
   bool outputStarted = false;
   bool endOfItem = false;
   uint32_t sectionStart = 0;
+  // B as ResolvePassage found it, and whether it stopped the output to find it.
+  uint32_t passageEnd = 0;
+  bool passageFromOutput = false;
   uint32_t savedSectionEnd = 0;
   uint32_t repeatsLeft = 0;
   bool repeatPaused = false;

@@ -1,5 +1,6 @@
 #include "engine/wave_buffer_pool.h"
 
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -103,21 +104,43 @@ void WaveBufferPool::ResetDevice(WaveDevice* device) {
   }
 }
 
-void WaveBufferPool::Reset() {
+bool WaveBufferPool::AnyQueued() const {
+  for (uint32_t i = 0; slots && i <= count; ++i) {
+    if (slots[i].header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE) return true;
+  }
+  return false;
+}
+
+bool WaveBufferPool::Reset() {
+  if (AnyQueued()) return false;
   for (uint32_t i = 0; slots && i <= count; ++i) {
     slots[i].header.dwFlags.store(0, std::memory_order_release);
     slots[i].position.store(0, std::memory_order_relaxed);
     slots[i].nextPosition.store(0, std::memory_order_relaxed);
   }
   sendIndex = fillIndex = 0;
+  return true;
 }
 
-void WaveBufferPool::ResetLengths() {
+bool WaveBufferPool::ResetLengths() {
+  if (AnyQueued()) return false;
   for (uint32_t i = 0; slots && i <= count; ++i) {
     slots[i].header.dwBufferLength = bufferSize;
     slots[i].header.dwBytesRecorded = 0;
     slots[i].header.dwFlags.store(0, std::memory_order_release);
   }
+  return true;
+}
+
+bool WaveBufferPool::QueueAllForInput(WaveIn* in) {
+  if (in == nullptr || !slots || !ResetLengths()) return false;
+  for (uint32_t i = 0; i <= count; ++i) {
+    WaveHdr& h = slots[i].header;
+    std::memset(h.lpData, 0, h.dwBufferLength);
+    in->PrepareHeader(&h);
+    in->AddBuffer(&h);
+  }
+  return true;
 }
 
 WaveSlot* WaveBufferPool::SlotAt(uint32_t i) {

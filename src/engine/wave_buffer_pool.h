@@ -35,8 +35,18 @@ class WaveBufferPool {
   bool LastPlayed(uint32_t* position, uint32_t* nextPosition, float* silenceRatio) const;
   // Resets the device (every queued slot comes back done) and unprepares the slots.
   void ResetDevice(WaveDevice* device);
-  void Reset();
-  void ResetLengths();
+  // Empties every slot; false, changing nothing, while any slot is still queued
+  // at a device (its buffer belongs to the device until it comes back).
+  bool Reset();
+  // Readies every slot for recording (full length, nothing recorded, flags 0);
+  // false, changing nothing, while any slot is still queued at a device.
+  bool ResetLengths();
+  // ResetLengths, then every slot zeroed, prepared and added to the input
+  // device in index order. A slot is never queued at two devices: while the
+  // output still holds one, this refuses and queues nothing.
+  bool QueueAllForInput(WaveIn* in);
+  // Some slot is queued at a device.
+  bool AnyQueued() const;
   WaveSlot* SlotAt(uint32_t i);
 
   uint32_t Count() const { return count; }

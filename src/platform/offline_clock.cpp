@@ -1,6 +1,7 @@
 #include "platform/offline_clock.h"
 
 #include <algorithm>
+#include <cstdint>
 
 void OfflineClock::SetHeld(bool value) {
   held.store(value);
@@ -36,6 +37,10 @@ bool OfflineClock::TryConsume(int64_t nanoseconds) {
     }
     return false;
   }
+}
+
+int64_t OfflineClock::Available() const {
+  return held.load() ? std::max<int64_t>(budget.load(), 0) : INT64_MAX;
 }
 
 void OfflineClock::Register(void* device, Waker waker) {

@@ -28,6 +28,8 @@ class OfflineClock {
 
   // Takes the duration of one buffer from the budget; true when it may finish.
   bool TryConsume(int64_t nanoseconds);
+  // Sound time a device may use now: the budget when held, without limit otherwise.
+  int64_t Available() const;
   // Total sound time finished by devices since the clock was made.
   int64_t Consumed() const { return consumed.load(); }
 

@@ -1,5 +1,7 @@
 #include "platform/wave_device.h"
 
+#include "codec/playable_format.h"
+
 WaveDevice::~WaveDevice() {
   // Derived classes close themselves; this only guards against a forgotten thread.
   if (thread.joinable()) {
@@ -21,9 +23,8 @@ bool WaveDevice::Open(const WaveFormatEx& newFormat, Callback newCallback) {
   format = newFormat;
   callback = std::move(newCallback);
   std::string why;
-  if (format.nChannels == 0 || format.nSamplesPerSec == 0 || format.nBlockAlign == 0 ||
-      format.nAvgBytesPerSec == 0) {
-    why = "invalid sound format";
+  if (!IsPlayableFormat(format, &why)) {
+    why = "cannot play a " + why;
   } else if (!OpenBackend(&why)) {
     if (why.empty()) why = "cannot open the sound device";
   }

@@ -2,10 +2,13 @@
 // after every command, on the engine and its threads with the offline devices.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "../engine/engine_fixture.h"
 #include "cli/script_runner.h"
+#include "cli_runner.h"
 
 namespace {
 
@@ -102,6 +105,30 @@ TEST_F(Walkthrough, ShutDownAnswersWithinItsBounds) {
   const std::string recording = ReadFileBytes(dir.File("RecordVM.qv"));
   ASSERT_GE(recording.size(), 23u);
   EXPECT_EQ(recording.substr(0, 5), "qvoxa");
+}
+
+class AutomaticRepeat : public EngineFixture {};
+
+TEST_F(AutomaticRepeat, SleepsWhileTheLastPlayOfASentenceSounds) {
+  ASSERT_TRUE(engine->AllocateBuffers());
+  const std::string lesson = SentenceLesson({{20, 30}, {20, 0}});
+  playlist.Append(dir.File("s.qv"));
+  WriteFileBytes(dir.File("s.qv"), QvFileBytes(RecordingFormat(), lesson));
+  engine->autoMode = true;
+  audio.clock().SetHeld(true);
+  engine->StartThreads();
+  std::ostringstream out;
+  ScriptRunner runner(*engine, audio, out);
+  std::istringstream script("settings 3 2 0.5 5\nseek 0\nwait-mode repeating\n");
+  std::string error;
+  ASSERT_TRUE(runner.RunScript(script, &error)) << error;
+  // Every play of the sentence is queued at once, and no sound time passes: the
+  // engine has nothing to do until a buffer finishes, and must not spin.
+  const uint64_t before = engine->passes.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_LT(engine->passes.load() - before, 60u);
+  EXPECT_EQ(engine->engineFlags.load(), ENG_REPEATING);
+  EXPECT_TRUE(engine->Shutdown());
 }
 
 }  // namespace

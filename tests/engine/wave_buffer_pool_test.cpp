@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "loaded_plugin.h"
+#include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
 
 namespace {
@@ -119,6 +120,33 @@ TEST_F(PoolTest, ResetDeviceReturnsEverySlot) {
   pool.ResetLengths();
   EXPECT_EQ(pool.SlotAt(2)->header.dwBufferLength, 5000u);
   EXPECT_EQ(pool.SlotAt(2)->header.dwFlags.load(), 0u);
+}
+
+TEST_F(PoolTest, NoSlotIsEverQueuedAtTwoDevices) {
+  for (uint32_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(Stage(i * 5000, static_cast<uint8_t>(i + 1)));
+    ASSERT_EQ(pool.SendNext(&out), 1);
+  }
+  OfflineWaveIn in{&clock, nullptr};
+  ASSERT_TRUE(in.Open(RecordingFormat(), nullptr));
+  // The output still holds three slots: recording may not take them, nor may
+  // the pool be emptied under the device.
+  EXPECT_FALSE(pool.QueueAllForInput(&in));
+  EXPECT_FALSE(pool.ResetLengths());
+  EXPECT_FALSE(pool.Reset());
+  EXPECT_EQ(pool.SlotAt(0)->header.lpData[0], 1);
+  EXPECT_EQ(pool.SlotAt(3)->header.dwFlags.load(), 0u);  // nothing went to the input
+  // Taken back from the output, every slot goes to the input, zeroed.
+  pool.ResetDevice(&out);
+  EXPECT_TRUE(pool.Reset());
+  ASSERT_TRUE(pool.QueueAllForInput(&in));
+  for (uint32_t i = 0; i <= 4; ++i) {
+    EXPECT_EQ(pool.SlotAt(i)->header.dwFlags.load(), WHDR_PREPARED | WHDR_INQUEUE) << i;
+    EXPECT_EQ(pool.SlotAt(i)->header.lpData[0], 0) << i;
+  }
+  in.Reset();
+  pool.ResetDevice(&in);
+  in.Close();
 }
 
 }  // namespace

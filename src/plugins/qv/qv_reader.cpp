@@ -1,5 +1,7 @@
 #include "qv_reader.h"
 
+#include "codec/playable_format.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -56,7 +58,8 @@ int32_t QvReader::Open(const char* path, WaveFormatEx* format) {
     Close();
     return 0;
   }
-  if (ReadFully(fd, format, sizeof(WaveFormatEx)) != static_cast<ssize_t>(sizeof(WaveFormatEx))) {
+  if (ReadFully(fd, format, sizeof(WaveFormatEx)) != static_cast<ssize_t>(sizeof(WaveFormatEx)) ||
+      !IsPlayableFormat(*format)) {
     Close();
     return 0;
   }

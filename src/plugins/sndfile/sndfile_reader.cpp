@@ -32,7 +32,6 @@ int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
   dataLength = static_cast<uint32_t>(length);
   blockAlign = static_cast<uint32_t>(frameBytes);
   streamPos = 0;
-  carryOffset = carryLength = 0;
 
   format->wFormatTag = kWaveFormatPcm;
   format->nChannels = static_cast<uint16_t>(info.channels);
@@ -50,29 +49,14 @@ void SndfileReader::Close() {
   dataLength = 0;
   blockAlign = 0;
   streamPos = 0;
-  carryOffset = carryLength = 0;
 }
 
 bool SndfileReader::SeekTo(uint32_t position) {
+  // A read never starts inside a frame: that would shift every later sample
+  // into the wrong channel or byte.
   const sf_count_t frame = position / blockAlign;
   if (sf_seek(file, frame, SEEK_SET) != frame) return false;
   streamPos = static_cast<uint32_t>(frame) * blockAlign;
-  carryOffset = carryLength = 0;
-  // An offset inside a frame starts delivery part-way through that frame.
-  const uint32_t skip = position - streamPos;
-  if (skip > 0) {
-    if (!FillCarry()) return false;
-    carryOffset = skip;
-    carryLength -= skip;
-    streamPos = position;
-  }
-  return true;
-}
-
-bool SndfileReader::FillCarry() {
-  if (streamPos >= dataLength || sf_readf_short(file, carry, 1) != 1) return false;
-  carryOffset = 0;
-  carryLength = blockAlign;
   return true;
 }
 
@@ -85,33 +69,23 @@ int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
     block->seekRequested = 0;
   }
   if (block->data == nullptr) return kReadEnd;
+  block->position = streamPos;
 
-  // Never deliver past the length announced at Open, so positions stay exact
-  // even where a decoder finds more frames than it first reported.
-  const uint32_t wanted = std::min(block->capacity, dataLength - std::min(streamPos, dataLength));
+  // Whole frames only, and never past the length announced at Open, so
+  // positions stay exact even where a decoder finds more frames than it first
+  // reported.
+  const uint32_t remaining = dataLength - std::min(streamPos, dataLength);
+  const uint32_t wanted = std::min(block->capacity, remaining) / blockAlign;
   uint8_t* out = block->data;
   uint32_t done = 0;
-  while (done < wanted) {
-    if (carryLength == 0) {
-      const uint32_t frames = std::min((wanted - done) / blockAlign, kStagingFrames);
-      if (frames == 0) {
-        if (!FillCarry()) break;
-      } else {
-        const sf_count_t got = sf_readf_short(file, staging.get(), frames);
-        if (got <= 0) break;
-        const uint32_t bytes = static_cast<uint32_t>(got) * blockAlign;
-        std::memcpy(out + done, staging.get(), bytes);
-        done += bytes;
-        streamPos += bytes;
-        continue;
-      }
-    }
-    const uint32_t n = std::min(carryLength, wanted - done);
-    std::memcpy(out + done, reinterpret_cast<const uint8_t*>(carry) + carryOffset, n);
-    carryOffset += n;
-    carryLength -= n;
-    done += n;
-    streamPos += n;
+  while (done < wanted * blockAlign) {
+    const uint32_t frames = std::min(wanted - done / blockAlign, kStagingFrames);
+    const sf_count_t got = sf_readf_short(file, staging.get(), frames);
+    if (got <= 0) break;
+    const uint32_t bytes = static_cast<uint32_t>(got) * blockAlign;
+    std::memcpy(out + done, staging.get(), bytes);
+    done += bytes;
+    streamPos += bytes;
   }
   if (done == 0) return kReadEnd;
   block->bytesRead = done;

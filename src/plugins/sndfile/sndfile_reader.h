@@ -9,7 +9,8 @@
 
 // Decodes any format libsndfile reads (wav, flac, ogg, mp3, ...) and delivers it
 // as 16-bit PCM at the file's own rate and channel count. Positions are byte
-// offsets into that PCM, exactly as if it were stored in a .qv file.
+// offsets into that PCM, exactly as if it were stored in a .qv file; every
+// read starts and ends on a whole frame.
 class SndfileReader : public CodecServer {
  public:
   static constexpr int kMaxChannels = 8;
@@ -31,17 +32,11 @@ class SndfileReader : public CodecServer {
 
   // Moves the stream to byte offset position; false when the decoder refuses.
   bool SeekTo(uint32_t position);
-  // Decodes the next frame into the carry buffer; false at the end of the data.
-  bool FillCarry();
 
   const char* extension;
   SNDFILE* file = nullptr;
   uint32_t dataLength = 0;
   uint32_t blockAlign = 0;
   uint32_t streamPos = 0;  // byte offset the next delivered byte comes from
-  // Bytes of a frame split by a block boundary or an unaligned seek.
-  int16_t carry[kMaxChannels] = {};
-  uint32_t carryOffset = 0;
-  uint32_t carryLength = 0;
   std::unique_ptr<int16_t[]> staging;
 };

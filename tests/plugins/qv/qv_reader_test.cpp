@@ -95,20 +95,31 @@ TEST_F(QvReaderTest, RejectsShortAndForeignFiles) {
   EXPECT_EQ(ReadFileBytes(dir.File("sound.qv")), good.substr(0, 22));
 }
 
-TEST_F(QvReaderTest, FormatIsPassedOnUnchecked) {
-  WaveFormatEx odd{};
-  odd.wFormatTag = 0x55;
-  odd.nChannels = 7;
-  odd.nSamplesPerSec = 12345;
-  odd.nBlockAlign = 3;
-  odd.wBitsPerSample = 24;
-  odd.cbSize = 22;                           // no extra bytes follow all the same
-  const std::string pcm = PatternBytes(10);  // not a multiple of the block align
-  WaveFormatEx format{};
-  ASSERT_EQ(OpenBytes(QvFileBytes(odd, pcm), &format), 1);
-  EXPECT_EQ(0, std::memcmp(&format, &odd, sizeof(format)));
-  EXPECT_EQ(codec->GetLength(), 10u);
-  EXPECT_EQ(ReadAll(4), pcm);
+TEST_F(QvReaderTest, OnlyPlayableFormatsOpen) {
+  // Mono and stereo, 8 and 16 bits, with fields that agree: passed on as stored.
+  for (const auto& [channels, bits] : {std::pair{1, 8}, {1, 16}, {2, 8}, {2, 16}}) {
+    const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    const WaveFormatEx good{kWaveFormatPcm, static_cast<uint16_t>(channels), 22050, 22050u * align,
+                            align,          static_cast<uint16_t>(bits),     0};
+    WaveFormatEx format{};
+    ASSERT_EQ(OpenBytes(QvFileBytes(good, PatternBytes(100)), &format), 1) << channels << bits;
+    EXPECT_EQ(0, std::memcmp(&format, &good, sizeof(format)));
+    codec->Close();
+  }
+  // What no device could play is refused, as a zero field is.
+  const WaveFormatEx base = RecordingFormat();
+  std::vector<WaveFormatEx> bad(7, base);
+  bad[0].wBitsPerSample = 1;
+  bad[1].nBlockAlign = 65535;
+  bad[2].nChannels = 7;
+  bad[3].wFormatTag = 0x55;
+  bad[4].nAvgBytesPerSec = 12345;
+  bad[5].nSamplesPerSec = 0;
+  bad[6].wBitsPerSample = 24;
+  for (size_t i = 0; i < bad.size(); ++i) {
+    EXPECT_EQ(OpenBytes(QvFileBytes(bad[i], PatternBytes(100))), 0) << i;
+    EXPECT_EQ(codec->IsOpen(), 0) << i;
+  }
 }
 
 TEST_F(QvReaderTest, SeekGoesToDataOffset) {

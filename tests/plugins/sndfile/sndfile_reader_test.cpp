@@ -252,7 +252,7 @@ TEST(SndfileWav, EveryWidthComesOutAs16Bit) {
   }
 }
 
-TEST(SndfileWav, UnalignedByteOffsetsStayExact) {
+TEST(SndfileWav, SeeksAndReadsKeepToWholeFrames) {
   TempDir dir;
   const std::vector<int16_t> signal = Signal(2, 3000);
   const std::string path = dir.File("u.wav");
@@ -265,11 +265,17 @@ TEST(SndfileWav, UnalignedByteOffsetsStayExact) {
     uint8_t buffer[333];
     CodecBlock block{buffer, sizeof(buffer), 0, start, 0, 1};
     std::string got;
+    uint32_t first = UINT32_MAX;
     while (p.codec->Read(&block, 0) == kReadFilled) {
+      if (first == UINT32_MAX) first = block.position;
+      EXPECT_EQ(block.bytesRead % 4, 0u);
       got.append(reinterpret_cast<char*>(buffer), block.bytesRead);
       block.position = block.nextPosition;
     }
-    EXPECT_EQ(got, raw.substr(start)) << start;
+    // The seek lands on the frame the byte belongs to, and says so.
+    const uint32_t frameStart = start - start % 4;
+    EXPECT_EQ(first, frameStart);
+    EXPECT_EQ(got, raw.substr(frameStart)) << start;
   }
 }
 
