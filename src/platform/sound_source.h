@@ -19,6 +19,10 @@ class SoundSource {
   std::vector<uint8_t> Render(const WaveFormatEx& format) const;
 
  private:
+  // in: interleaved frames of channels at inRate; the same sound at outRate.
+  static std::vector<float> Resample(const std::vector<float>& in, int channels, int inRate,
+                                     int outRate);
+
   std::vector<int16_t> samples;  // interleaved
   int channels = 0;
   int rate = 0;

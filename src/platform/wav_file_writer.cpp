@@ -1,99 +1,98 @@
 #include "platform/wav_file_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-
-namespace {
-
-void Put32(uint8_t* p, uint32_t v) {
-  std::memcpy(p, &v, 4);
-}
-void Put16(uint8_t* p, uint16_t v) {
-  std::memcpy(p, &v, 2);
-}
-
-}  // namespace
 
 WavFileWriter::~WavFileWriter() {
   Close();
 }
 
-bool WavFileWriter::Create(const std::string& path, std::string* error) {
+bool WavFileWriter::Create(const std::string& newPath, std::string* error) {
+  Close();
   std::lock_guard<std::mutex> lock(mutex);
-  if (file != nullptr) std::fclose(file);
-  file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+  // The file is made now, so that a folder that cannot take it is reported at
+  // once; libsndfile writes it once the format of the first sound is known.
+  FILE* probe = std::fopen(newPath.c_str(), "wb");
+  if (probe == nullptr) {
+    if (error) *error = "cannot create " + newPath + ": " + std::strerror(errno);
     return false;
   }
-  haveFormat = false;
+  std::fclose(probe);
+  path = newPath;
+  created = true;
   dataBytes = 0;
   failed = false;
   return true;
 }
 
-bool WavFileWriter::WriteHeader() {
-  uint8_t header[44];
-  std::memcpy(header, "RIFF", 4);
-  const uint32_t data = dataBytes > 0xFFFFFFFFull - 36 ? 0xFFFFFFFFu - 36 : uint32_t(dataBytes);
-  Put32(header + 4, 36 + data);
-  std::memcpy(header + 8, "WAVEfmt ", 8);
-  Put32(header + 16, 16);
-  Put16(header + 20, format.wFormatTag);
-  Put16(header + 22, format.nChannels);
-  Put32(header + 24, format.nSamplesPerSec);
-  Put32(header + 28, format.nAvgBytesPerSec);
-  Put16(header + 32, format.nBlockAlign);
-  Put16(header + 34, format.wBitsPerSample);
-  std::memcpy(header + 36, "data", 4);
-  Put32(header + 40, data);
-  const long end = std::ftell(file);
-  if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, 44, file) != 44) return false;
-  if (end > 44 && std::fseek(file, end, SEEK_SET) != 0) return false;
+bool WavFileWriter::OpenSound(const WaveFormatEx& format) {
+  SF_INFO info{};
+  info.samplerate = static_cast<int>(format.nSamplesPerSec);
+  info.channels = format.nChannels;
+  // RF64 that stays plain WAV while it fits: any length, and the usual header
+  // for everything under 4 GiB.
+  info.format = SF_FORMAT_RF64 | (format.wBitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+  sound = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (sound == nullptr) return false;
+  sf_command(sound, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+  frameBytes = std::min<uint32_t>(format.nBlockAlign, sizeof(pending));
+  pendingBytes = 0;
   return true;
 }
 
-bool WavFileWriter::Append(const WaveFormatEx& newFormat, const uint8_t* data, uint32_t count) {
+bool WavFileWriter::Append(const WaveFormatEx& format, const uint8_t* data, uint32_t count) {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr || failed) return false;
-  if (!haveFormat) {
-    format = newFormat;
-    haveFormat = true;
-    if (!WriteHeader()) {
-      failed = true;
-      return false;
-    }
-  }
-  if (count > 0 && std::fwrite(data, 1, count, file) != count) {
+  if (!created || failed) return false;
+  if (sound == nullptr && !OpenSound(format)) {
     failed = true;
     return false;
   }
-  dataBytes += count;
-  return true;
+  // A WAV file holds whole frames: a split frame waits for the rest of its bytes.
+  const uint32_t align = std::max<uint32_t>(frameBytes, 1);
+  uint32_t used = 0;
+  if (pendingBytes > 0) {
+    used = std::min(count, align - pendingBytes);
+    std::memcpy(pending + pendingBytes, data, used);
+    pendingBytes += used;
+    if (pendingBytes < align) return true;
+    if (sf_write_raw(sound, pending, align) != align) failed = true;
+    dataBytes += align;
+    pendingBytes = 0;
+  }
+  const uint32_t whole = (count - used) / align * align;
+  if (whole > 0 && sf_write_raw(sound, data + used, whole) != static_cast<sf_count_t>(whole)) {
+    failed = true;
+  }
+  dataBytes += whole;
+  pendingBytes = count - used - whole;
+  std::memcpy(pending, data + used + whole, pendingBytes);
+  return !failed;
 }
 
 bool WavFileWriter::Flush() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr) return false;
-  if (haveFormat && !WriteHeader()) failed = true;
-  if (std::fflush(file) != 0) failed = true;
+  if (!created) return false;
+  if (sound != nullptr) {
+    sf_command(sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    sf_write_sync(sound);
+  }
   return !failed;
 }
 
 void WavFileWriter::Close() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (file == nullptr) return;
-  if (!haveFormat) {  // nothing was played: an empty file in the recording format
-    format = WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0};
-  }
-  WriteHeader();
-  std::fclose(file);
-  file = nullptr;
+  if (!created) return;
+  // Nothing was played: an empty file in the recording format.
+  if (sound == nullptr) OpenSound(WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0});
+  if (sound != nullptr) sf_close(sound);
+  sound = nullptr;
+  created = false;
 }
 
 bool WavFileWriter::IsOpen() const {
   std::lock_guard<std::mutex> lock(mutex);
-  return file != nullptr;
+  return created;
 }
 
 uint64_t WavFileWriter::DataBytes() const {

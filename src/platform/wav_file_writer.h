@@ -1,15 +1,17 @@
 #pragma once
 
+#include <sndfile.h>
 #include <cstdint>
+
 #include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "codec/codec_server.h"
 
-// Appends sound to a WAV file. The header takes the format of the first sound
-// written and its sizes are brought up to date by Flush and on close, so the
-// file is a valid WAV file after every Flush.
+// Appends sound to a WAV file (RF64 once it passes 4 GiB). The header takes
+// the format of the first sound written and its sizes are brought up to date
+// by Flush and on close, so the file is a valid WAV file after every Flush.
 class WavFileWriter {
  public:
   WavFileWriter() = default;
@@ -27,12 +29,15 @@ class WavFileWriter {
   uint64_t DataBytes() const;
 
  private:
-  bool WriteHeader();
+  bool OpenSound(const WaveFormatEx& format);
 
   mutable std::mutex mutex;
-  FILE* file = nullptr;
-  bool haveFormat = false;
-  WaveFormatEx format{};
+  std::string path;
+  bool created = false;
+  SNDFILE* sound = nullptr;
   uint64_t dataBytes = 0;
+  uint32_t frameBytes = 0;
+  uint8_t pending[8] = {};
+  uint32_t pendingBytes = 0;
   bool failed = false;
 };

@@ -1,5 +1,7 @@
 #include "cli_runner.h"
 
+#include "loaded_plugin.h"
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -34,8 +36,7 @@ CliRunner::Result CliRunner::Run(const std::string& args, const std::string& scr
 }
 
 std::string CliRunner::WavData(const std::string& name) const {
-  const std::string all = ReadFileBytes(dir.File(name));
-  return all.size() >= 44 ? all.substr(44) : std::string("<no wav>");
+  return WavDataOf(ReadFileBytes(dir.File(name)));
 }
 
 std::string CliRunner::QvData(const std::string& name) const {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -231,6 +233,40 @@ TEST_F(KestroCli, ReportsBadInputClearly) {
   r = cli.Run("--audio=offline nothing-here.qv");
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("nothing-here.qv"), std::string::npos);
+}
+
+TEST_F(KestroCli, NamesWhatItSkipsAndFailsWhenNothingCanBeDone) {
+  ::mkdir(cli.File("folder.qv").c_str(), 0755);
+  WriteFileBytes(cli.File("broken.qv"), "qvoxa and nothing else");
+  auto r = cli.Run("--audio=offline --wav=out.wav folder.qv broken.qv lesson.qv");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("skipped folder.qv: it is a directory"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("skipped broken.qv: it is not a sound file"), std::string::npos) << r.err;
+  EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), lesson));
+
+  // Nothing to drill: exit 1 like play mode, and no empty WAV left behind.
+  r = cli.Run("--drill=drill.wav broken.qv");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("nothing to drill"), std::string::npos) << r.err;
+  EXPECT_NE(::access(cli.File("drill.wav").c_str(), F_OK), 0);
+  r = cli.Run("--audio=offline --wav=none.wav broken.qv");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(::access(cli.File("none.wav").c_str(), F_OK), 0);
+
+  // A drill without a sentence says what it looked for.
+  r = cli.Run("--drill=drill.wav --seconds=5 lesson.qv");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("no pause of 5 s or longer; try a shorter --seconds"), std::string::npos)
+      << r.err;
+
+  r = cli.Run("--version");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out.rfind("kestro-cli ", 0), 0u) << r.out;
+  r = cli.Run("-h");
+  EXPECT_NE(r.out.find("Usage: kestro-cli"), std::string::npos);
+  r = cli.Run("--audio");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("needs a value"), std::string::npos) << r.err;
 }
 
 TEST_F(KestroCli, SaysWhyNothingPlaysWithoutASoundSystem) {

@@ -68,7 +68,7 @@ class EnginePlaybackTest : public EngineFixture {
     return FeedUntil([&] { return engine->buffersFinished.load() >= target; });
   }
 
-  static constexpr size_t kBytes = 5000 * 60 + 1234;  // 60 whole buffers and a short one
+  static constexpr size_t kBytes = 5000 * 60 + 1236;  // 60 whole buffers and a short one
   std::string pcm;
   std::string path;
 };

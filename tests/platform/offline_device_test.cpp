@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -47,7 +49,7 @@ bool WaitFor(const std::function<bool()>& condition) {
 }
 
 std::string WavData(const std::string& path) {
-  return ReadFileBytes(path).substr(44);
+  return WavDataOf(ReadFileBytes(path));
 }
 
 class OfflineOutputTest : public ::testing::Test {
@@ -90,10 +92,14 @@ TEST_F(OfflineOutputTest, PlaysEveryBufferInOrder) {
   }
   sink.Close();
   EXPECT_EQ(WavData(dir.File("out.wav")), b.All());
-  const std::string header = ReadFileBytes(dir.File("out.wav")).substr(0, 44);
-  uint32_t dataSize;
-  std::memcpy(&dataSize, header.data() + 40, 4);
-  EXPECT_EQ(dataSize, 20u * 4000);
+  // The header tells the length, as any reader of WAV files sees it.
+  SF_INFO info{};
+  SNDFILE* f = sf_open(dir.File("out.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  sf_close(f);
+  EXPECT_EQ(info.frames, 20 * 4000 / 4);
+  EXPECT_EQ(info.channels, 2);
+  EXPECT_EQ(info.samplerate, 44100);
 }
 
 TEST_F(OfflineOutputTest, HeaderRules) {
@@ -236,6 +242,82 @@ TEST(OfflineInput, ResetReturnsUnfilledBuffersEmpty) {
     EXPECT_EQ(h.dwBytesRecorded, 0u);
   }
   EXPECT_TRUE(in.Close());
+}
+
+TEST(OfflineInput, ResetHandsBackThePartlyFilledBuffer) {
+  OfflineClock clock;
+  clock.SetHeld(true);
+  OfflineWaveIn in(&clock, nullptr);
+  ASSERT_TRUE(in.Open(RecordingFormat(), nullptr));
+  Buffers b(2);
+  for (auto& h : b.headers) {
+    in.PrepareHeader(&h);
+    in.AddBuffer(&h);
+  }
+  in.Start();
+  // 10 ms is 441 frames: the first buffer holds exactly those when reset.
+  clock.Advance(10'000'000);
+  ASSERT_TRUE(WaitFor([&] { return b.headers[0].dwBytesRecorded == 441u * 4; }));
+  ASSERT_TRUE(in.Reset());
+  EXPECT_EQ(b.headers[0].dwBytesRecorded, 441u * 4);
+  EXPECT_EQ(b.headers[1].dwBytesRecorded, 0u);
+  EXPECT_EQ(clock.Budget(), 0);
+  EXPECT_TRUE(in.Close());
+}
+
+// Zero crossings of one channel of 16-bit PCM.
+int Crossings(const std::vector<uint8_t>& pcm, int channels) {
+  int n = 0;
+  int16_t last = 0;
+  for (size_t i = 0; i + 1 < pcm.size(); i += 2 * channels) {
+    int16_t s;
+    std::memcpy(&s, &pcm[i], 2);
+    if ((s >= 0) != (last >= 0)) ++n;
+    last = s;
+  }
+  return n;
+}
+
+TEST(SoundSourceTest, ConvertsRateAndChannelsWithoutAliasing) {
+  TempDir dir;
+  // One second of a 1 kHz tone, mono at 22050 Hz, and of a 15 kHz tone at 44100 Hz.
+  auto tone = [&](const std::string& name, int rate, double hz) {
+    std::vector<int16_t> pcm(rate);
+    for (int i = 0; i < rate; ++i)
+      pcm[i] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * hz * i / rate));
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(dir.File(name).c_str(), SFM_WRITE, &info);
+    sf_writef_short(f, pcm.data(), rate);
+    sf_close(f);
+  };
+  tone("low.wav", 22050, 1000);
+  tone("high.wav", 44100, 15000);
+  SoundSource low, high;
+  ASSERT_TRUE(low.Load(dir.File("low.wav"), nullptr));
+  ASSERT_TRUE(high.Load(dir.File("high.wav"), nullptr));
+
+  const std::vector<uint8_t> stereo = low.Render(RecordingFormat());
+  EXPECT_NEAR(static_cast<double>(stereo.size()), 176400, 176400 * 0.01);
+  EXPECT_NEAR(Crossings(stereo, 2), 2000, 20);  // still 1 kHz
+  int16_t left, right;
+  std::memcpy(&left, &stereo[40000], 2);
+  std::memcpy(&right, &stereo[40002], 2);
+  EXPECT_EQ(left, right);
+
+  // At 16 kHz a 15 kHz tone cannot be carried: it must fade, not fold to 1 kHz.
+  const WaveFormatEx narrow{kWaveFormatPcm, 1, 16000, 32000, 2, 16, 0};
+  const std::vector<uint8_t> folded = high.Render(narrow);
+  double energy = 0;
+  for (size_t i = 0; i + 1 < folded.size(); i += 2) {
+    int16_t v;
+    std::memcpy(&v, &folded[i], 2);
+    energy += static_cast<double>(v) * v;
+  }
+  const double rms = std::sqrt(energy / (folded.size() / 2));
+  EXPECT_LT(rms, 12000 / std::sqrt(2.0) / 10);  // at least 20 dB down
 }
 
 }  // namespace

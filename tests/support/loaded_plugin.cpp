@@ -43,3 +43,16 @@ std::string PatternBytes(size_t n, unsigned seed) {
     bytes[i] = static_cast<char>((i + seed) % 251);
   return bytes;
 }
+
+std::string WavDataOf(const std::string& bytes) {
+  if (bytes.size() < 12 || (bytes.compare(0, 4, "RIFF") != 0 && bytes.compare(0, 4, "RF64") != 0)) {
+    return "<no wav>";
+  }
+  for (size_t at = 12; at + 8 <= bytes.size();) {
+    uint32_t size;
+    std::memcpy(&size, bytes.data() + at + 4, 4);
+    if (bytes.compare(at, 4, "data") == 0) return bytes.substr(at + 8);
+    at += 8 + size + (size & 1);
+  }
+  return "<no wav>";
+}

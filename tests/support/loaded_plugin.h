@@ -26,6 +26,9 @@ WaveFormatEx RecordingFormat();
 
 // The bytes of a .qv file holding format and pcm.
 std::string QvFileBytes(const WaveFormatEx& format, const std::string& pcm);
+// The sound data of a WAV (or RF64) file's bytes: its "data" chunk, as long as
+// the file holds; "<no wav>" when there is none.
+std::string WavDataOf(const std::string& fileBytes);
 
 // n bytes of a pattern that differs at every offset within 251 bytes.
 std::string PatternBytes(size_t n, unsigned seed = 0);
