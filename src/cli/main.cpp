@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -102,6 +103,9 @@ void FillPlaylist(const CliOptions& options, const CodecRegistry& registry, Play
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit then fails the write like a full disk, which is
+  // reported, instead of killing the program in the middle of a recording.
+  std::signal(SIGXFSZ, SIG_IGN);
   CliOptions options;
   std::string error;
   if (!ParseCliOptions(argc, argv, &options, &error)) {

@@ -69,6 +69,17 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
+void SyncFolderOf(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+PlaylistSaveHook saveHook = nullptr;
+
 }  // namespace
 
 int SavePlaylist(const Playlist& playlist, const std::string& path) {
@@ -104,10 +115,18 @@ int SavePlaylist(const Playlist& playlist, const std::string& path) {
 
   bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
+  if (ok && saveHook != nullptr) saveHook(kBeforeRename);
   if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temp.c_str());
     return 0;
   }
+  // The rename itself reaches the disk only with its folder.
+  SyncFolderOf(target);
+  if (saveHook != nullptr) saveHook(kAfterRename);
   return 1;
+}
+
+void SetPlaylistSaveHook(PlaylistSaveHook hook) {
+  saveHook = hook;
 }

@@ -17,6 +17,12 @@ int LoadPlaylist(Playlist& playlist, const std::string& path);
 // file is replaced only once the new one is complete.
 int SavePlaylist(const Playlist& playlist, const std::string& path);
 
+// For tests of the save's atomicity: called with kBeforeRename once the new
+// list is written and synced, and with kAfterRename once it has replaced the old.
+enum PlaylistSavePoint { kBeforeRename, kAfterRename };
+using PlaylistSaveHook = void (*)(PlaylistSavePoint point);
+void SetPlaylistSaveHook(PlaylistSaveHook hook);
+
 // The M3U text of a list of entries.
 std::string PlaylistText(const std::vector<std::string>& entries);
 

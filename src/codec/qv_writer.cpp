@@ -103,7 +103,16 @@ int32_t QvWriter::Append(const void* data, uint32_t count) {
   if (isOpen == 0) return 0;
   if (count == 0) return 1;
   if (data == nullptr) return 0;
-  return WriteAll(file, data, count) ? 1 : 0;
+  if (WriteAll(file, data, count)) return 1;
+  // A full disk (or any failed write) may leave part of a frame: the file is
+  // cut back to the last whole frame, so that it stays a valid recording.
+  struct stat st;
+  if (::fstat(file, &st) == 0 && st.st_size >= kHeaderSize) {
+    const off_t align = format != nullptr && format->nBlockAlign > 0 ? format->nBlockAlign : 1;
+    const off_t whole = kHeaderSize + (st.st_size - kHeaderSize) / align * align;
+    if (::ftruncate(file, whole) == 0) ::lseek(file, whole, SEEK_SET);
+  }
+  return 0;
 }
 
 void QvWriter::Finish() {

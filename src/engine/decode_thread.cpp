@@ -7,7 +7,11 @@ void DecodeThread::Start() {
   if (thread.joinable()) return;
   blockHeld = false;
   silenceRatio = 0;
-  thread = std::thread(&DecodeThread::Run, this);
+  ended = false;
+  thread = std::thread([this] {
+    Run();
+    ended = true;
+  });
 }
 
 void DecodeThread::Join() {
@@ -19,6 +23,7 @@ void DecodeThread::Run() {
   std::atomic<uint32_t>& control = e.decodeControl;
   for (;;) {
     uint32_t seen = control.load(std::memory_order_acquire);
+    if (seen & DEC_QUIT) break;
     if (seen != 0) {
       CodecServer* codec = e.codec.load(std::memory_order_acquire);
       if (codec == nullptr) {
@@ -29,8 +34,11 @@ void DecodeThread::Run() {
           const int32_t r = codec->Read(&e.readRequest, e.sectionEnd.load());
           if (r != kReadFilled) {
             silenceRatio = 0;
-            // Only an unchanged word goes idle: a reset or quit posted meanwhile stands.
-            if (control.compare_exchange_strong(seen, 0)) e.waker.Notify(Waker::kEngine);
+            // Only a run order goes idle, and only while it stands: a reset or
+            // quit posted meanwhile is never overwritten.
+            if (seen == DEC_RUN && control.compare_exchange_strong(seen, 0)) {
+              e.waker.Notify(Waker::kEngine);
+            }
             e.DecodeSleep(10);
             ended = true;
           } else {
@@ -59,16 +67,14 @@ void DecodeThread::Run() {
       }
     }
     uint32_t now = control.load(std::memory_order_acquire);
-    if (now & DEC_RESET) {
+    if (now == DEC_RESET) {
       blockHeld = false;
       control.compare_exchange_strong(now, 0);
       now = control.load(std::memory_order_acquire);
     }
     if (now == 0) e.DecodeSleep(20);
-    if (control.load(std::memory_order_acquire) & DEC_QUIT) {
-      control.store(DEC_QUIT_DONE, std::memory_order_release);
-      e.waker.Notify(Waker::kEngine);
-      return;
-    }
+    if (control.load(std::memory_order_acquire) & DEC_QUIT) break;
   }
+  control.store(DEC_QUIT_DONE, std::memory_order_release);
+  e.waker.Notify(Waker::kEngine);
 }

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
+
+#include "engine/thread_join.h"
 
 class Engine;
 
@@ -18,6 +22,11 @@ class DecodeThread {
   void Start();
   // Waits for the thread to end (it ends on DEC_QUIT).
   void Join();
+  // Joins the thread if it ends within limit; otherwise leaves it running
+  // (detached) and returns false.
+  bool JoinWithin(std::chrono::milliseconds limit) {
+    return JoinThreadWithin(thread, ended, limit);
+  }
   bool Running() const { return thread.joinable(); }
 
  private:
@@ -25,6 +34,7 @@ class DecodeThread {
 
   Engine& engine;
   std::thread thread;
+  std::atomic<bool> ended{false};
   bool blockHeld = false;
   float silenceRatio = 0;
 };

@@ -85,10 +85,13 @@ bool Engine::Shutdown() {
       !engineThread.Running() || waitFor([&] { return engineFlags.load() == ENG_EXITED; });
   const bool decoderAnswered =
       !decodeThread.Running() || waitFor([&] { return decodeControl.load() == DEC_QUIT_DONE; });
-  // Nothing the threads use may go before they have ended.
-  engineThread.Join();
-  decodeThread.Join();
-  return engineAnswered && decoderAnswered;
+  // Nothing the threads use may go before they have ended; a thread that does
+  // not end even then is reported and left, rather than hanging the program.
+  const bool engineJoined = engineThread.JoinWithin(std::chrono::seconds(2));
+  const bool decoderJoined = decodeThread.JoinWithin(std::chrono::seconds(2));
+  if (!engineJoined) SetLastError("the engine thread did not end", true);
+  if (!decoderJoined) SetLastError("the decode thread did not end", true);
+  return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
 }
 
 void Engine::StartDecodeThread() {

@@ -11,16 +11,22 @@
 void EngineThread::Start() {
   if (thread.joinable()) return;
   repeatsLeft = engine.repeatCount.load();
+  ended = false;
   thread = std::thread([this] {
     // Best effort: a higher priority keeps the output queue filled promptly; a
     // refusal (no privilege) changes nothing.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -10);
     Run();
+    ended = true;
   });
 }
 
 void EngineThread::Join() {
   if (thread.joinable()) thread.join();
+}
+
+bool EngineThread::JoinWithin(std::chrono::milliseconds limit) {
+  return JoinThreadWithin(thread, ended, limit);
 }
 
 bool EngineThread::RequestPending() const {
@@ -105,6 +111,13 @@ void EngineThread::ReadOnAfterDrop() {
   ReadOnFrom(passageEnd);
 }
 
+void EngineThread::ReportLostRecording() {
+  Engine& e = engine;
+  e.SetLastError("cannot store the recording in " + e.programDir + Engine::kRecordingName +
+                     " (is the disk full?): it ends where the disk stopped taking it",
+                 true);
+}
+
 void EngineThread::FinishRecording() {
   Engine& e = engine;
   e.StopDecoder();
@@ -114,14 +127,17 @@ void EngineThread::FinishRecording() {
     // the slot the engine was waiting on; storing them from there keeps the
     // recording in order even when it has wrapped past the last slot.
     const uint32_t slots = e.pool.Count() + 1;
+    bool lost = false;
     for (uint32_t k = 0; k < slots; ++k) {
       WaveSlot* slot = e.pool.SlotAt((recordSlotIndex + k) % slots);
       e.waveIn->UnprepareHeader(&slot->header);
-      if (slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
-        e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded);
+      if ((slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && !lost &&
+          e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded) == 0) {
+        lost = true;  // the rest cannot follow without a gap
       }
       slot->header.dwFlags.store(0, std::memory_order_release);
     }
+    if (lost) ReportLostRecording();
   }
   e.recorder.Finish();
   e.CloseInput();
@@ -371,6 +387,8 @@ EngineThread::Outcome EngineThread::ServeRequests() {
         e.waveIn->PrepareHeader(&h);
         e.waveIn->AddBuffer(&h);
       } else {
+        // Recording ends as if the learner had ended it, and says why.
+        ReportLostRecording();
         Set(ENG_RECORD_END);
       }
       recordSlotIndex = (recordSlotIndex + 1) % (e.pool.Count() + 1);

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <thread>
+
+#include "engine/thread_join.h"
 
 class Engine;
 struct WaveSlot;
@@ -20,6 +24,9 @@ class EngineThread {
 
   void Start();
   void Join();
+  // Joins the thread if it ends within limit; otherwise leaves it running
+  // (detached) and returns false.
+  bool JoinWithin(std::chrono::milliseconds limit);
   bool Running() const { return thread.joinable(); }
 
   // A (the passage start) as the thread last resolved it.
@@ -49,6 +56,8 @@ class EngineThread {
   void ReadOnAfterDrop();
   // Ends a recording: the input reset, every filled slot stored in order, the file finished.
   void FinishRecording();
+  // Tells the learner that the recording could not be stored whole.
+  void ReportLostRecording();
   Outcome FailRequest(uint32_t bit);
   // Leaves play-back or compare mode: reopens the item and reads on from B; when
   // the item no longer opens, the next one is taken. True when reading goes on.
@@ -62,6 +71,7 @@ class EngineThread {
 
   Engine& engine;
   std::thread thread;
+  std::atomic<bool> ended{false};
 
   bool outputStarted = false;
   bool endOfItem = false;

@@ -138,7 +138,11 @@ void CDib::Decode() {
   const int32_t rawHeight = static_cast<int32_t>(GetHeight());
   const uint16_t bitCount = Field16(14);
   const uint32_t compression = Field32(16);
-  if (width <= 0 || rawHeight == 0 || width > 32768 || rawHeight > 32768 || rawHeight < -32768) {
+  // Only what can be drawn, of a sane size, and described by the file's own
+  // bytes is decoded; all of it is checked before anything is allocated.
+  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24 && bitCount != 32) return;
+  if (width <= 0 || rawHeight == 0 || width > kMaxSide || rawHeight > kMaxSide ||
+      rawHeight < -kMaxSide) {
     return;
   }
   if (compression != 0 && !(compression == 3 && bitCount == 32)) return;  // RLE and others

@@ -16,6 +16,9 @@ class QPainter;
 // skin of the main window is one.
 class CDib {
  public:
+  // The largest width or height that is decoded for drawing.
+  static constexpr int32_t kMaxSide = 16384;
+
   CDib() = default;
   virtual ~CDib();
   CDib(const CDib&) = delete;

@@ -77,8 +77,9 @@ class KestroCli : public ::testing::Test {
     w.Close();
   }
 
-  CliRunner::Result Script(const std::string& script, const std::string& files = "lesson.qv") {
-    return cli.Run("--audio=offline --wav=out.wav --record-from=voice.wav " + files, script);
+  CliRunner::Result Script(const std::string& script, const std::string& files = "lesson.qv",
+                           const std::string& env = "") {
+    return cli.Run("--audio=offline --wav=out.wav --record-from=voice.wav " + files, script, env);
   }
 
   CliRunner cli;
@@ -267,6 +268,21 @@ TEST_F(KestroCli, NamesWhatItSkipsAndFailsWhenNothingCanBeDone) {
   r = cli.Run("--audio");
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("needs a value"), std::string::npos) << r.err;
+}
+
+TEST_F(KestroCli, AFullDiskEndsTheRecordingWithWholeFramesAndSaysSo) {
+  // The shell's file-size limit (200 KiB or 100 KiB, as it counts blocks) fails
+  // the recorder's writes as a full disk would.
+  const auto r = Script("volume 100\nwait 200\nrecord\nwait 3000\nread\nwait 100\nstatus\n",
+                        "lesson.qv", "ulimit -f 200;");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("is the disk full?"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("mode=reading"), std::string::npos) << r.out;  // reading goes on
+  const std::string recorded = cli.QvData("RecordVM.qv");
+  EXPECT_GT(recorded.size(), 50000u);
+  EXPECT_LT(recorded.size(), Recorded(3000));
+  EXPECT_EQ(recorded.size() % 4, 0u);
+  EXPECT_TRUE(BytesEqual(recorded, voice.substr(0, recorded.size())));
 }
 
 TEST_F(KestroCli, SaysWhyNothingPlaysWithoutASoundSystem) {

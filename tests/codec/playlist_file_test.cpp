@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 
@@ -114,6 +117,50 @@ TEST(PlaylistFile, SavingThroughALinkReplacesItsTarget) {
   ASSERT_EQ(SavePlaylist(list, link), 1);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadFileBytes(target), "#EXTM3U\r\n#EXTINF:0,a\r\na.qv\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Saves next in a child process that is killed at point; returns what the
+// list file holds afterwards.
+std::string SaveKilledAt(const std::string& path, const Entries& next, PlaylistSavePoint point) {
+  static PlaylistSavePoint killAt;
+  killAt = point;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    SetPlaylistSaveHook([](PlaylistSavePoint p) {
+      if (p == killAt) ::kill(::getpid(), SIGKILL);
+    });
+    Playlist list;
+    for (const auto& e : next)
+      list.Append(e);
+    SavePlaylist(list, path);
+    ::_exit(0);  // not reached when the kill came
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  return ReadFileBytes(path);
+}
+
+TEST(PlaylistFile, AKilledSaveLeavesTheOldOrTheNewListWhole) {
+  TempDir dir;
+  const std::string path = dir.File("Kestro.m3u");
+  Playlist old;
+  old.Append("a.mp3");
+  old.Append("b.mp3");
+  ASSERT_EQ(SavePlaylist(old, path), 1);
+  const std::string oldText = ReadFileBytes(path);
+  const Entries next = {"c.mp3", "d.mp3", "e.mp3"};
+  const std::string newText = PlaylistText(next);
+  for (int run = 0; run < 5; ++run) {
+    EXPECT_EQ(SaveKilledAt(path, next, kBeforeRename), oldText) << run;
+    ASSERT_EQ(SavePlaylist(old, path), 1);
+    EXPECT_EQ(SaveKilledAt(path, next, kAfterRename), newText) << run;
+    ASSERT_EQ(SavePlaylist(old, path), 1);
+  }
 }
 
 }  // namespace

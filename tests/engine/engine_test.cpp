@@ -270,7 +270,8 @@ class DetectionTest : public EngineFixture {
 };
 
 TEST_F(DetectionTest, StrictlyAboveFourFifthsIsSilent) {
-  for (uint32_t i = 0; i < 10; ++i) Finish(i, 0.8f);
+  for (uint32_t i = 0; i < 10; ++i)
+    Finish(i, 0.8f);
   EXPECT_EQ(engine->engineFlags.load(), ENG_PLAYING);
   Finish(10, 0.81f);
   EXPECT_EQ(engine->engineFlags.load(), ENG_PLAYING);
@@ -279,23 +280,27 @@ TEST_F(DetectionTest, StrictlyAboveFourFifthsIsSilent) {
   EXPECT_TRUE(engine->sentencePending.load());
   EXPECT_EQ(engine->sentencesFound.load(), 1u);
   // While the sentence is pending, nothing more is found.
-  for (uint32_t i = 13; i < 20; ++i) Finish(i, 1.0f);
+  for (uint32_t i = 13; i < 20; ++i)
+    Finish(i, 1.0f);
   EXPECT_EQ(engine->sentencesFound.load(), 1u);
 }
 
 TEST_F(DetectionTest, OnlyWhileReadingInAutomaticMode) {
   engine->autoMode = false;
-  for (uint32_t i = 0; i < 5; ++i) Finish(i, 1.0f);
+  for (uint32_t i = 0; i < 5; ++i)
+    Finish(i, 1.0f);
   engine->autoMode = true;
   engine->engineFlags = ENG_REPEATING;
-  for (uint32_t i = 5; i < 10; ++i) Finish(i, 1.0f);
+  for (uint32_t i = 5; i < 10; ++i)
+    Finish(i, 1.0f);
   EXPECT_EQ(engine->sentencesFound.load(), 0u);
   EXPECT_EQ(engine->engineFlags.load(), ENG_REPEATING);
 }
 
 TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
   engine->engineFlags = ENG_PLAYING | ENG_REPEAT_REQ;
-  for (uint32_t i = 0; i < 3; ++i) Finish(i, 1.0f);
+  for (uint32_t i = 0; i < 3; ++i)
+    Finish(i, 1.0f);
   EXPECT_FALSE(engine->sentencePending.load());
   EXPECT_EQ(engine->sentencesFound.load(), 0u);
   // The window starts empty again: two more silent buffers are not enough.
@@ -305,6 +310,44 @@ TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
   EXPECT_EQ(engine->sentencesFound.load(), 0u);
   Finish(5, 1.0f);
   EXPECT_EQ(engine->sentencesFound.load(), 1u);
+}
+
+TEST_F(EngineFixture, APendingQuitIsNeverWipedByTheDecoder) {
+  ASSERT_TRUE(engine->AllocateBuffers());
+  // A codec whose every read ends at once, and a quit already posted when the
+  // decoder looks: it must quit, not go idle.
+  CodecServer* qv = registry.FindCodec("qv");
+  ASSERT_NE(qv, nullptr);
+  const std::string empty = MakeQv("empty.qv", 0);
+  WaveFormatEx format{};
+  ASSERT_EQ(qv->Open(empty.c_str(), &format), 1);
+  engine->codec.store(qv);
+  for (int run = 0; run < 20; ++run) {
+    engine->decodeControl.store(DEC_QUIT);
+    engine->StartDecodeThread();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (engine->decodeControl.load() != DEC_QUIT_DONE && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE) << run;
+    engine->StopDecodeThread();
+    engine->decodeControl.store(0);
+  }
+  qv->Close();
+  engine->codec.store(nullptr);
+}
+
+TEST_F(EngineFixture, ShutDownAfterAFailedOpenEndsEveryTime) {
+  WriteFileBytes(dir.File("cut.wav"), "RIFF\x24\x00\x00\x00WAVEfmt ");
+  for (int run = 0; run < 30; ++run) {
+    Playlist list;
+    list.Append(dir.File("cut.wav"));
+    Engine e(audio, registry, list, nullptr);
+    ASSERT_TRUE(e.AllocateBuffers());
+    e.StartThreads();
+    std::this_thread::sleep_for(std::chrono::milliseconds(run % 3));
+    EXPECT_TRUE(e.Shutdown()) << run;
+    EXPECT_EQ(e.decodeControl.load(), DEC_QUIT_DONE) << run;
+  }
 }
 
 }  // namespace

@@ -144,6 +144,35 @@ TEST_F(CDibTest, BadFilesLeaveItEmpty) {
   EXPECT_EQ(result, 0);
 }
 
+TEST_F(CDibTest, AbsurdSizesAndDepthsAreNotDecoded) {
+  // 54 bytes claiming 32768 x 32768 pixels of 0 bits: loaded as bytes, never
+  // decoded (which would take 4 GiB).
+  std::string tiny = MakeBmp(24, {{0}}, {});
+  tiny.resize(54);
+  auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&tiny[at], &v, 4); };
+  put32(18, 32768);
+  put32(22, 32768);
+  tiny[28] = 0;
+  tiny[29] = 0;
+  EXPECT_NE(Load(tiny), 0u);
+  int result = -1;
+  Paint(dib, QRect(0, 0, 2, 1), QRect(0, 0, 2, 1), &result);
+  EXPECT_EQ(result, 0);
+  // A real row wider than the limit is refused for drawing too; at the limit it draws.
+  for (const uint32_t width :
+       {static_cast<uint32_t>(CDib::kMaxSide) + 1, static_cast<uint32_t>(CDib::kMaxSide)}) {
+    std::string wide = MakeBmp(24, {{0x112233}}, {});
+    std::memcpy(&wide[18], &width, 4);
+    wide.resize(54 + (width * 3 + 3) / 4 * 4, '\x40');
+    const uint32_t fileSize = static_cast<uint32_t>(wide.size());
+    std::memcpy(&wide[2], &fileSize, 4);
+    ASSERT_NE(Load(wide), 0u);
+    result = -1;
+    Paint(dib, QRect(0, 0, 2, 1), QRect(0, 0, 2, 1), &result);
+    EXPECT_EQ(result != 0, width == static_cast<uint32_t>(CDib::kMaxSide)) << width;
+  }
+}
+
 TEST_F(CDibTest, DrawsUnscaledOrStretched) {
   ASSERT_NE(Load(MakeBmp(24, {{0xFF0000, 0x00FF00}, {0x0000FF, 0xFFFFFF}}, {})), 0u);
   int result = 0;
