@@ -212,8 +212,16 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   quit                          shut down and exit
 
 With --audio=offline and a script, sound time passes only during wait and
-wait-mode, so every command lands at the same byte on every run. Waits give up
-with an error after 60 s. kestro-cli exits 0 at the end of the script, and
-non-zero after a bad option, an unknown command or a wait that gave up.
+wait-mode, each wait grants exactly its span, and each finished buffer waits
+for the engine, so every command lands at the same byte on every run. The
+output finishes whole buffers; a recording starts without the time left over
+from them, and holds every frame of the time waited while it runs. Waits give
+up with an error after 60 s.
+
+kestro-cli exits 0 when it has done what it was asked; 1 when nothing could
+be played, a sound device would not open, or a recording could not be stored
+whole (a full disk), or after an unknown script command or a wait that gave
+up; and 2 when it cannot start (a bad option, a script or input file it
+cannot read, a WAV file it cannot create).
 )";
 }

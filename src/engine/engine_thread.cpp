@@ -194,16 +194,7 @@ void EngineThread::Run() {
 
     // 22. Quit.
     if (Has(ENG_QUIT)) {
-      e.engineFlags.store(ENG_QUIT);
-      if (e.waveIn) e.CloseInput();
-      e.recorder.Finish();
-      if (e.waveOut) {
-        e.pool.ResetDevice(e.waveOut.get());
-        e.waveOut->Close();
-        e.waveOut.reset();
-      }
-      e.engineFlags.store(ENG_EXITED);
-      e.waker.Notify();
+      ServeQuit();
       return;
     }
     e.passes.fetch_add(1);
@@ -215,6 +206,20 @@ void EngineThread::Run() {
     if (e.engineFlags.load() == 0) e.SettledSleep(20);
     e.SettledSleep(5);
   }
+}
+
+void EngineThread::ServeQuit() {
+  Engine& e = engine;
+  e.engineFlags.store(ENG_QUIT);
+  if (e.waveIn) e.CloseInput();
+  e.recorder.Finish();
+  if (e.waveOut) {
+    e.pool.ResetDevice(e.waveOut.get());
+    e.waveOut->Close();
+    e.waveOut.reset();
+  }
+  e.engineFlags.store(ENG_EXITED);
+  e.waker.Notify();
 }
 
 bool EngineThread::FeedAll() {
@@ -245,9 +250,41 @@ void EngineThread::Reading() {
 }
 
 EngineThread::Outcome EngineThread::ServeRequests() {
-  Engine& e = engine;
+  // Steps 2 to 21 of a pass, in their fixed order; a step may restart the pass
+  // (at step 2) or end it early.
+  using Step = Outcome (EngineThread::*)();
+  static constexpr Step kSteps[] = {
+      &EngineThread::ServeItemChange,
+      &EngineThread::ServeRead,
+      &EngineThread::ServePause,
+      &EngineThread::ServeResume,
+      &EngineThread::ServeSeek,
+      &EngineThread::ServeVolume,
+      &EngineThread::ServeSpeed,
+      &EngineThread::ServeStop,
+      &EngineThread::ServeRecordRequest,
+      &EngineThread::ServeRecording,
+      &EngineThread::ServePlaybackRequest,
+      &EngineThread::ServePlayingBack,
+      &EngineThread::ServeRepeatRequest,
+      &EngineThread::ServeRepeating,
+      &EngineThread::ServeCompareRequest,
+      &EngineThread::ServeComparing,
+      &EngineThread::ServeCompareEnd,
+      &EngineThread::ServePlaybackEnd,
+      &EngineThread::ServeRepeatEnd,
+      &EngineThread::ServeRecordEnd,
+  };
+  for (Step step : kSteps) {
+    const Outcome outcome = (this->*step)();
+    if (outcome != Outcome::kGoOn) return outcome;
+  }
+  return Outcome::kGoOn;
+}
 
-  // 2. Item change.
+// 2. Item change.
+EngineThread::Outcome EngineThread::ServeItemChange() {
+  Engine& e = engine;
   if (Has(ENG_ITEM_CHANGE)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.StoreFlags(0);
@@ -263,8 +300,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 3. Read: mark A while reading, otherwise end the active mode.
+// 3. Read: mark A while reading, otherwise end the active mode.
+EngineThread::Outcome EngineThread::ServeRead() {
+  Engine& e = engine;
   if (Has(ENG_READ_REQ)) {
     if ((e.engineFlags.load() & ~ENG_QUIT) == (ENG_PLAYING | ENG_READ_REQ)) {
       uint32_t position, next;
@@ -276,8 +317,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING});
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 4. Pause.
+// 4. Pause.
+EngineThread::Outcome EngineThread::ServePause() {
+  Engine& e = engine;
   if (Has(ENG_PAUSE_REQ)) {
     if (!e.paused.load() && e.waveOut && e.waveOut->IsOpen()) {
       if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
@@ -292,28 +337,44 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       Clear(ENG_PAUSE_REQ);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 5. Resume.
+// 5. Resume.
+EngineThread::Outcome EngineThread::ServeResume() {
+  Engine& e = engine;
   if (Has(ENG_RESUME_REQ)) {
     if (e.paused.load() && e.RestartOutput()) e.paused = false;
     e.StoreFlags(ENG_PLAYING);
   }
+  return Outcome::kGoOn;
+}
 
-  // 6. Seek.
+// 6. Seek.
+EngineThread::Outcome EngineThread::ServeSeek() {
+  Engine& e = engine;
   if (Has(ENG_SEEK_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.SeekTo(e.seekTarget.load());
       e.StoreFlags(ENG_PLAYING);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 7. Volume.
+// 7. Volume.
+EngineThread::Outcome EngineThread::ServeVolume() {
+  Engine& e = engine;
   if (Has(ENG_VOLUME_REQ)) {
     e.ApplyVolume();
     Clear(ENG_VOLUME_REQ);
   }
+  return Outcome::kGoOn;
+}
 
-  // 8. Speed.
+// 8. Speed.
+EngineThread::Outcome EngineThread::ServeSpeed() {
+  Engine& e = engine;
   if (Has(ENG_SPEED_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // A new device plays at once: reading is no longer paused.
@@ -321,8 +382,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       e.StoreFlags(ENG_PLAYING);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 9. Stop.
+// 9. Stop.
+EngineThread::Outcome EngineThread::ServeStop() {
+  Engine& e = engine;
   if (Has(ENG_STOP_REQ)) {
     // A recording under way is kept: it ends as the learner would end it.
     if (Has(ENG_RECORDING)) FinishRecording();
@@ -333,8 +398,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     e.sectionEnd = 0;
     e.StoreFlags(0);
   }
+  return Outcome::kGoOn;
+}
 
-  // 10. Record request.
+// 10. Record request.
+EngineThread::Outcome EngineThread::ServeRecordRequest() {
+  Engine& e = engine;
   if (Has(ENG_RECORD_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.haveStaged = false;
@@ -375,8 +444,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 11. Recording: store each buffer the input device has filled, in order.
+// 11. Recording: store each buffer the input device has filled, in order.
+EngineThread::Outcome EngineThread::ServeRecording() {
+  Engine& e = engine;
   if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
     WaveHdr& h = recordSlot->header;
     if (h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
@@ -397,8 +470,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       e.Sleep(10);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 12. Play-back request.
+// 12. Play-back request.
+EngineThread::Outcome EngineThread::ServePlaybackRequest() {
+  Engine& e = engine;
   if (Has(ENG_PLAYBACK_REQ)) {
     if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
       // the bit stays until the mode has ended
@@ -429,8 +506,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 13. Playing back: the recording plays in a loop.
+// 13. Playing back: the recording plays in a loop.
+EngineThread::Outcome EngineThread::ServePlayingBack() {
+  Engine& e = engine;
   if (Has(ENG_PLAYING_BACK)) {
     if (playbackPaused) {
       e.Sleep(20);
@@ -446,8 +527,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 14. Repeat request.
+// 14. Repeat request.
+EngineThread::Outcome EngineThread::ServeRepeatRequest() {
+  Engine& e = engine;
   if (Has(ENG_REPEAT_REQ)) {
     if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // the bit stays until the mode has ended
@@ -484,8 +569,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 15. Repeating.
+// 15. Repeating.
+EngineThread::Outcome EngineThread::ServeRepeating() {
+  Engine& e = engine;
   if (Has(ENG_REPEATING)) {
     if (repeatPaused) {
       e.Sleep(20);
@@ -509,8 +598,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       e.Sleep(10);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 16. Compare request.
+// 16. Compare request.
+EngineThread::Outcome EngineThread::ServeCompareRequest() {
+  Engine& e = engine;
   if (Has(ENG_COMPARE_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
       ResumeForMode();
@@ -526,8 +619,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       e.StoreFlags(ENG_COMPARING);
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 17. Comparing: the recording and the passage in turn.
+// 17. Comparing: the recording and the passage in turn.
+EngineThread::Outcome EngineThread::ServeComparing() {
+  Engine& e = engine;
   if (Has(ENG_COMPARING)) {
     bool failed = false;
     if (!comparePhase && !compareLoaded) {
@@ -572,22 +669,34 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       }
     }
   }
+  return Outcome::kGoOn;
+}
 
-  // 18. Leave compare mode.
+// 18. Leave compare mode.
+EngineThread::Outcome EngineThread::ServeCompareEnd() {
+  Engine& e = engine;
   if (Has(ENG_COMPARE_END)) {
     e.StopDecoder();
     Caption(kIdCompare, kCaptionIdle);
     if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
   }
+  return Outcome::kGoOn;
+}
 
-  // 19. Leave play-back mode.
+// 19. Leave play-back mode.
+EngineThread::Outcome EngineThread::ServePlaybackEnd() {
+  Engine& e = engine;
   if (Has(ENG_PLAYBACK_END)) {
     Caption(kIdPlayBack, kCaptionIdle);
     e.StopDecoder();
     if (ReturnToItem(ENG_PLAYING_BACK | ENG_PLAYBACK_END)) return Outcome::kRestart;
   }
+  return Outcome::kGoOn;
+}
 
-  // 20. Leave repeat mode: read on from B.
+// 20. Leave repeat mode: read on from B.
+EngineThread::Outcome EngineThread::ServeRepeatEnd() {
+  Engine& e = engine;
   if (Has(ENG_REPEAT_END)) {
     Caption(kIdRepeat, kCaptionIdle);
     e.StopDecoder();
@@ -606,14 +715,12 @@ EngineThread::Outcome EngineThread::ServeRequests() {
     ReadOnFrom(e.sectionEnd.load());
     return Outcome::kRestart;
   }
-
-  // 21. Leave recording mode.
-  if (Has(ENG_RECORD_END)) return RecordEnd();
-
   return Outcome::kGoOn;
 }
 
-EngineThread::Outcome EngineThread::RecordEnd() {
+// 21. Leave recording mode.
+EngineThread::Outcome EngineThread::ServeRecordEnd() {
+  if (!Has(ENG_RECORD_END)) return Outcome::kGoOn;
   Engine& e = engine;
   FinishRecording();
   e.pool.ResetDevice(e.waveOut.get());

@@ -39,7 +39,28 @@ class EngineThread {
   void Reading();
   bool FeedAll();
   Outcome ServeRequests();
-  Outcome RecordEnd();
+  // The steps of a pass, one each.
+  Outcome ServeItemChange();
+  Outcome ServeRead();
+  Outcome ServePause();
+  Outcome ServeResume();
+  Outcome ServeSeek();
+  Outcome ServeVolume();
+  Outcome ServeSpeed();
+  Outcome ServeStop();
+  Outcome ServeRecordRequest();
+  Outcome ServeRecording();
+  Outcome ServePlaybackRequest();
+  Outcome ServePlayingBack();
+  Outcome ServeRepeatRequest();
+  Outcome ServeRepeating();
+  Outcome ServeCompareRequest();
+  Outcome ServeComparing();
+  Outcome ServeCompareEnd();
+  Outcome ServePlaybackEnd();
+  Outcome ServeRepeatEnd();
+  Outcome ServeRecordEnd();
+  void ServeQuit();
 
   bool Has(uint32_t bits) const;
   bool RequestPending() const;
