@@ -14,6 +14,7 @@
 #include "codec/playlist.h"
 #include "engine/engine.h"
 #include "engine/silence_meter.h"
+#include "engine_test_access.h"
 #include "platform/audio_backend.h"
 
 namespace {
@@ -43,23 +44,23 @@ void DecodeQvIntoRing(benchmark::State& state) {
     state.SkipWithError("no memory");
     return;
   }
-  engine.autoMode = state.range(0) != 0;  // measuring every block, or not
-  engine.StartDecodeThread();
+  Inside(engine).autoMode() = state.range(0) != 0;  // measuring every block, or not
+  Inside(engine).StartDecodeThread();
   double seconds = 0;
   for (auto _ : state) {
-    if (!engine.OpenItem(lesson)) {
+    if (!Inside(engine).OpenItem(lesson)) {
       state.SkipWithError("cannot open the lesson");
       break;
     }
     // Take blocks as fast as the decoder delivers them.
-    while (engine.decodeControl.load() != 0 || !engine.blockRing.Empty()) {
-      if (engine.blockRing.Take(&engine.currentBlock)) {
-        engine.waker.Notify();  // as the engine thread's Feed does: room for the decoder
+    while (Inside(engine).decodeControl().load() != 0 || !Inside(engine).blockRing().Empty()) {
+      if (Inside(engine).blockRing().Take(&Inside(engine).currentBlock())) {
+        Inside(engine).waker().Notify();  // as the engine thread's Feed does: room for the decoder
       } else {
-        engine.Sleep(1);
+        Inside(engine).Sleep(1);
       }
     }
-    seconds += engine.fileLength.load() / 176400.0;
+    seconds += Inside(engine).fileLength().load() / 176400.0;
   }
   state.counters["sound_s_per_s"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }

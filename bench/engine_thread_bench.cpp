@@ -18,6 +18,7 @@
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "platform/audio_backend.h"
 
 namespace {
@@ -49,13 +50,13 @@ void RequestLatency(benchmark::State& state) {
   Rig rig(AudioBackend::Kind::kSdl, 600);
   Engine& e = rig.engine;
   e.StartThreads();
-  while (e.fileLength.load() == 0)
+  while (Inside(e).fileLength().load() == 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::vector<double> latencies;
   for (auto _ : state) {
     const auto start = Clock::now();
-    e.Post(ENG_VOLUME_REQ);
-    while (e.engineFlags.load() & ENG_VOLUME_REQ) {
+    Inside(e).Post(ENG_VOLUME_REQ);
+    while (Inside(e).engineFlags().load() & ENG_VOLUME_REQ) {
       std::this_thread::sleep_for(std::chrono::microseconds(20));
     }
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
@@ -74,11 +75,11 @@ void OfflineReading(benchmark::State& state) {
   double seconds = 0;
   for (auto _ : state) {
     Rig rig(AudioBackend::Kind::kOffline, 600);
-    rig.engine.stopAtListEnd = true;
-    rig.engine.playlistIndex = -1;
+    Inside(rig.engine).stopAtListEnd() = true;
+    Inside(rig.engine).playlistIndex() = -1;
     const auto start = Clock::now();
     rig.engine.StartThreads();
-    while (!rig.engine.listFinished.load())
+    while (!Inside(rig.engine).listFinished().load())
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
     seconds += 600;
@@ -92,7 +93,7 @@ void RealTimePlaybackCpu(benchmark::State& state) {
   for (auto _ : state) {
     Rig rig(AudioBackend::Kind::kSdl, 600);
     rig.engine.StartThreads();
-    while (rig.engine.fileLength.load() == 0)
+    while (Inside(rig.engine).fileLength().load() == 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the queues fill
     const double cpu0 = CpuSeconds();

@@ -137,8 +137,7 @@ int main(int argc, char** argv) {
   registry.ScanPlugins("Arch/*.so");
   Playlist playlist;
   Engine engine(audio, registry, playlist, nullptr);
-  engine.programDir = options.programDir.empty() ? CurrentDir() : options.programDir;
-  if (engine.programDir.back() != '/') engine.programDir += '/';
+  engine.SetProgramDir(options.programDir.empty() ? CurrentDir() : options.programDir);
   if (!engine.AllocateBuffers()) return Fail("Malloc memory error");
   FillPlaylist(options, registry, playlist);
   const bool scripted = !options.script.empty();
@@ -150,7 +149,7 @@ int main(int argc, char** argv) {
   engine.VolumeSlider(4, static_cast<int>(options.volume));
 
   if (drill) {
-    engine.autoMode = true;
+    engine.CommandAutoManual();  // automatic mode on
     engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
     engine.SetLockstep(true);
   }
@@ -162,15 +161,13 @@ int main(int argc, char** argv) {
       engine.SetLockstep(true);
     }
   } else {
-    // Every entry once, from the first, then stop.
-    engine.stopAtListEnd = true;
-    engine.playlistIndex = -1;
+    engine.PlayListOnce();
   }
   engine.StartThreads();
 
   int status = 0;
   if (scripted) {
-    ScriptRunner runner(engine, audio, std::cout);
+    ScriptRunner runner(engine, audio, playlist, std::cout);
     const bool ok = options.script == "-" ? runner.RunScript(std::cin, &error)
                                           : runner.RunScript(scriptFile, &error);
     if (!ok) {
@@ -181,13 +178,13 @@ int main(int argc, char** argv) {
     // Done when the last entry has ended, or when the engine has stayed idle
     // (every entry failed to open) for a while; opening an item idles it briefly.
     auto idleSince = std::chrono::steady_clock::now();
-    while (!engine.listFinished.load()) {
+    while (!engine.Status().listFinished) {
       const auto now = std::chrono::steady_clock::now();
-      if (engine.engineFlags.load() != 0) idleSince = now;
+      if (engine.Status().flags != 0) idleSince = now;
       if (now - idleSince > std::chrono::milliseconds(300)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (engine.itemsOpened.load() == 0) {
+    if (engine.Status().itemsOpened == 0) {
       // Nothing could be played at all.
       if (playlist.Count() == 0) {
         std::cerr << "kestro-cli: the playlist is empty\n";
@@ -209,7 +206,7 @@ int main(int argc, char** argv) {
   // A WAV file with nothing in it helps nobody.
   if (!options.wavPath.empty() && !wroteSound && status != 0) ::unlink(options.wavPath.c_str());
   if (drill && status == 0) {
-    const uint32_t found = engine.sentencesFound.load();
+    const uint32_t found = engine.Status().sentencesFound;
     std::cout << "sentences: " << found << "\n";
     if (found == 0) {
       std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds

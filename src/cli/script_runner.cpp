@@ -32,15 +32,14 @@ bool ParseFloat(const std::string& text, float* value) {
 
 }  // namespace
 
-ScriptRunner::ScriptRunner(Engine& e, AudioBackend& a, std::ostream& o)
-    : engine(e), audio(a), out(o) {}
+ScriptRunner::ScriptRunner(Engine& e, AudioBackend& a, Playlist& p, std::ostream& o)
+    : engine(e), audio(a), playlist(p), out(o) {}
 
 std::string ScriptRunner::Status() const {
-  const uint32_t flags = engine.engineFlags.load();
+  const EngineStatus s = engine.Status();
   char line[200];
-  std::snprintf(line, sizeof(line), "mode=%s flags=0x%08x item=%d pos=%u length=%u",
-                Engine::ModeName(flags), flags, engine.playlistIndex.load(),
-                engine.lastFinishedPosition.load(), engine.fileLength.load());
+  std::snprintf(line, sizeof(line), "mode=%s flags=0x%08x item=%d pos=%u length=%u", s.mode,
+                s.flags, s.item, s.position, s.length);
   return line;
 }
 
@@ -60,8 +59,8 @@ bool ScriptRunner::WaitUntil(const std::function<bool()>& done, std::string* err
 bool ScriptRunner::AwaitServed(uint32_t bits, std::string* error) {
   if (!WaitUntil(
           [&] {
-            return (engine.engineFlags.load() & bits) == 0 &&
-                   !((bits & ENG_ITEM_CHANGE) && engine.openRequest.load());
+            const EngineStatus s = engine.Status();
+            return (s.flags & bits) == 0 && !((bits & ENG_ITEM_CHANGE) && s.openPending);
           },
           error, "waiting for the engine")) {
     return false;
@@ -70,9 +69,9 @@ bool ScriptRunner::AwaitServed(uint32_t bits, std::string* error) {
 }
 
 bool ScriptRunner::Settle(std::string* error) {
-  const uint64_t start = engine.passes.load();
-  engine.waker.Notify();
-  return WaitUntil([&] { return engine.passes.load() >= start + 2; }, error,
+  const uint64_t start = engine.Status().passes;
+  engine.WakeEngine();
+  return WaitUntil([&] { return engine.Status().passes >= start + 2; }, error,
                    "waiting for the engine");
 }
 
@@ -112,7 +111,7 @@ bool ScriptRunner::WaitMode(const std::string& mode, std::string* error) {
     return false;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitLimitMs);
-  while (mode != Engine::ModeName(engine.engineFlags.load())) {
+  while (mode != engine.Status().mode) {
     if (Clock::now() > deadline) {
       *error = "wait-mode " + mode + " gave up after 60 s";
       return false;
@@ -182,7 +181,7 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   }
   if (command == "open" || command == "select") {
     if (!args(1) || !number(1, 0, 1000000)) return false;
-    e.playlist.Select(static_cast<int>(value));
+    playlist.Select(static_cast<int>(value));
     if (command == "select") return true;
     e.CommandPlayEntry(static_cast<int>(value));
     return AwaitServed(ENG_ITEM_CHANGE, error);

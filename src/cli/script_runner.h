@@ -13,7 +13,7 @@
 // while a wait runs.
 class ScriptRunner {
  public:
-  ScriptRunner(Engine& engine, AudioBackend& audio, std::ostream& out);
+  ScriptRunner(Engine& engine, AudioBackend& audio, Playlist& playlist, std::ostream& out);
 
   // Runs one line; false with error set for an unknown command, a bad argument
   // or a wait that gave up. Sets quit for "quit".
@@ -42,5 +42,6 @@ class ScriptRunner {
 
   Engine& engine;
   AudioBackend& audio;
+  Playlist& playlist;
   std::ostream& out;
 };

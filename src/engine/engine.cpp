@@ -94,6 +94,41 @@ bool Engine::Shutdown() {
   return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
 }
 
+void Engine::SetProgramDir(const std::string& dir) {
+  programDir = dir.empty() ? "./" : dir;
+  if (programDir.back() != '/') programDir += '/';
+}
+
+void Engine::PlayListOnce() {
+  stopAtListEnd = true;
+  // The end-of-item rule advances from here to the first entry.
+  playlistIndex = -1;
+}
+
+EngineStatus Engine::Status() const {
+  EngineStatus s;
+  s.flags = engineFlags.load();
+  s.mode = ModeName(s.flags);
+  s.item = playlistIndex.load();
+  s.position = lastFinishedPosition.load();
+  s.length = fileLength.load();
+  s.itemsOpened = itemsOpened.load();
+  s.sentencesFound = sentencesFound.load();
+  s.listFinished = listFinished.load();
+  s.openPending = openRequest.load();
+  s.autoMode = autoMode.load();
+  s.paused = paused.load();
+  s.stopped = stopped.load();
+  s.soundRunning = SoundRunning();
+  s.passes = passes.load();
+  s.faults = faults.load();
+  s.lastError = LastError();
+  s.speedPosition = speedPosition.load();
+  s.volumePosition = volumePosition.load();
+  s.balancePosition = balancePosition.load();
+  return s;
+}
+
 void Engine::StartDecodeThread() {
   decodeThread.Start();
 }

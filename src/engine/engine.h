@@ -21,10 +21,35 @@
 #include "engine/wave_buffer_pool.h"
 #include "platform/audio_backend.h"
 
+// What the engine is doing, as one consistent-enough snapshot for the window,
+// kestro-cli and status lines. Every field is read from atomics.
+struct EngineStatus {
+  uint32_t flags = 0;           // engineFlags
+  const char* mode = "idle";    // Engine::ModeName(flags)
+  int item = 0;                 // playlistIndex
+  uint32_t position = 0;        // start of the last buffer the output finished
+  uint32_t length = 0;          // the open item's sound data in bytes
+  uint32_t itemsOpened = 0;     // items opened for reading since the engine was made
+  uint32_t sentencesFound = 0;  // sentence ends found by automatic mode
+  bool listFinished = false;    // (play-once) the last entry has been read to its end
+  bool openPending = false;     // an item change with openRequest waits to be served
+  bool autoMode = false;
+  bool paused = false;
+  bool stopped = false;
+  bool soundRunning = false;  // Engine::SoundRunning()
+  uint64_t passes = 0;        // engine passes completed
+  uint32_t faults = 0;        // see Engine::SetLastError
+  std::string lastError;
+  int speedPosition = 0;
+  int volumePosition = 50;
+  int balancePosition = 50;
+};
+
 // The playback, record and repeat engine: its whole state, the commands that set
 // request bits, and the operations the engine and decode threads use. The window
-// and kestro-cli each own one. Fields shared between threads are atomic; the
-// rest belong to the engine thread.
+// and kestro-cli each own one and use only its public face: life cycle, commands,
+// sliders and settings, and Status(). Tests that must look inside go through
+// EngineTestAccess (tests/engine).
 class Engine {
  public:
   static constexpr uint32_t kBlockSize = 5000;
@@ -39,20 +64,29 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  // ---- start-up and shut-down ----
+  // ---- life cycle (user-interface thread) ----
   // All sound memory, once; false when it cannot be had.
   bool AllocateBuffers();
   void ReleaseBuffers();
   // Starts the engine thread, then the decode thread, then sets ENG_PLAYING.
   void StartThreads();
   // The shut-down handshake: asks both threads to quit, waits for their answers
-  // within the bounds (20 ms, then up to 10 x 40 ms each) and then joins them,
-  // whether they answered in time or not. True when both answered in time.
+  // within the bounds (20 ms, then up to 10 x 40 ms each) and then joins them
+  // (a thread that does not end within 2 s more is reported and left). True
+  // when both answered in time.
   bool Shutdown();
-  // The decode thread alone (tests drive the engine from their own thread).
-  void StartDecodeThread();
-  // Asks the decode thread to end and joins it.
-  void StopDecodeThread();
+
+  // ---- set before StartThreads ----
+  // Where "RecordVM.qv" is written; ends in '/'.
+  void SetProgramDir(const std::string& dir);
+  const std::string& ProgramDir() const { return programDir; }
+  // Batch work: every entry once, from the first, then reading stops
+  // (Status().listFinished) instead of wrapping to the first entry again.
+  void PlayListOnce();
+  // On the offline devices: each finished output buffer waits until the engine
+  // thread has served whatever it raised, as if the engine were infinitely
+  // fast. Batch work then hears exactly what a learner would, run after run.
+  void SetLockstep(bool on);
 
   // ---- user commands (user-interface thread); they only set fields and request bits ----
   void CommandPlay();
@@ -76,6 +110,36 @@ class Engine {
   void SpeedSlider(int code, int position);
   void VolumeSlider(int code, int position);
   void BalanceSlider(int code, int position);
+  // Wakes the engine thread for a pass now (a caller waiting for passes).
+  void WakeEngine() { waker.Notify(); }
+
+  // ---- what the engine is doing (any thread) ----
+  EngineStatus Status() const;
+  // Whether a device is producing or taking sound now: the input while
+  // recording, otherwise the output while a mode plays and it is not paused.
+  bool SoundRunning() const;
+  // Why the last item could not be played (no codec, a refused file, no sound
+  // device, a recording that could not be stored).
+  std::string LastError() const;
+  // How many faults there have been (see SetLastError).
+  uint32_t Faults() const { return faults.load(); }
+  // For the waveform panel and status lines: the format the output device plays.
+  uint16_t PlayBitsPerSample() const { return playBits.load(std::memory_order_relaxed); }
+
+  // The packed device volume for the slider positions.
+  static uint32_t VolumeValue(int volume, int volumeMax, int balance, int balanceMax);
+  // The output rate for a speed slider position; the file's own rate at 0.
+  static uint32_t SpeedRate(uint32_t fileRate, int position, int maximum);
+  // The sentence window in 5000-byte buffers.
+  static uint32_t WindowBlocks(uint32_t avgBytesPerSec, float seconds);
+  // The mode the flags show: "idle", "reading", "repeating", "recording",
+  // "playing-back" or "comparing".
+  static const char* ModeName(uint32_t flags);
+
+ private:
+  friend class DecodeThread;
+  friend class EngineThread;
+  friend class EngineTestAccess;
 
   // ORs request bits into engineFlags and wakes the engine thread.
   void Post(uint32_t bits);
@@ -85,6 +149,14 @@ class Engine {
   // decodeControl stores of the engine thread that leave a pending DEC_QUIT (and
   // the decoder's DEC_QUIT_DONE) alone.
   void StoreDecode(uint32_t value);
+  // fault: the learner lost something they asked for (a sound device would not
+  // open, a recording could not be stored), not just a file that was skipped.
+  void SetLastError(const std::string& text, bool fault = false);
+
+  // The decode thread alone (tests drive the engine from their own thread).
+  void StartDecodeThread();
+  // Asks the decode thread to end and joins it.
+  void StopDecodeThread();
 
   // ---- engine operations (engine thread) ----
   void StopDecoder();
@@ -116,105 +188,94 @@ class Engine {
   // The sleep at the end of the engine thread's pass.
   void SettledSleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen, true); }
   void DecodeSleep(uint32_t ms) { waker.Sleep(ms, Waker::kDecoder, &decodeSeen); }
-  // For the waveform panel and status lines: the format the output device plays.
-  uint16_t PlayBitsPerSample() const { return playBits.load(std::memory_order_relaxed); }
-
-  // ---- device callbacks ----
-  void OnWaveOutDone(WaveDevice* device, uint32_t message, WaveHdr* header);
-  void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
-
-  // The packed device volume for the slider positions.
-  static uint32_t VolumeValue(int volume, int volumeMax, int balance, int balanceMax);
-  // The output rate for a speed slider position; the file's own rate at 0.
-  static uint32_t SpeedRate(uint32_t fileRate, int position, int maximum);
-  // The sentence window in 5000-byte buffers.
-  static uint32_t WindowBlocks(uint32_t avgBytesPerSec, float seconds);
-
-  // The mode the flags show: "idle", "reading", "repeating", "recording",
-  // "playing-back" or "comparing".
-  static const char* ModeName(uint32_t flags);
-  // Whether a device is producing or taking sound now: the input while
-  // recording, otherwise the output while a mode plays and it is not paused.
-  bool SoundRunning() const;
   // Pauses or restarts the output device, keeping outputPaused in step.
   bool PauseDevice(bool pause);
+  void EnableTransport(bool enable) {
+    if (view) view->EnableTransport(enable);
+  }
 
-  // On the offline devices: each finished output buffer waits until the engine
-  // thread has served whatever it raised, as if the engine were infinitely
-  // fast. Batch work then hears exactly what a learner would, run after run.
-  void SetLockstep(bool on);
+  // ---- device callbacks (device threads) ----
+  void OnWaveOutDone(WaveDevice* device, uint32_t message, WaveHdr* header);
+  void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
+  static void PaceDevice(void* engine, int phase, const OfflineClock::DeviceState& device);
 
-  // Why the last item could not be played (no codec, a refused file, no sound device).
-  std::string LastError() const;
-  // fault: the learner lost something they asked for (a sound device would not
-  // open, a recording could not be stored), not just a file that was skipped.
-  void SetLastError(const std::string& text, bool fault = false);
-  // How many faults there have been.
-  uint32_t Faults() const { return faults.load(); }
-
-  // ---- state ----
+  // ---- shared words: every thread reads them; writers as the flag table says ----
+  // Requests are ORed in by commands (user-interface thread) and OnWaveOutDone;
+  // whole-word values are stored by the engine thread (StoreFlags) and by Shutdown.
   std::atomic<uint32_t> engineFlags{0};
+  // Stored by the engine thread (StoreDecode, StopDecoder), by Shutdown (DEC_QUIT)
+  // and by the decode thread (idle, DEC_QUIT_DONE).
   std::atomic<uint32_t> decodeControl{0};
+
+  // ---- written by the user-interface thread (commands, sliders, settings);
+  // ---- read by the engine, decode and device threads, each an atomic ----
   std::atomic<bool> autoMode{false};
-  std::atomic<bool> sentencePending{false};
-  WaveFormatEx playFormat{};  // engine thread
-  // The open item's bytes per second, for threads other than the engine's.
-  std::atomic<uint32_t> itemByteRate{0};
-  // Length of the sound OpenSound opened last (the item or the recording).
-  std::atomic<uint32_t> soundLength{0};
-  const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
-  std::unique_ptr<WaveOut> waveOut;
-  std::unique_ptr<WaveIn> waveIn;
-  QvWriter recorder;
-  std::atomic<CodecServer*> codec{nullptr};
   std::atomic<uint32_t> repeatCount{3};
   std::atomic<uint32_t> verticalPrecision{2};
   std::atomic<uint32_t> samplePercent{5};
   std::atomic<float> horizontalSeconds{2.0f};
-  std::atomic<uint32_t> windowBlocks{0};
-  std::atomic<uint32_t> sectionEnd{0};
-  std::atomic<bool> openRequest{false};
-  std::atomic<int> playlistIndex{0};
-  std::atomic<uint32_t> fileLength{0};
+  std::atomic<bool> openRequest{false};  // also cleared by the engine thread
+  std::atomic<int> playlistIndex{0};     // also written by the engine thread
   std::atomic<uint32_t> seekTarget{0};
-  std::atomic<uint32_t> volumeValue{0};
-  std::atomic<bool> stopped{false};
-  std::atomic<bool> paused{false};
-  std::string currentPath;
-  std::string programDir = "./";
-  CodecBlock readRequest{nullptr, kBlockSize, 0, 0, 0, 0};
-
-  // What happens when an item has been read to its end: the next item opens,
-  // wrapping to the first (as in the window), or, for batch work, reading stops
-  // after the last item (listFinished is then set).
-  std::atomic<bool> stopAtListEnd{false};
-  std::atomic<bool> listFinished{false};
-  std::atomic<bool> outputPaused{false};
-
-  // Slider positions (the window mirrors them).
-  std::atomic<int> speedPosition{0};
+  std::atomic<uint32_t> volumeValue{0};  // also written by OpenSound
+  std::atomic<int> speedPosition{0};     // also reset by OpenItem
   std::atomic<int> volumePosition{50};
   std::atomic<int> balancePosition{50};
+  std::atomic<bool> stopAtListEnd{false};  // before the threads start
 
+  // ---- written by the engine thread; other threads read the atomics ----
+  std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands
+  WaveFormatEx playFormat{};                 // engine thread only
+  std::atomic<uint32_t> itemByteRate{0};     // the open item's bytes per second
+  // Length of the sound OpenSound opened last (the item or the recording).
+  std::atomic<uint32_t> soundLength{0};
+  const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
+  std::unique_ptr<WaveOut> waveOut;  // engine thread only (callbacks get the device)
+  std::unique_ptr<WaveIn> waveIn;    // engine thread only
+  QvWriter recorder;                 // engine thread only
+  // Published with release for the decode thread, which reads it only while
+  // decodeControl tells it to run (the engine stops it before every change).
+  std::atomic<CodecServer*> codec{nullptr};
+  std::atomic<uint32_t> windowBlocks{0};  // also renewed by ApplySettings
+  // B and the decoder's read limit: stored by the engine thread while the
+  // decoder is stopped, or 0 (no limit) at any time.
+  std::atomic<uint32_t> sectionEnd{0};
+  std::atomic<uint32_t> fileLength{0};
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> outputPaused{false};
+  std::atomic<bool> listFinished{false};
+  std::string currentPath;        // engine thread only
+  std::string programDir = "./";  // before the threads start
+  std::atomic<uint32_t> itemsOpened{0};
+  std::atomic<uint64_t> passes{0};  // a request posted before pass n began is
+                                    // served once pass n + 1 is complete
+  std::atomic<uint16_t> playBits{0};
+
+  // ---- hand-overs between the engine and decode threads ----
+  // The decoder's request to the codec: owned by the decode thread while
+  // decodeControl says run; the engine thread sets its position and
+  // seekRequested only while the decoder is stopped (StopDecoder waits for it).
+  CodecBlock readRequest{nullptr, kBlockSize, 0, 0, 0, 0};
+  // Blocks pass from the decoder to the engine under the ring's own lock.
   BlockRing blockRing;
-  WaveBufferPool pool;
-  MarkRing markRing;
-  SilenceRing silenceRing;
+  // Engine thread only: the block taken from the ring, and the slot staged for
+  // the pool (haveStaged is atomic so that the offline pacer may read it).
   PcmBlock currentBlock;
   WaveSlot stagedSlot;
-  std::atomic<bool> haveStaged{false};  // written by the engine thread
+  std::atomic<bool> haveStaged{false};
+  // The engine thread fills and queues slots; device threads only mark them
+  // done (WHDR_DONE, published by the device's lock and the flag's release).
+  WaveBufferPool pool;
+  MarkRing markRing;        // engine thread only
+  SilenceRing silenceRing;  // fed by OnWaveOutDone; cleared or renewed by the engine
+                            // thread and ApplySettings (its own atomics)
 
-  // Start of the last buffer the output device finished (for status displays),
-  // and how many it has finished so far.
+  // ---- written by the device callbacks ----
   std::atomic<uint32_t> lastFinishedPosition{0};
   std::atomic<uint64_t> buffersFinished{0};
-  // Items opened for reading since the engine was made.
-  std::atomic<uint32_t> itemsOpened{0};
-  // Sentence ends found by automatic mode since the engine was made.
   std::atomic<uint32_t> sentencesFound{0};
-  // Passes the engine thread has completed; a request posted before pass n
-  // began has been served once pass n + 1 is complete.
-  std::atomic<uint64_t> passes{0};
+  std::atomic<uint32_t> progressCounter{0};
 
   AudioBackend& audio;
   CodecRegistry& registry;
@@ -222,24 +283,13 @@ class Engine {
   EngineView* view;
   Waker waker;
 
- private:
-  void EnableTransport(bool enable) {
-    if (view) view->EnableTransport(enable);
-  }
-
   std::unique_ptr<uint8_t[]> transitMemory;
   DecodeThread decodeThread{*this};
   EngineThread engineThread{*this};
-  uint64_t engineSeen = 0;
-  uint64_t decodeSeen = 0;
-  std::atomic<uint32_t> progressCounter{0};
-  std::atomic<uint16_t> playBits{0};
+  uint64_t engineSeen = 0;  // engine thread only
+  uint64_t decodeSeen = 0;  // decode thread only
 
-  static void PaceDevice(void* engine, int phase, const OfflineClock::DeviceState& device);
-
-  friend class DecodeThread;
-  friend class EngineThread;
-  mutable std::mutex errorMutex;
+  mutable std::mutex errorMutex;  // guards lastError
   std::string lastError;
   std::atomic<uint32_t> faults{0};
 };

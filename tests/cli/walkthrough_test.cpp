@@ -19,7 +19,7 @@ class Walkthrough : public EngineFixture {
     playlist.Append(MakeQv("lesson.qv", 5000 * 300));
     audio.clock().SetHeld(true);
     engine->StartThreads();
-    runner = std::make_unique<ScriptRunner>(*engine, audio, out);
+    runner = std::make_unique<ScriptRunner>(*engine, audio, playlist, out);
     Run("");  // start-up settles
   }
   void TearDown() override { EXPECT_TRUE(engine->Shutdown()); }
@@ -29,7 +29,7 @@ class Walkthrough : public EngineFixture {
     std::string error;
     ASSERT_TRUE(runner->RunScript(in, &error)) << error;
   }
-  uint32_t Flags() const { return engine->engineFlags.load(); }
+  uint32_t Flags() const { return Inside(*engine).engineFlags().load(); }
 
   std::ostringstream out;
   std::unique_ptr<ScriptRunner> runner;
@@ -75,19 +75,19 @@ TEST_F(Walkthrough, FlagsAndCaptionsStepByStep) {
   EXPECT_EQ(Flags(), ENG_RECORDING);
   Run("read\npause");
   EXPECT_EQ(Flags(), 0u);
-  EXPECT_TRUE(engine->paused.load());
+  EXPECT_TRUE(Inside(*engine).paused().load());
   Run("play");
   EXPECT_EQ(Flags(), ENG_PLAYING);
   Run("stop");
   EXPECT_EQ(Flags(), 0u);
-  EXPECT_TRUE(engine->stopped.load());
+  EXPECT_TRUE(Inside(*engine).stopped().load());
   EXPECT_FALSE(view.TransportEnabled());
 }
 
 TEST_F(Walkthrough, RequestsWithoutAPassageAreDropped) {
   // Right after opening, with no output yet and only the start mark, there is no
   // passage to record, repeat, play back or compare: reading goes on.
-  engine->StoreFlags(ENG_PLAYING);
+  Inside(*engine).StoreFlags(ENG_PLAYING);
   for (const char* command : {"repeat", "playback", "compare", "record"}) {
     Run(command);
     EXPECT_EQ(Flags(), ENG_PLAYING) << command;
@@ -99,8 +99,8 @@ TEST_F(Walkthrough, ShutDownAnswersWithinItsBounds) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(engine->Shutdown());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(850));
-  EXPECT_EQ(engine->engineFlags.load(), ENG_EXITED);
-  EXPECT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE);
+  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_EXITED);
+  EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE);
   // The recording that was under way is a valid qv file.
   const std::string recording = ReadFileBytes(dir.File("RecordVM.qv"));
   ASSERT_GE(recording.size(), 23u);
@@ -114,20 +114,20 @@ TEST_F(AutomaticRepeat, SleepsWhileTheLastPlayOfASentenceSounds) {
   const std::string lesson = SentenceLesson({{20, 30}, {20, 0}});
   playlist.Append(dir.File("s.qv"));
   WriteFileBytes(dir.File("s.qv"), QvFileBytes(RecordingFormat(), lesson));
-  engine->autoMode = true;
+  Inside(*engine).autoMode() = true;
   audio.clock().SetHeld(true);
   engine->StartThreads();
   std::ostringstream out;
-  ScriptRunner runner(*engine, audio, out);
+  ScriptRunner runner(*engine, audio, playlist, out);
   std::istringstream script("settings 3 2 0.5 5\nseek 0\nwait-mode repeating\n");
   std::string error;
   ASSERT_TRUE(runner.RunScript(script, &error)) << error;
   // Every play of the sentence is queued at once, and no sound time passes: the
   // engine has nothing to do until a buffer finishes, and must not spin.
-  const uint64_t before = engine->passes.load();
+  const uint64_t before = Inside(*engine).passes().load();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_LT(engine->passes.load() - before, 60u);
-  EXPECT_EQ(engine->engineFlags.load(), ENG_REPEATING);
+  EXPECT_LT(Inside(*engine).passes().load() - before, 60u);
+  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_REPEATING);
   EXPECT_TRUE(engine->Shutdown());
 }
 

@@ -11,6 +11,7 @@
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
 #include "engine/engine.h"
+#include "engine_test_access.h"
 #include "loaded_plugin.h"
 #include "platform/audio_backend.h"
 #include "temp_dir.h"
@@ -81,7 +82,7 @@ class EngineFixture : public ::testing::Test {
     registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
     audio.SetWavSink(dir.File("played.wav"), nullptr);
     engine = std::make_unique<Engine>(audio, registry, playlist, &view);
-    engine->programDir = dir.path() + "/";
+    Inside(*engine).programDir() = dir.path() + "/";
   }
   ~EngineFixture() override { engine.reset(); }
 

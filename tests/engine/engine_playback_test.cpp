@@ -39,8 +39,8 @@ class EnginePlaybackTest : public EngineFixture {
   void SetUp() override {
     ASSERT_TRUE(engine->AllocateBuffers());
     engine->VolumeSlider(4, 100);  // full level: what is played is the file's bytes
-    engine->engineFlags = 0;
-    engine->StartDecodeThread();
+    Inside(*engine).engineFlags() = 0;
+    Inside(*engine).StartDecodeThread();
     pcm = PatternBytes(kBytes, 3);
     path = dir.File("lesson.qv");
     WriteFileBytes(path, QvFileBytes(RecordingFormat(), pcm));
@@ -51,21 +51,21 @@ class EnginePlaybackTest : public EngineFixture {
     const auto deadline = Clock::now() + std::chrono::seconds(20);
     while (!condition()) {
       if (Clock::now() > deadline) return false;
-      if (!engine->Feed()) engine->Sleep(5);
+      if (!Inside(*engine).Feed()) Inside(*engine).Sleep(5);
     }
     return true;
   }
 
   bool Finished() {
-    return engine->decodeControl.load() == 0 && engine->blockRing.Empty() && !engine->haveStaged &&
-           engine->pool.AllDone();
+    return Inside(*engine).decodeControl().load() == 0 && Inside(*engine).blockRing().Empty() &&
+           !Inside(*engine).haveStaged() && Inside(*engine).pool().AllDone();
   }
 
   // With the clock held: lets exactly n more buffers play.
   bool PlayBuffers(int n) {
-    const uint64_t target = engine->buffersFinished.load() + n;
+    const uint64_t target = Inside(*engine).buffersFinished().load() + n;
     audio.clock().Advance(n * kBufferNs);
-    return FeedUntil([&] { return engine->buffersFinished.load() >= target; });
+    return FeedUntil([&] { return Inside(*engine).buffersFinished().load() >= target; });
   }
 
   static constexpr size_t kBytes = 5000 * 60 + 1236;  // 60 whole buffers and a short one
@@ -74,7 +74,7 @@ class EnginePlaybackTest : public EngineFixture {
 };
 
 TEST_F(EnginePlaybackTest, PlaysTheFileBytesInOrder) {
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm));
   // The progress display moved forward, every 11th buffer.
@@ -85,10 +85,10 @@ TEST_F(EnginePlaybackTest, PlaysTheFileBytesInOrder) {
 
 TEST_F(EnginePlaybackTest, SeekDropsWhatWasQueuedAndReadsOnFromThere) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(5));
-  ASSERT_TRUE(engine->SeekTo(200000));
-  EXPECT_EQ(engine->sectionEnd.load(), 0u);
+  ASSERT_TRUE(Inside(*engine).SeekTo(200000));
+  EXPECT_EQ(Inside(*engine).sectionEnd().load(), 0u);
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 25000) + pcm.substr(200000)));
@@ -96,15 +96,15 @@ TEST_F(EnginePlaybackTest, SeekDropsWhatWasQueuedAndReadsOnFromThere) {
 
 TEST_F(EnginePlaybackTest, StopAtCurrentEndsThePassageAtTheLastPlayedBuffer) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
-  ASSERT_TRUE(FeedUntil([&] { return engine->pool.SendIndex() >= 10; }));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
+  ASSERT_TRUE(FeedUntil([&] { return Inside(*engine).pool().SendIndex() >= 10; }));
   ASSERT_TRUE(PlayBuffers(7));
-  ASSERT_TRUE(engine->StopAtCurrent());
-  EXPECT_EQ(engine->sectionEnd.load(), 30000u);  // the start of the seventh buffer
-  EXPECT_EQ(view.shown.load(), 7);               // each sounding buffer went to the panel
+  ASSERT_TRUE(Inside(*engine).StopAtCurrent());
+  EXPECT_EQ(Inside(*engine).sectionEnd().load(), 30000u);  // the start of the seventh buffer
+  EXPECT_EQ(view.shown.load(), 7);                         // each sounding buffer went to the panel
   // What was queued is dropped; reading the passage from 0 stops at the new limit.
-  engine->StopDecoder();
-  engine->RestartReadingAt(0);
+  Inside(*engine).StopDecoder();
+  Inside(*engine).RestartReadingAt(0);
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 35000) + pcm.substr(0, 30000)));
@@ -112,13 +112,13 @@ TEST_F(EnginePlaybackTest, StopAtCurrentEndsThePassageAtTheLastPlayedBuffer) {
 
 TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(4));
-  engine->speedPosition = 50;
-  ASSERT_TRUE(engine->ChangeSpeed());
-  EXPECT_EQ(engine->waveOut->Format().nSamplesPerSec, 22000u);
-  EXPECT_EQ(engine->waveOut->Format().nAvgBytesPerSec, 88000u);
-  EXPECT_EQ(engine->playFormat.nSamplesPerSec, 44100u);  // the file's own rate is kept
+  Inside(*engine).speedPosition() = 50;
+  ASSERT_TRUE(Inside(*engine).ChangeSpeed());
+  EXPECT_EQ(Inside(*engine).waveOut()->Format().nSamplesPerSec, 22000u);
+  EXPECT_EQ(Inside(*engine).waveOut()->Format().nAvgBytesPerSec, 88000u);
+  EXPECT_EQ(Inside(*engine).playFormat().nSamplesPerSec, 44100u);  // the file's own rate is kept
   EXPECT_EQ(view.SampleRate(), 22000u);
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
@@ -127,26 +127,26 @@ TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer)
 
 TEST_F(EnginePlaybackTest, VolumeAppliesToWhatFollows) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   engine->VolumeSlider(4, 100);
-  engine->ApplyVolume();
+  Inside(*engine).ApplyVolume();
   ASSERT_TRUE(PlayBuffers(2));
   engine->VolumeSlider(4, 0);
-  engine->ApplyVolume();
+  Inside(*engine).ApplyVolume();
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + std::string(kBytes - 10000, '\0')));
 }
 
 TEST_F(EnginePlaybackTest, PauseHoldsTheSoundAndRestartGoesOn) {
-  ASSERT_TRUE(engine->OpenItem(path));
-  ASSERT_TRUE(engine->PauseOutput());
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).PauseOutput());
   EXPECT_FALSE(view.TransportEnabled());
-  ASSERT_TRUE(FeedUntil([&] { return engine->decodeControl.load() == 0; }));
+  ASSERT_TRUE(FeedUntil([&] { return Inside(*engine).decodeControl().load() == 0; }));
   for (int i = 0; i < 20; ++i)
-    engine->Feed();
+    Inside(*engine).Feed();
   EXPECT_TRUE(BytesEqual(Played(), ""));
-  ASSERT_TRUE(engine->RestartOutput());
+  ASSERT_TRUE(Inside(*engine).RestartOutput());
   EXPECT_TRUE(view.TransportEnabled());
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm));
@@ -154,40 +154,40 @@ TEST_F(EnginePlaybackTest, PauseHoldsTheSoundAndRestartGoesOn) {
 
 TEST_F(EnginePlaybackTest, StopClosesTheDeviceAndOpeningAgainStartsAfresh) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(3));
-  ASSERT_TRUE(engine->CloseOutput());
-  EXPECT_TRUE(engine->stopped.load());
-  EXPECT_FALSE(engine->waveOut);
+  ASSERT_TRUE(Inside(*engine).CloseOutput());
+  EXPECT_TRUE(Inside(*engine).stopped().load());
+  EXPECT_FALSE(Inside(*engine).waveOut());
   EXPECT_FALSE(view.TransportEnabled());
-  EXPECT_FALSE(engine->SeekTo(0));  // no device
+  EXPECT_FALSE(Inside(*engine).SeekTo(0));  // no device
   audio.clock().SetHeld(false);
-  ASSERT_TRUE(engine->OpenItem(path));
-  EXPECT_FALSE(engine->stopped.load());
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
+  EXPECT_FALSE(Inside(*engine).stopped().load());
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 15000) + pcm));
 }
 
 TEST_F(EnginePlaybackTest, ReopenOutputStartsTheItemOver) {
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(path));
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(2));
-  engine->StopDecoder();
-  ASSERT_TRUE(engine->ReopenOutput());
-  EXPECT_EQ(engine->readRequest.position, 0u);
-  engine->readRequest.seekRequested = 1;
-  engine->StoreDecode(DEC_RUN);
+  Inside(*engine).StopDecoder();
+  ASSERT_TRUE(Inside(*engine).ReopenOutput());
+  EXPECT_EQ(Inside(*engine).readRequest().position, 0u);
+  Inside(*engine).readRequest().seekRequested = 1;
+  Inside(*engine).StoreDecode(DEC_RUN);
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + pcm));
 }
 
 TEST_F(EnginePlaybackTest, PlayingAllocatesNothing) {
-  engine->view = nullptr;  // the fake view keeps a growing list
+  Inside(*engine).view() = nullptr;  // the fake view keeps a growing list
   const std::string longer = dir.File("long.qv");
   WriteFileBytes(longer, QvFileBytes(RecordingFormat(), PatternBytes(5000 * 900, 1)));
-  ASSERT_TRUE(engine->OpenItem(longer));
-  ASSERT_TRUE(FeedUntil([&] { return engine->pool.SendIndex() > 20; }));
+  ASSERT_TRUE(Inside(*engine).OpenItem(longer));
+  ASSERT_TRUE(FeedUntil([&] { return Inside(*engine).pool().SendIndex() > 20; }));
   const uint64_t before = allocations.load();
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_EQ(allocations.load(), before);
@@ -195,11 +195,11 @@ TEST_F(EnginePlaybackTest, PlayingAllocatesNothing) {
 }
 
 TEST_F(EnginePlaybackTest, DecoderObeysResetAndQuit) {
-  ASSERT_TRUE(engine->OpenItem(path));
-  engine->StopDecoder();
-  EXPECT_EQ(engine->decodeControl.load(), 0u);
-  engine->StopDecodeThread();
-  EXPECT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE);
+  ASSERT_TRUE(Inside(*engine).OpenItem(path));
+  Inside(*engine).StopDecoder();
+  EXPECT_EQ(Inside(*engine).decodeControl().load(), 0u);
+  Inside(*engine).StopDecodeThread();
+  EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE);
 }
 
 TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
@@ -207,14 +207,14 @@ TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
   const std::string sound = PatternBytes(5000 * 700, 2);
   WriteFileBytes(longer, QvFileBytes(RecordingFormat(), sound));
   audio.clock().SetHeld(true);
-  ASSERT_TRUE(engine->OpenItem(longer));
+  ASSERT_TRUE(Inside(*engine).OpenItem(longer));
   // Without feeding, the ring fills to its 300 blocks and the decoder waits.
   const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (engine->blockRing.Count() < 300 && Clock::now() < deadline) {
+  while (Inside(*engine).blockRing().Count() < 300 && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_EQ(engine->blockRing.Count(), 300u);
-  EXPECT_EQ(engine->decodeControl.load(), DEC_RUN);
+  EXPECT_EQ(Inside(*engine).blockRing().Count(), 300u);
+  EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_RUN);
   audio.clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), sound));
@@ -238,17 +238,17 @@ TEST_F(EnginePlaybackTest, AutomaticModeMeasuresOnlyWhileReading) {
   for (const Case& c :
        {Case{false, false, ENG_PLAYING, false}, Case{true, false, ENG_PLAYING, true},
         Case{true, true, ENG_PLAYING, false}, Case{true, false, ENG_REPEATING, false}}) {
-    ASSERT_TRUE(engine->OpenItem(dir.File("mixed.qv")));
-    engine->StopDecoder();
-    engine->autoMode = c.automatic;
-    engine->StoreFlags(c.flags);
-    engine->sentencePending = c.pending;  // OpenItem clears it
-    engine->RestartReadingAt(0);
-    for (int i = 0; i < 400 && engine->decodeControl.load() != 0; ++i)
-      engine->Sleep(5);
-    PcmBlock& block = engine->currentBlock;  // the test acts as the engine thread
+    ASSERT_TRUE(Inside(*engine).OpenItem(dir.File("mixed.qv")));
+    Inside(*engine).StopDecoder();
+    Inside(*engine).autoMode() = c.automatic;
+    Inside(*engine).StoreFlags(c.flags);
+    Inside(*engine).sentencePending() = c.pending;  // OpenItem clears it
+    Inside(*engine).RestartReadingAt(0);
+    for (int i = 0; i < 400 && Inside(*engine).decodeControl().load() != 0; ++i)
+      Inside(*engine).Sleep(5);
+    PcmBlock& block = Inside(*engine).currentBlock();  // the test acts as the engine thread
     for (int i = 0; i < 20; ++i) {
-      ASSERT_TRUE(engine->blockRing.Take(&block));
+      ASSERT_TRUE(Inside(*engine).blockRing().Take(&block));
       EXPECT_FLOAT_EQ(block.silenceRatio, (c.measured && i % 2) ? 1.0f : 0.0f)
           << c.automatic << c.pending << c.flags << " block " << i;
     }

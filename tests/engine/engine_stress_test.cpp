@@ -117,8 +117,8 @@ TEST_F(EngineStress, RandomCommandsFromManyThreads) {
   EXPECT_TRUE(engine->Shutdown());
   // 20 ms, then at most 10 x 40 ms for each thread.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 + 800 + 200));
-  EXPECT_EQ(engine->engineFlags.load(), ENG_EXITED);
-  EXPECT_EQ(engine->decodeControl.load(), DEC_QUIT_DONE);
+  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_EXITED);
+  EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE);
 
   // Whatever recording was left behind is a valid qv file of the recording format.
   const std::string path = dir.File("RecordVM.qv");

@@ -16,13 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Playlist playlist;
   static Engine* engine = [] {
     auto* e = new Engine(audio, registry, playlist, nullptr);
-    e->programDir = "/tmp/";
+    e->SetProgramDir("/tmp/");
     if (!e->AllocateBuffers()) std::abort();
     e->StartThreads();
     return e;
   }();
   static std::ostringstream out;
-  ScriptRunner runner(*engine, audio, out);
+  ScriptRunner runner(*engine, audio, playlist, out);
   std::istringstream text(std::string(reinterpret_cast<const char*>(data), size));
   for (std::string line; std::getline(text, line);) {
     std::istringstream words(line);
