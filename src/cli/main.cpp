@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     // A script decides when sound time passes, and each finished buffer waits
     // for the engine: a script gives the same result on every run.
     if (options.audio == AudioBackend::Kind::kOffline) {
-      audio.clock().SetHeld(true);
+      audio.Clock().SetHeld(true);
       engine.SetLockstep(true);
     }
   } else {
@@ -201,8 +201,8 @@ int main(int argc, char** argv) {
     status = 1;
   }
   engine.Shutdown();
-  const bool wroteSound = audio.sink().DataBytes() > 0;
-  audio.sink().Close();
+  const bool wroteSound = audio.Sink().DataBytes() > 0;
+  audio.Sink().Close();
   // A WAV file with nothing in it helps nobody.
   if (!options.wavPath.empty() && !wroteSound && status != 0) ::unlink(options.wavPath.c_str());
   if (drill && status == 0) {

@@ -76,8 +76,9 @@ bool ScriptRunner::Settle(std::string* error) {
 }
 
 bool ScriptRunner::WaitSound(int64_t ms, std::string* error) {
-  OfflineClock& clock = audio.clock();
-  if (audio.kind() != AudioBackend::Kind::kOffline || !clock.Held() || !engine.SoundRunning()) {
+  OfflineClock& clock = audio.Clock();
+  if (audio.BackendKind() != AudioBackend::Kind::kOffline || !clock.Held() ||
+      !engine.SoundRunning()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     return true;
   }
@@ -170,7 +171,7 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     // The output finishes whole buffers, so less than one buffer of sound time
     // may be left from earlier waits; a recording starts without it and lasts
     // exactly as long as the waits made while it runs.
-    if (s.bit == ENG_RECORD_REQ) audio.clock().Drain();
+    if (s.bit == ENG_RECORD_REQ) audio.Clock().Drain();
     (e.*s.command)();
     return AwaitServed(s.bit, error);
   }

@@ -1,5 +1,7 @@
 #include "engine/decode_thread.h"
 
+#include <pthread.h>
+
 #include "engine/engine.h"
 #include "engine/silence_meter.h"
 
@@ -9,6 +11,7 @@ void DecodeThread::Start() {
   silenceRatio = 0;
   ended = false;
   thread = std::thread([this] {
+    pthread_setname_np(pthread_self(), "decode");
     Run();
     ended = true;
   });

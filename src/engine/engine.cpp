@@ -268,31 +268,29 @@ uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
 }
 
 void Engine::SetLockstep(bool on) {
-  audio.clock().SetPacer(on ? &Engine::PaceDevice : nullptr, on ? this : nullptr);
+  if (!on) {
+    audio.Clock().SetPacer(nullptr);
+    return;
+  }
+  audio.Clock().SetPacer(
+      [this](int phase, const OfflineClock::DeviceState& device) { PaceDevice(phase, device); });
 }
 
-void Engine::PaceDevice(void* context, int phase, const OfflineClock::DeviceState& device) {
-  Engine* engine = static_cast<Engine*>(context);
+void Engine::PaceDevice(int phase, const OfflineClock::DeviceState& device) {
   if (phase == OfflineClock::kAfterFinish) {
-    engine->waker.WaitEngineSettled(engine->waker.EngineEvents(), device.stopping, device.device);
+    waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
     return;
   }
   // Before a buffer finishes, the one after it is queued, as on a real device far
   // behind the engine; unless nothing more will come (the decoder has stopped and
   // everything it read is at the device).
-  struct Check {
-    Engine* engine;
-    const OfflineClock::DeviceState* device;
-  } check{engine, &device};
-  engine->waker.WaitEngine(
-      [](void* c) {
-        auto* k = static_cast<Check*>(c);
-        Engine& e = *k->engine;
-        return k->device->nextQueued(k->device->device) ||
-               (e.decodeControl.load() == 0 && e.blockRing.Empty() && !e.haveStaged.load()) ||
-               !(e.engineFlags.load() & ENG_SOUNDING_MODES);
+  waker.WaitEngine(
+      [&] {
+        return device.nextQueued() ||
+               (decodeControl.load() == 0 && blockRing.Empty() && !haveStaged.load()) ||
+               !(engineFlags.load() & ENG_SOUNDING_MODES);
       },
-      &check, device.stopping, device.device);
+      device.stopping);
 }
 
 std::string Engine::LastError() const {
@@ -433,7 +431,10 @@ bool Engine::OpenSound(const std::string& path) {
   itemByteRate = playFormat.nAvgBytesPerSec;
   soundLength = found->GetLength();
   EnableTransport(true);
-  if (!ReopenOutput()) return false;
+  if (!ReopenOutput()) {
+    EnableTransport(false);  // no device: nothing the transport could do
+    return false;
+  }
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   waveOut->SetVolume(volumeValue);
   return true;
@@ -445,7 +446,7 @@ bool Engine::OpenOutput(bool fault) {
   const bool ok = waveOut->Open(
       playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
   if (!ok) {
-    SetLastError("cannot open the sound output: " + waveOut->ErrorText(), fault);
+    SetLastError("cannot open the sound output: " + waveOut->LastError(), fault);
     waveOut.reset();
     return false;
   }
@@ -614,7 +615,7 @@ bool Engine::OpenInput() {
   const bool ok = waveIn->Open(
       recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
   if (!ok) {
-    SetLastError("cannot open the sound input: " + waveIn->ErrorText(), true);
+    SetLastError("cannot open the sound input: " + waveIn->LastError(), true);
     waveIn.reset();
   }
   return ok;

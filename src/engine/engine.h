@@ -197,7 +197,8 @@ class Engine {
   // ---- device callbacks (device threads) ----
   void OnWaveOutDone(WaveDevice* device, uint32_t message, WaveHdr* header);
   void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
-  static void PaceDevice(void* engine, int phase, const OfflineClock::DeviceState& device);
+  // The lockstep pacer of the offline devices.
+  void PaceDevice(int phase, const OfflineClock::DeviceState& device);
 
   // ---- shared words: every thread reads them; writers as the flag table says ----
   // Requests are ORed in by commands (user-interface thread) and OnWaveOutDone;

@@ -1,5 +1,6 @@
 #include "engine/engine_thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@ void EngineThread::Start() {
     // Best effort: a higher priority keeps the output queue filled promptly; a
     // refusal (no privilege) changes nothing.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), -10);
+    pthread_setname_np(pthread_self(), "engine");
     Run();
     ended = true;
   });

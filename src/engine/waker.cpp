@@ -39,11 +39,11 @@ void Waker::Nudge(std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
-void Waker::WaitEngineSettled(uint64_t upTo, bool (*cancel)(void*), void* context) {
+void Waker::WaitEngineSettled(uint64_t upTo, const std::function<bool()>& cancel) {
   std::unique_lock<std::mutex> lock(mutex);
   ++pacers;
   while (engineSettled < upTo) {
-    if (cancel != nullptr && cancel(context)) break;
+    if (cancel && cancel()) break;
     // A sleep in the middle of a pass is cut short: the pass then ends, and
     // settles, at once.
     Nudge(lock);
@@ -53,11 +53,10 @@ void Waker::WaitEngineSettled(uint64_t upTo, bool (*cancel)(void*), void* contex
   --pacers;
 }
 
-void Waker::WaitEngine(bool (*done)(void*), void* context, bool (*cancel)(void*),
-                       void* cancelContext) {
+void Waker::WaitEngine(const std::function<bool()>& done, const std::function<bool()>& cancel) {
   for (;;) {
     // The conditions take other locks: never under this one.
-    if (done(context) || (cancel != nullptr && cancel(cancelContext))) return;
+    if (done() || (cancel && cancel())) return;
     std::unique_lock<std::mutex> lock(mutex);
     ++pacers;
     Nudge(lock);

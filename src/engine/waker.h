@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 // The engine's one wait helper. Every sleep of the engine and decode threads
@@ -24,13 +25,13 @@ class Waker {
   uint64_t EngineEvents();
   // Waits until done(context) holds or cancel(context) turns true, waking the
   // engine thread whenever it sleeps in the middle of a pass.
-  void WaitEngine(bool (*done)(void*), void* context, bool (*cancel)(void*), void* cancelContext);
+  void WaitEngine(const std::function<bool()>& done, const std::function<bool()>& cancel);
 
   // Waits until the engine thread has settled after every event up to events,
   // so it has done all that those events asked of it. Wakes the engine thread
   // when it sleeps in the middle of a pass, so that it does not sleep it out.
   // Gives up early when cancel() turns true (checked every few milliseconds).
-  void WaitEngineSettled(uint64_t events, bool (*cancel)(void*), void* context);
+  void WaitEngineSettled(uint64_t events, const std::function<bool()>& cancel);
 
  private:
   // Wakes the engine thread if it sleeps in the middle of a pass.

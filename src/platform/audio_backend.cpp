@@ -28,15 +28,16 @@ bool AudioBackend::SetInputFile(const std::string& path, std::string* error) {
 
 std::unique_ptr<WaveOut> AudioBackend::CreateWaveOut() {
   if (backendKind == Kind::kOffline) {
-    return std::make_unique<OfflineWaveOut>(&offlineClock, wavSink.IsOpen() ? &wavSink : nullptr);
+    return std::make_unique<OfflineWaveOut>(&offlineClock, wavSink.IsOpen() ? &wavSink : nullptr,
+                                            &offlineFaults);
   }
   return std::make_unique<SdlWaveOut>();
 }
 
 std::unique_ptr<WaveIn> AudioBackend::CreateWaveIn() {
   if (backendKind == Kind::kOffline) {
-    return std::make_unique<OfflineWaveIn>(&offlineClock,
-                                           inputSound.Loaded() ? &inputSound : nullptr);
+    return std::make_unique<OfflineWaveIn>(
+        &offlineClock, inputSound.Loaded() ? &inputSound : nullptr, &offlineFaults);
   }
   return std::make_unique<SdlWaveIn>();
 }

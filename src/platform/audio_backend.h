@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/offline_clock.h"
+#include "platform/offline_faults.h"
 #include "platform/sound_source.h"
 #include "platform/wav_file_writer.h"
 #include "platform/wave_in.h"
@@ -20,7 +21,7 @@ class AudioBackend {
   // "sdl" or "offline"; false for anything else.
   static bool ParseKind(const std::string& text, Kind* kind);
 
-  Kind kind() const { return backendKind; }
+  Kind BackendKind() const { return backendKind; }
 
   // Offline only: every finished output buffer is appended to this WAV file.
   bool SetWavSink(const std::string& path, std::string* error);
@@ -30,12 +31,15 @@ class AudioBackend {
   std::unique_ptr<WaveOut> CreateWaveOut();
   std::unique_ptr<WaveIn> CreateWaveIn();
 
-  OfflineClock& clock() { return offlineClock; }
-  WavFileWriter& sink() { return wavSink; }
+  OfflineClock& Clock() { return offlineClock; }
+  // Offline only, for tests: faults the devices show from now on.
+  OfflineFaults& Faults() { return offlineFaults; }
+  WavFileWriter& Sink() { return wavSink; }
 
  private:
   Kind backendKind;
   OfflineClock offlineClock;
+  OfflineFaults offlineFaults;
   WavFileWriter wavSink;
   SoundSource inputSound;
 };

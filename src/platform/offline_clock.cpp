@@ -43,12 +43,12 @@ int64_t OfflineClock::Available() const {
   return held.load() ? std::max<int64_t>(budget.load(), 0) : INT64_MAX;
 }
 
-void OfflineClock::Register(void* device, Waker waker) {
+void OfflineClock::Register(const void* device, std::function<void()> wake) {
   std::lock_guard<std::mutex> lock(registryMutex);
-  devices.emplace_back(device, waker);
+  devices.emplace_back(device, std::move(wake));
 }
 
-void OfflineClock::Unregister(void* device) {
+void OfflineClock::Unregister(const void* device) {
   std::lock_guard<std::mutex> lock(registryMutex);
   devices.erase(std::remove_if(devices.begin(), devices.end(),
                                [device](const auto& d) { return d.first == device; }),
@@ -57,16 +57,21 @@ void OfflineClock::Unregister(void* device) {
 
 void OfflineClock::WakeAll() {
   std::lock_guard<std::mutex> lock(registryMutex);
-  for (const auto& [device, waker] : devices)
-    waker(device);
+  for (const auto& device : devices)
+    device.second();
 }
 
-void OfflineClock::SetPacer(Pacer p, void* context) {
-  pacerContext.store(context);
-  pacer.store(p);
+void OfflineClock::SetPacer(Pacer p) {
+  std::lock_guard<std::mutex> lock(pacerMutex);
+  pacer = std::move(p);
+  paced = static_cast<bool>(pacer);
 }
 
 void OfflineClock::Pace(int phase, const DeviceState& device) {
-  Pacer p = pacer.load();
-  if (p != nullptr) p(pacerContext.load(), phase, device);
+  Pacer p;
+  {
+    std::lock_guard<std::mutex> lock(pacerMutex);
+    p = pacer;
+  }
+  if (p) p(phase, device);
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -40,19 +41,18 @@ class OfflineClock {
   // nothing then depends on thread timing.
   enum PacePhase { kBeforeFinish = 0, kAfterFinish = 1 };
   struct DeviceState {
-    void* device;
-    bool (*stopping)(void* device);    // the device is closing: stop waiting
-    bool (*nextQueued)(void* device);  // a buffer waits behind the one to finish
+    std::function<bool()> stopping;    // the device is closing: stop waiting
+    std::function<bool()> nextQueued;  // a buffer waits behind the one to finish
   };
-  using Pacer = void (*)(void* context, int phase, const DeviceState& device);
-  void SetPacer(Pacer pacer, void* context);
-  bool Paced() const { return pacer.load() != nullptr; }
+  using Pacer = std::function<void(int phase, const DeviceState& device)>;
+  // An empty pacer lets the devices run unpaced.
+  void SetPacer(Pacer pacer);
+  bool Paced() const { return paced.load(); }
   void Pace(int phase, const DeviceState& device);
 
-  // Devices register a function that wakes their thread.
-  using Waker = void (*)(void* device);
-  void Register(void* device, Waker waker);
-  void Unregister(void* device);
+  // Devices register a function that wakes their thread, under their address.
+  void Register(const void* device, std::function<void()> wake);
+  void Unregister(const void* device);
 
  private:
   void WakeAll();
@@ -61,9 +61,10 @@ class OfflineClock {
   std::atomic<int64_t> budget{0};
   std::atomic<int64_t> consumed{0};
   std::atomic<uint64_t> grants{0};
-  std::atomic<Pacer> pacer{nullptr};
-  std::atomic<void*> pacerContext{nullptr};
+  std::mutex pacerMutex;  // guards pacer
+  Pacer pacer;
+  std::atomic<bool> paced{false};
   std::atomic<uint64_t> refusedGrant{0};
   std::mutex registryMutex;
-  std::vector<std::pair<void*, Waker>> devices;
+  std::vector<std::pair<const void*, std::function<void()>>> devices;
 };

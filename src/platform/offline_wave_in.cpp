@@ -3,19 +3,24 @@
 #include <algorithm>
 #include <cstring>
 
-OfflineWaveIn::OfflineWaveIn(OfflineClock* c, const SoundSource* s) : clock(c), source(s) {}
+OfflineWaveIn::OfflineWaveIn(OfflineClock* c, const SoundSource* s, const OfflineFaults* f)
+    : clock(c), source(s), faults(f) {}
 
 OfflineWaveIn::~OfflineWaveIn() {
   Reset();
   Close();
 }
 
-bool OfflineWaveIn::OpenBackend(std::string*) {
+bool OfflineWaveIn::OpenBackend(std::string* error) {
+  if (faults != nullptr && faults->refuseInput.load()) {
+    *error = "the input device refused to open";
+    return false;
+  }
   sound = source != nullptr ? source->Render(format) : std::vector<uint8_t>();
   cursor = 0;
   frontFilled = 0;
   framesCaptured = 0;
-  clock->Register(this, &WaveDevice::PokeDevice);
+  clock->Register(this, [this] { Poke(); });
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "platform/offline_clock.h"
+#include "platform/offline_faults.h"
 #include "platform/sound_source.h"
 #include "platform/wave_in.h"
 
@@ -11,7 +12,8 @@
 // open), then with silence.
 class OfflineWaveIn : public WaveIn {
  public:
-  OfflineWaveIn(OfflineClock* clock, const SoundSource* source);
+  OfflineWaveIn(OfflineClock* clock, const SoundSource* source,
+                const OfflineFaults* faults = nullptr);
   ~OfflineWaveIn() override;
 
  protected:
@@ -27,6 +29,7 @@ class OfflineWaveIn : public WaveIn {
 
   OfflineClock* clock;
   const SoundSource* source;
+  const OfflineFaults* faults;
   std::vector<uint8_t> sound;
   size_t cursor = 0;
   // The front buffer fills as sound time passes, frame by frame, so that a

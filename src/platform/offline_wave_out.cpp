@@ -1,15 +1,23 @@
 #include "platform/offline_wave_out.h"
 
-OfflineWaveOut::OfflineWaveOut(OfflineClock* c, WavFileWriter* s) : clock(c), sink(s) {}
+#include <thread>
+
+OfflineWaveOut::OfflineWaveOut(OfflineClock* c, WavFileWriter* s, const OfflineFaults* f)
+    : clock(c), sink(s), faults(f) {}
 
 OfflineWaveOut::~OfflineWaveOut() {
   Reset();
   Close();
 }
 
-bool OfflineWaveOut::OpenBackend(std::string*) {
+bool OfflineWaveOut::OpenBackend(std::string* error) {
+  if (faults != nullptr && faults->refuseOutput.load()) {
+    *error = "the output device refused to open";
+    return false;
+  }
+  finished = 0;
   scratch.resize(64 * 1024);
-  clock->Register(this, &WaveDevice::PokeDevice);
+  clock->Register(this, [this] { Poke(); });
   return true;
 }
 
@@ -19,14 +27,24 @@ void OfflineWaveOut::CloseBackend() {
 }
 
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
-  const OfflineClock::DeviceState state{this, &OfflineWaveOut::Stopping,
-                                        &OfflineWaveOut::NextQueued};
+  const OfflineClock::DeviceState state{[this] { return Closing(); },
+                                        [this] { return NextQueued(); }};
   while (!paused && HasQueued()) {
     if (clock->Paced()) {
       lock.unlock();
       clock->Pace(OfflineClock::kBeforeFinish, state);
       lock.lock();
       if (paused || !HasQueued()) break;  // reset or paused meanwhile
+    }
+    if (faults != nullptr) {
+      const int64_t stall = faults->outputStallsAfter.load();
+      if (stall >= 0 && finished >= stall) break;
+      if (const int late = faults->latencyMs.load(); late > 0) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(late));
+        lock.lock();
+        if (paused || !HasQueued()) break;
+      }
     }
     WaveHdr* h = Front();
     if (!clock->TryConsume(DurationOf(h->dwBufferLength))) break;
@@ -37,6 +55,7 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
       ApplyVolume(h->lpData, scratch.data(), h->dwBufferLength, 0);
       sink->Append(format, scratch.data(), h->dwBufferLength);
     }
+    ++finished;
     FinishFront(lock, MM_WOM_DONE);
     if (clock->Paced()) {
       lock.unlock();
@@ -46,12 +65,7 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-bool OfflineWaveOut::Stopping(void* device) {
-  return static_cast<OfflineWaveOut*>(device)->Closing();
-}
-
-bool OfflineWaveOut::NextQueued(void* device) {
-  auto* self = static_cast<OfflineWaveOut*>(device);
-  std::lock_guard<std::mutex> lock(self->mutex);
-  return self->HasQueued() && self->Front()->lpNext != nullptr;
+bool OfflineWaveOut::NextQueued() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return HasQueued() && Front()->lpNext != nullptr;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/offline_clock.h"
+#include "platform/offline_faults.h"
 #include "platform/wav_file_writer.h"
 #include "platform/wave_out.h"
 
@@ -12,7 +13,7 @@
 // optional WAV sink.
 class OfflineWaveOut : public WaveOut {
  public:
-  OfflineWaveOut(OfflineClock* clock, WavFileWriter* sink);
+  OfflineWaveOut(OfflineClock* clock, WavFileWriter* sink, const OfflineFaults* faults = nullptr);
   ~OfflineWaveOut() override;
 
  protected:
@@ -22,10 +23,12 @@ class OfflineWaveOut : public WaveOut {
   std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(50); }
 
  private:
-  static bool Stopping(void* device);
-  static bool NextQueued(void* device);
+  // A buffer waits behind the one to finish.
+  bool NextQueued();
 
   OfflineClock* clock;
   WavFileWriter* sink;
+  const OfflineFaults* faults;
+  int64_t finished = 0;
   std::vector<uint8_t> scratch;
 };

@@ -1,5 +1,7 @@
 #include "platform/wave_device.h"
 
+#include <pthread.h>
+
 #include "codec/playable_format.h"
 
 WaveDevice::~WaveDevice() {
@@ -60,7 +62,7 @@ bool WaveDevice::Close() {
   return true;
 }
 
-std::string WaveDevice::ErrorText() const {
+std::string WaveDevice::LastError() const {
   std::lock_guard<std::mutex> lock(mutex);
   return error;
 }
@@ -151,6 +153,7 @@ int64_t WaveDevice::DurationOf(uint32_t bytes) const {
 }
 
 void WaveDevice::ThreadMain() {
+  pthread_setname_np(pthread_self(), ThreadName());
   std::unique_lock<std::mutex> lock(mutex);
   uint64_t seen = pokes;
   while (!quit) {

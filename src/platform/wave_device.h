@@ -38,7 +38,7 @@ class WaveDevice {
 
   const WaveFormatEx& Format() const { return format; }
   // Why the last Open failed.
-  std::string ErrorText() const;
+  std::string LastError() const;
 
  protected:
   WaveDevice() = default;
@@ -53,7 +53,6 @@ class WaveDevice {
   void Poke();
   // Close has begun: whatever the device thread waits for, it should stop waiting.
   bool Closing() const { return closing.load(); }
-  static void PokeDevice(void* device) { static_cast<WaveDevice*>(device)->Poke(); }
 
   // Backend hooks. OpenBackend and CloseBackend run without the lock; the others
   // with it held.
@@ -62,6 +61,8 @@ class WaveDevice {
   virtual void Service(std::unique_lock<std::mutex>& lock) = 0;
   virtual void ResetBackend() {}
   virtual std::chrono::milliseconds PollInterval() const { return std::chrono::milliseconds(5); }
+  // The device thread's name, as debuggers and top -H show it.
+  virtual const char* ThreadName() const = 0;
   // Duration of a buffer of bytes in the open format, in nanoseconds.
   int64_t DurationOf(uint32_t bytes) const;
 

@@ -17,5 +17,6 @@ class WaveIn : public WaveDevice {
 
  protected:
   virtual void StartBackend(bool /*start*/) {}
+  const char* ThreadName() const override { return "wave-in"; }
   bool started = false;  // guarded by mutex
 };

@@ -23,6 +23,7 @@ class WaveOut : public WaveDevice {
   // 16-bit samples are scaled; other widths pass unchanged.
   void ApplyVolume(const uint8_t* in, uint8_t* out, uint32_t count, uint32_t offset) const;
   virtual void PauseBackend(bool /*pause*/) {}
+  const char* ThreadName() const override { return "wave-out"; }
 
   bool paused = false;  // guarded by mutex
 

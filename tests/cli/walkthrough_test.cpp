@@ -17,7 +17,7 @@ class Walkthrough : public EngineFixture {
   void SetUp() override {
     ASSERT_TRUE(engine->AllocateBuffers());
     playlist.Append(MakeQv("lesson.qv", 5000 * 300));
-    audio.clock().SetHeld(true);
+    audio.Clock().SetHeld(true);
     engine->StartThreads();
     runner = std::make_unique<ScriptRunner>(*engine, audio, playlist, out);
     Run("");  // start-up settles
@@ -115,7 +115,7 @@ TEST_F(AutomaticRepeat, SleepsWhileTheLastPlayOfASentenceSounds) {
   playlist.Append(dir.File("s.qv"));
   WriteFileBytes(dir.File("s.qv"), QvFileBytes(RecordingFormat(), lesson));
   Inside(*engine).autoMode() = true;
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   engine->StartThreads();
   std::ostringstream out;
   ScriptRunner runner(*engine, audio, playlist, out);

@@ -95,7 +95,7 @@ class EngineFixture : public ::testing::Test {
 
   // What the output device has played so far.
   std::string Played() {
-    audio.sink().Flush();
+    audio.Sink().Flush();
     const std::string data = WavDataOf(ReadFileBytes(dir.File("played.wav")));
     return data == "<no wav>" ? std::string() : data;
   }

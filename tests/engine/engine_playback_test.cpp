@@ -64,7 +64,7 @@ class EnginePlaybackTest : public EngineFixture {
   // With the clock held: lets exactly n more buffers play.
   bool PlayBuffers(int n) {
     const uint64_t target = Inside(*engine).buffersFinished().load() + n;
-    audio.clock().Advance(n * kBufferNs);
+    audio.Clock().Advance(n * kBufferNs);
     return FeedUntil([&] { return Inside(*engine).buffersFinished().load() >= target; });
   }
 
@@ -84,18 +84,18 @@ TEST_F(EnginePlaybackTest, PlaysTheFileBytesInOrder) {
 }
 
 TEST_F(EnginePlaybackTest, SeekDropsWhatWasQueuedAndReadsOnFromThere) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(5));
   ASSERT_TRUE(Inside(*engine).SeekTo(200000));
   EXPECT_EQ(Inside(*engine).sectionEnd().load(), 0u);
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 25000) + pcm.substr(200000)));
 }
 
 TEST_F(EnginePlaybackTest, StopAtCurrentEndsThePassageAtTheLastPlayedBuffer) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(FeedUntil([&] { return Inside(*engine).pool().SendIndex() >= 10; }));
   ASSERT_TRUE(PlayBuffers(7));
@@ -105,13 +105,13 @@ TEST_F(EnginePlaybackTest, StopAtCurrentEndsThePassageAtTheLastPlayedBuffer) {
   // What was queued is dropped; reading the passage from 0 stops at the new limit.
   Inside(*engine).StopDecoder();
   Inside(*engine).RestartReadingAt(0);
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 35000) + pcm.substr(0, 30000)));
 }
 
 TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(4));
   Inside(*engine).speedPosition() = 50;
@@ -120,20 +120,20 @@ TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer)
   EXPECT_EQ(Inside(*engine).waveOut()->Format().nAvgBytesPerSec, 88000u);
   EXPECT_EQ(Inside(*engine).playFormat().nSamplesPerSec, 44100u);  // the file's own rate is kept
   EXPECT_EQ(view.SampleRate(), 22000u);
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 20000) + pcm.substr(15000)));
 }
 
 TEST_F(EnginePlaybackTest, VolumeAppliesToWhatFollows) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   engine->VolumeSlider(4, 100);
   Inside(*engine).ApplyVolume();
   ASSERT_TRUE(PlayBuffers(2));
   engine->VolumeSlider(4, 0);
   Inside(*engine).ApplyVolume();
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + std::string(kBytes - 10000, '\0')));
 }
@@ -153,7 +153,7 @@ TEST_F(EnginePlaybackTest, PauseHoldsTheSoundAndRestartGoesOn) {
 }
 
 TEST_F(EnginePlaybackTest, StopClosesTheDeviceAndOpeningAgainStartsAfresh) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(3));
   ASSERT_TRUE(Inside(*engine).CloseOutput());
@@ -161,7 +161,7 @@ TEST_F(EnginePlaybackTest, StopClosesTheDeviceAndOpeningAgainStartsAfresh) {
   EXPECT_FALSE(Inside(*engine).waveOut());
   EXPECT_FALSE(view.TransportEnabled());
   EXPECT_FALSE(Inside(*engine).SeekTo(0));  // no device
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   EXPECT_FALSE(Inside(*engine).stopped().load());
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
@@ -169,7 +169,7 @@ TEST_F(EnginePlaybackTest, StopClosesTheDeviceAndOpeningAgainStartsAfresh) {
 }
 
 TEST_F(EnginePlaybackTest, ReopenOutputStartsTheItemOver) {
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
   ASSERT_TRUE(PlayBuffers(2));
   Inside(*engine).StopDecoder();
@@ -177,7 +177,7 @@ TEST_F(EnginePlaybackTest, ReopenOutputStartsTheItemOver) {
   EXPECT_EQ(Inside(*engine).readRequest().position, 0u);
   Inside(*engine).readRequest().seekRequested = 1;
   Inside(*engine).StoreDecode(DEC_RUN);
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), pcm.substr(0, 10000) + pcm));
 }
@@ -206,7 +206,7 @@ TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
   const std::string longer = dir.File("long.qv");
   const std::string sound = PatternBytes(5000 * 700, 2);
   WriteFileBytes(longer, QvFileBytes(RecordingFormat(), sound));
-  audio.clock().SetHeld(true);
+  audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(longer));
   // Without feeding, the ring fills to its 300 blocks and the decoder waits.
   const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -215,7 +215,7 @@ TEST_F(EnginePlaybackTest, FullRingMakesTheDecoderWaitWithoutLosingABlock) {
   }
   EXPECT_EQ(Inside(*engine).blockRing().Count(), 300u);
   EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_RUN);
-  audio.clock().SetHeld(false);
+  audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));
   EXPECT_TRUE(BytesEqual(Played(), sound));
 }

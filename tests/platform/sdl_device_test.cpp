@@ -66,7 +66,7 @@ class SdlOutputTest : public ::testing::Test {
     SdlWaveOut out;
     std::atomic<size_t> done{0};
     EXPECT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) { ++done; }))
-        << out.ErrorText();
+        << out.LastError();
     out.SetVolume(volume);
     if (pauseFirst) out.Pause();
     const size_t n = sound.size() / 4000;
@@ -123,7 +123,7 @@ TEST(SdlInput, RecordsTheDriversInputFile) {
   ASSERT_TRUE(in.Open(RecordingFormat(), [&](WaveDevice*, uint32_t m, WaveHdr*) {
     EXPECT_EQ(m, MM_WIM_DATA);
     ++filled;
-  })) << in.ErrorText();
+  })) << in.LastError();
   std::vector<std::vector<uint8_t>> buffers(5, std::vector<uint8_t>(5000));
   std::vector<WaveHdr> headers(5);
   for (int i = 0; i < 5; ++i) {
