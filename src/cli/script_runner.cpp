@@ -93,8 +93,11 @@ bool ScriptRunner::WaitSound(int64_t ms, std::string* error) {
       return false;
     }
     if (clock.RefusedGrant() >= grant) return true;
+    // Sound that went on meanwhile (short items pass in a moment) was only
+    // between two items or modes.
+    const int64_t consumed = clock.Consumed();
     if (!Settle(error)) return false;
-    if (!engine.SoundRunning() && clock.RefusedGrant() < grant) {
+    if (!engine.SoundRunning() && clock.Consumed() == consumed && clock.RefusedGrant() < grant) {
       clock.Drain();
       return true;
     }
@@ -111,16 +114,40 @@ bool ScriptRunner::WaitMode(const std::string& mode, std::string* error) {
     *error = "unknown mode \"" + mode + "\"";
     return false;
   }
-  const auto deadline = Clock::now() + std::chrono::milliseconds(kWaitLimitMs);
-  while (mode != engine.Status().mode) {
-    if (Clock::now() > deadline) {
-      *error = "wait-mode " + mode + " gave up after 60 s";
-      return false;
-    }
-    // Sound time in small steps, so that the mode is caught where it begins.
-    if (!WaitSound(5, error)) return false;
+  OfflineClock& clock = audio.Clock();
+  if (audio.BackendKind() != AudioBackend::Kind::kOffline || !clock.Held()) {
+    return WaitUntil([&] { return mode == engine.Mode(); }, error, "wait-mode " + mode);
   }
-  return true;
+  if (mode == engine.Mode()) return true;
+  // Sound runs until the mode is reached and stops at that very buffer; the
+  // rest of the time granted is dropped. An hour of sound at most.
+  const std::string target = mode;
+  clock.SetHold([this, target] { return target == engine.Mode(); });
+  bool reached = false;
+  for (int minute = 0; minute < 60 && !reached; ++minute) {
+    const uint64_t grant = clock.Advance(60LL * 1000000000);
+    if (!WaitUntil(
+            [&] {
+              return clock.RefusedGrant() >= grant ||
+                     (target == engine.Mode() && !engine.SoundRunning());
+            },
+            error, "wait-mode " + mode)) {
+      break;
+    }
+    reached = target == engine.Mode();
+    if (!reached && !engine.SoundRunning()) {
+      // Nothing sounds and the mode has not come: it may still come from the
+      // engine itself (an item opening); wait for it in wall-clock time.
+      reached = WaitUntil([&] { return target == engine.Mode(); }, error, "wait-mode " + mode);
+      break;
+    }
+  }
+  // The time left goes before the hold does, or a device would play it.
+  clock.Drain();
+  clock.SetHold(nullptr);
+  if (!reached && error->empty())
+    *error = "wait-mode " + mode + ": not reached in an hour of sound";
+  return reached;
 }
 
 bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* error) {

@@ -72,7 +72,8 @@ void DecodeThread::Run() {
     uint32_t now = control.load(std::memory_order_acquire);
     if (now == DEC_RESET) {
       blockHeld = false;
-      control.compare_exchange_strong(now, 0);
+      // StopDecoder waits for this answer.
+      if (control.compare_exchange_strong(now, 0)) e.waker.Notify(Waker::kEngine);
       now = control.load(std::memory_order_acquire);
     }
     if (now == 0) e.DecodeSleep(20);

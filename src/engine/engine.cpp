@@ -278,7 +278,10 @@ void Engine::SetLockstep(bool on) {
 
 void Engine::PaceDevice(int phase, const OfflineClock::DeviceState& device) {
   if (phase == OfflineClock::kAfterFinish) {
-    waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
+    // Only what the buffer's callback raised must be served before the next
+    // buffer finishes (B is where the learner was); otherwise the device plays on.
+    if (callbackRaised.exchange(false))
+      waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
     return;
   }
   // Before a buffer finishes, the one after it is queued, as on a real device far
@@ -573,6 +576,8 @@ const char* Engine::ModeName(uint32_t flags) {
 bool Engine::SoundRunning() const {
   const uint32_t flags = engineFlags.load();
   if (flags & ENG_RECORDING) return true;
+  // Between two items (or two modes) the sound goes on once the change is served.
+  if (flags & ENG_ITEM_CHANGE) return !stopped.load();
   // An empty recording played back has nothing to queue, ever.
   if ((flags & ENG_PLAYING_BACK) && soundLength.load() == 0) return false;
   return (flags & ENG_SOUNDING_MODES) && !outputPaused.load() && !stopped.load();
@@ -631,10 +636,16 @@ bool Engine::CloseInput() {
 
 bool Engine::Feed() {
   if (!haveStaged) {
-    if (!blockRing.Take(&currentBlock)) {
-      if (decodeControl.load() & DEC_RUN) Sleep(20);
-    } else {
-      waker.Notify(Waker::kDecoder);  // room in the ring
+    // An empty ring is waited for while the decoder runs; the wait ends when a
+    // block arrives, and that block is taken at once.
+    bool took = blockRing.Take(&currentBlock);
+    if (!took && (decodeControl.load() & DEC_RUN)) {
+      Sleep(20);
+      took = blockRing.Take(&currentBlock);
+    }
+    if (took) {
+      // The decoder waits for room only when the ring was full.
+      if (blockRing.Count() + 1 >= blockRing.Capacity()) waker.Notify(Waker::kDecoder);
       stagedSlot.position.store(currentBlock.position, std::memory_order_relaxed);
       stagedSlot.nextPosition.store(currentBlock.nextPosition, std::memory_order_relaxed);
       stagedSlot.silenceRatio.store(currentBlock.silenceRatio, std::memory_order_relaxed);
@@ -670,6 +681,7 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count())) return;
   const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
   lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
+  pool.NoteFinished(*done);
   buffersFinished.fetch_add(1);
   const WaveSlot* sounding =
       pool.SlotAt((static_cast<uint32_t>(finished) + 1) % (pool.Count() + 1));
@@ -700,12 +712,19 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
       if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
         sentencePending = true;
         sentencesFound.fetch_add(1);
+        callbackRaised = true;
         engineFlags.fetch_or(ENG_REPEAT_REQ);
       }
       silenceRing.Clear();
     }
   }
-  waker.Notify(Waker::kEngine);
+  // The engine needs to hear of a finished buffer when it raised a request,
+  // when the queue is running low (room to refill before the device runs dry)
+  // or empty (an item or a play may have ended); waking it for every buffer
+  // only costs thread switches.
+  const uint32_t slots = pool.Count() + 1;
+  const uint32_t queued = (pool.SendIndex() + slots - static_cast<uint32_t>(finished) - 1) % slots;
+  if (callbackRaised.load() || queued <= slots / 2) waker.Notify(Waker::kEngine);
 }
 
 void Engine::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {

@@ -83,9 +83,11 @@ class Engine {
   // Batch work: every entry once, from the first, then reading stops
   // (Status().listFinished) instead of wrapping to the first entry again.
   void PlayListOnce();
-  // On the offline devices: each finished output buffer waits until the engine
-  // thread has served whatever it raised, as if the engine were infinitely
-  // fast. Batch work then hears exactly what a learner would, run after run.
+  // On the offline devices: a buffer finishes only once the one after it is
+  // queued (or nothing more will come), and a finished buffer whose callback
+  // raised a request waits until the engine thread has served it, as if the
+  // engine were infinitely fast. Batch work then hears exactly what a learner
+  // would, run after run, at the speed of plain reading.
   void SetLockstep(bool on);
 
   // ---- user commands (user-interface thread); they only set fields and request bits ----
@@ -115,6 +117,8 @@ class Engine {
 
   // ---- what the engine is doing (any thread) ----
   EngineStatus Status() const;
+  // Status().mode alone, cheaply.
+  const char* Mode() const { return ModeName(engineFlags.load()); }
   // Whether a device is producing or taking sound now: the input while
   // recording, otherwise the output while a mode plays and it is not paused.
   bool SoundRunning() const;
@@ -277,6 +281,8 @@ class Engine {
   std::atomic<uint64_t> buffersFinished{0};
   std::atomic<uint32_t> sentencesFound{0};
   std::atomic<uint32_t> progressCounter{0};
+  // The callback raised a request; the lockstep pacer waits until it is served.
+  std::atomic<bool> callbackRaised{false};
 
   AudioBackend& audio;
   CodecRegistry& registry;

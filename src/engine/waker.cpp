@@ -48,7 +48,7 @@ void Waker::WaitEngineSettled(uint64_t upTo, const std::function<bool()>& cancel
     // settles, at once.
     Nudge(lock);
     if (engineSettled >= upTo) break;
-    paced.wait_for(lock, std::chrono::milliseconds(2));
+    paced.wait_for(lock, std::chrono::microseconds(200));
   }
   --pacers;
 }
@@ -60,7 +60,7 @@ void Waker::WaitEngine(const std::function<bool()>& done, const std::function<bo
     std::unique_lock<std::mutex> lock(mutex);
     ++pacers;
     Nudge(lock);
-    paced.wait_for(lock, std::chrono::milliseconds(2));
+    paced.wait_for(lock, std::chrono::microseconds(200));
     --pacers;
   }
 }

@@ -85,13 +85,27 @@ bool WaveBufferPool::LastPlayed(uint32_t* position, uint32_t* nextPosition,
     }
   } while (i != fillIndex);
   const WaveSlot& slot = slots[i];
-  const uint32_t p = slot.position.load(std::memory_order_relaxed);
-  const uint32_t n = slot.nextPosition.load(std::memory_order_relaxed);
+  uint32_t p = slot.position.load(std::memory_order_relaxed);
+  uint32_t n = slot.nextPosition.load(std::memory_order_relaxed);
+  float r = slot.silenceRatio.load(std::memory_order_relaxed);
+  if (slot.header.dwFlags.load(std::memory_order_acquire) != (WHDR_DONE | WHDR_PREPARED)) {
+    // Every played slot has been filled again (the pool runs full): what the
+    // device callback noted is the place, not the slot that happens to be next.
+    p = lastPosition.load();
+    n = lastNext.load();
+    r = lastRatio.load();
+  }
   if (p == 0 && n == 0) return false;
   *position = p;
   *nextPosition = n;
-  if (silenceRatio != nullptr) *silenceRatio = slot.silenceRatio.load(std::memory_order_relaxed);
+  if (silenceRatio != nullptr) *silenceRatio = r;
   return true;
+}
+
+void WaveBufferPool::NoteFinished(const WaveSlot& slot) {
+  lastRatio.store(slot.silenceRatio.load(std::memory_order_relaxed));
+  lastNext.store(slot.nextPosition.load(std::memory_order_relaxed));
+  lastPosition.store(slot.position.load(std::memory_order_relaxed));
 }
 
 void WaveBufferPool::ResetDevice(WaveDevice* device) {
@@ -119,6 +133,8 @@ bool WaveBufferPool::Reset() {
     slots[i].nextPosition.store(0, std::memory_order_relaxed);
   }
   sendIndex = fillIndex = 0;
+  lastPosition = 0;
+  lastNext = 0;
   return true;
 }
 

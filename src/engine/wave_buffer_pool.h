@@ -31,8 +31,12 @@ class WaveBufferPool {
   int SendNext(WaveOut* out);
   // Nothing waits to be sent and nothing is queued at the device.
   bool AllDone() const;
-  // The most recently played slot's place; false when none is known.
+  // The most recently played slot's place; false when none is known. A slot
+  // that has been filled again since it played is still known, through the
+  // device callback's NoteFinished.
   bool LastPlayed(uint32_t* position, uint32_t* nextPosition, float* silenceRatio) const;
+  // The device finished slot (device callback thread).
+  void NoteFinished(const WaveSlot& slot);
   // Resets the device (every queued slot comes back done) and unprepares the slots.
   void ResetDevice(WaveDevice* device);
   // Empties every slot; false, changing nothing, while any slot is still queued
@@ -51,14 +55,19 @@ class WaveBufferPool {
 
   uint32_t Count() const { return count; }
   uint32_t BufferSize() const { return bufferSize; }
-  uint32_t SendIndex() const { return sendIndex; }
+  uint32_t SendIndex() const { return sendIndex.load(); }
   uint32_t FillIndex() const { return fillIndex; }
 
  private:
   std::unique_ptr<WaveSlot[]> slots;
   std::unique_ptr<uint8_t[]> memory;
-  uint32_t sendIndex = 0;
+  // Read by the device callback to see how much is still queued.
+  std::atomic<uint32_t> sendIndex{0};
   uint32_t fillIndex = 0;
   uint32_t count = 0;
   uint32_t bufferSize = 0;
+  // The slot the device finished last, as it was then (0 positions: none since Reset).
+  std::atomic<uint32_t> lastPosition{0};
+  std::atomic<uint32_t> lastNext{0};
+  std::atomic<float> lastRatio{0};
 };

@@ -20,6 +20,13 @@ bool OfflineClock::TryConsume(int64_t nanoseconds) {
     consumed.fetch_add(nanoseconds);
     return true;
   }
+  if (holding.load() && HoldNow()) {
+    const uint64_t grant = grants.load();
+    uint64_t seen = refusedGrant.load();
+    while (seen < grant && !refusedGrant.compare_exchange_weak(seen, grant)) {
+    }
+    return false;
+  }
   for (;;) {
     // The grant is read before the budget, so a refusal is only ever recorded
     // for a grant whose time was already in the budget.
@@ -39,7 +46,26 @@ bool OfflineClock::TryConsume(int64_t nanoseconds) {
   }
 }
 
+void OfflineClock::SetHold(std::function<bool()> hold) {
+  {
+    std::lock_guard<std::mutex> lock(holdMutex);
+    holdWhen = std::move(hold);
+    holding = static_cast<bool>(holdWhen);
+  }
+  WakeAll();
+}
+
+bool OfflineClock::HoldNow() {
+  std::function<bool()> hold;
+  {
+    std::lock_guard<std::mutex> lock(holdMutex);
+    hold = holdWhen;
+  }
+  return hold && hold();
+}
+
 int64_t OfflineClock::Available() const {
+  if (holding.load()) return 0;
   return held.load() ? std::max<int64_t>(budget.load(), 0) : INT64_MAX;
 }
 

@@ -27,6 +27,11 @@ class OfflineClock {
   // Drops any unused budget.
   void Drain() { budget.store(0); }
 
+  // While hold() holds, no device may finish anything (as if the budget were
+  // used up): a script that waits for a state stops the sound at the exact
+  // buffer where it is reached. An empty function lifts the hold.
+  void SetHold(std::function<bool()> hold);
+
   // Takes the duration of one buffer from the budget; true when it may finish.
   bool TryConsume(int64_t nanoseconds);
   // Sound time a device may use now: the budget when held, without limit otherwise.
@@ -61,6 +66,11 @@ class OfflineClock {
   std::atomic<int64_t> budget{0};
   std::atomic<int64_t> consumed{0};
   std::atomic<uint64_t> grants{0};
+  bool HoldNow();
+
+  std::mutex holdMutex;  // guards holdWhen
+  std::function<bool()> holdWhen;
+  std::atomic<bool> holding{false};
   std::mutex pacerMutex;  // guards pacer
   Pacer pacer;
   std::atomic<bool> paced{false};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 WavFileWriter::~WavFileWriter() {
   Close();
@@ -19,6 +20,11 @@ bool WavFileWriter::Create(const std::string& newPath, std::string* error) {
     return false;
   }
   std::fclose(probe);
+  if (!piece) piece.reset(new (std::nothrow) uint8_t[kPieceBytes]);
+  if (!piece) {
+    if (error) *error = "no memory for " + newPath;
+    return false;
+  }
   path = newPath;
   created = true;
   dataBytes = 0;
@@ -36,8 +42,8 @@ bool WavFileWriter::OpenSound(const WaveFormatEx& format) {
   sound = sf_open(path.c_str(), SFM_WRITE, &info);
   if (sound == nullptr) return false;
   sf_command(sound, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-  frameBytes = std::min<uint32_t>(format.nBlockAlign, sizeof(pending));
-  pendingBytes = 0;
+  frameBytes = std::max<uint32_t>(format.nBlockAlign, 1);
+  held = 0;
   return true;
 }
 
@@ -48,32 +54,37 @@ bool WavFileWriter::Append(const WaveFormatEx& format, const uint8_t* data, uint
     failed = true;
     return false;
   }
-  // A WAV file holds whole frames: a split frame waits for the rest of its bytes.
-  const uint32_t align = std::max<uint32_t>(frameBytes, 1);
-  uint32_t used = 0;
-  if (pendingBytes > 0) {
-    used = std::min(count, align - pendingBytes);
-    std::memcpy(pending + pendingBytes, data, used);
-    pendingBytes += used;
-    if (pendingBytes < align) return true;
-    if (sf_write_raw(sound, pending, align) != align) failed = true;
-    dataBytes += align;
-    pendingBytes = 0;
+  // Sound is written in large pieces (one system call per buffer would cost
+  // more than the sound); the pieces hold whole frames, as a WAV file must.
+  size_t done = 0;
+  while (done < count) {
+    const size_t n = std::min<size_t>(count - done, kPieceBytes - held);
+    std::memcpy(piece.get() + held, data + done, n);
+    held += n;
+    done += n;
+    dataBytes += n;
+    if (held == kPieceBytes && !WriteWholeFrames()) return false;
   }
-  const uint32_t whole = (count - used) / align * align;
-  if (whole > 0 && sf_write_raw(sound, data + used, whole) != static_cast<sf_count_t>(whole)) {
+  return true;
+}
+
+bool WavFileWriter::WriteWholeFrames() {
+  const size_t whole = held / frameBytes * frameBytes;
+  if (whole > 0 && sf_write_raw(sound, piece.get(), static_cast<sf_count_t>(whole)) !=
+                       static_cast<sf_count_t>(whole)) {
     failed = true;
+    return false;
   }
-  dataBytes += whole;
-  pendingBytes = count - used - whole;
-  std::memcpy(pending, data + used + whole, pendingBytes);
-  return !failed;
+  std::memmove(piece.get(), piece.get() + whole, held - whole);
+  held -= whole;
+  return true;
 }
 
 bool WavFileWriter::Flush() {
   std::lock_guard<std::mutex> lock(mutex);
   if (!created) return false;
   if (sound != nullptr) {
+    WriteWholeFrames();
     sf_command(sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
     sf_write_sync(sound);
   }
@@ -85,7 +96,10 @@ void WavFileWriter::Close() {
   if (!created) return;
   // Nothing was played: an empty file in the recording format.
   if (sound == nullptr) OpenSound(WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0});
-  if (sound != nullptr) sf_close(sound);
+  if (sound != nullptr) {
+    WriteWholeFrames();  // a split last frame cannot be kept
+    sf_close(sound);
+  }
   sound = nullptr;
   created = false;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -36,8 +37,12 @@ class WavFileWriter {
   bool created = false;
   SNDFILE* sound = nullptr;
   uint64_t dataBytes = 0;
-  uint32_t frameBytes = 0;
-  uint8_t pending[8] = {};
-  uint32_t pendingBytes = 0;
+  // Writes the whole frames of the piece held so far.
+  bool WriteWholeFrames();
+
+  static constexpr size_t kPieceBytes = 256 * 1024;
+  std::unique_ptr<uint8_t[]> piece;  // made once, by the first Create
+  size_t held = 0;
+  uint32_t frameBytes = 1;
   bool failed = false;
 };

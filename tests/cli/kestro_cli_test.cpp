@@ -545,6 +545,41 @@ TEST(KestroDrill, RepeatsEverySentenceFollowedByALongPause) {
   EXPECT_TRUE(BytesEqual(ReadFileBytes(cli.File("drill.wav")), first));
 }
 
+TEST(KestroDrill, ALongDrillIsTheSameEveryRun) {
+  // Two minutes: sentence ends are found while the pool runs full, where the
+  // buffer heard last has already been filled again.
+  std::vector<std::pair<int, int>> sentences;
+  for (int i = 0; i < 18; ++i)
+    sentences.push_back({60 + (i % 3) * 30, 90});
+  const std::string lesson = SentenceLesson(sentences);
+  CliRunner cli;
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  ASSERT_EQ(cli.Run("--drill=a.wav lesson.qv").exitCode, 0);
+  const std::string first = cli.WavData("a.wav");
+  ASSERT_GT(first.size(), lesson.size() * 3);
+  for (int run = 0; run < 3; ++run) {
+    const auto r = cli.Run("--drill=b.wav lesson.qv");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "sentences: 18\n");
+    EXPECT_TRUE(BytesEqual(cli.WavData("b.wav"), first)) << "run " << run;
+  }
+}
+
+TEST(KestroDrill, WaitModeStopsTheSoundWhereTheModeBegins) {
+  CliRunner cli;
+  const std::string lesson = SentenceLesson({{40, 25}, {30, 7}, {25, 25}, {20, 0}});
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  const auto r = cli.Run("--audio=offline --wav=out.wav lesson.qv",
+                         "volume 100\nsettings 3 2 0.5 5\nauto\nseek 0\nwait-mode repeating\n"
+                         "status\nsleep 100\nstatus\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // The sentence end is found once buffer 55 has been heard; nothing more plays
+  // after the mode has begun, not even during the sleep.
+  EXPECT_NE(r.out.find("mode=repeating flags=0x00000800 item=0 pos=275000 "), std::string::npos)
+      << r.out;
+  EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), lesson.substr(0, 56 * kBuffer)));
+}
+
 TEST(KestroDrill, CountAndWindowFromTheSettings) {
   CliRunner cli;
   const std::string lesson = SentenceLesson({{30, 30}, {30, 30}, {10, 0}});
