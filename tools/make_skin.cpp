@@ -1,8 +1,10 @@
 // Draws Kestro's skin and icon and writes them where the build takes them from:
-//   make_skin RESOURCES_DIR   ->  RESOURCES_DIR/Skin/main.bmp, RESOURCES_DIR/kestro.png
+//   make_skin RESOURCES_DIR   ->  RESOURCES_DIR/Skin/main.bmp, RESOURCES_DIR/kestro.png,
+//                                 RESOURCES_DIR/icons/kestro-{64,128,256}.png
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -26,6 +28,15 @@ int main(int argc, char** argv) {
   if (!DrawKestroIcon(64).save(QString::fromStdString(dir + "/kestro.png"))) {
     std::fprintf(stderr, "make_skin: cannot write %s/kestro.png\n", dir.c_str());
     return 1;
+  }
+  // The icon theme's sizes, for the desktop entry.
+  std::filesystem::create_directories(dir + "/icons");
+  for (int size : {64, 128, 256}) {
+    const std::string path = dir + "/icons/kestro-" + std::to_string(size) + ".png";
+    if (!DrawKestroIcon(size).save(QString::fromStdString(path))) {
+      std::fprintf(stderr, "make_skin: cannot write %s\n", path.c_str());
+      return 1;
+    }
   }
   return 0;
 }

@@ -156,8 +156,9 @@ their practice, and for batch work.
 
 FILEs are added to the playlist in the order given; an .m3u FILE adds its
 entries (sorted, as the window does). With no FILE, Kestro.m3u of the current
-directory is read. Codec plug-ins come from Arch/ of the current directory. A
-missing or unplayable FILE is reported and skipped.
+directory is read. Codec plug-ins come from Arch/ of the current directory,
+or from beside kestro-cli itself when there is none. A missing or unplayable
+FILE is reported and skipped.
 
 Options:
   --audio=sdl|offline  sound devices: the sound card through SDL (default), or

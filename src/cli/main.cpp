@@ -33,6 +33,19 @@ std::string CurrentDir() {
   return dir;
 }
 
+// The plug-ins of Arch/ in the current directory or, when there is none,
+// beside the program itself (as installed).
+std::string PluginPattern() {
+  struct stat st;
+  if (::stat("Arch", &st) == 0 && S_ISDIR(st.st_mode)) return "Arch/*.so";
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) return "Arch/*.so";
+  std::string dir(self, static_cast<size_t>(n));
+  dir = dir.substr(0, dir.rfind('/') + 1);
+  return dir + "Arch/*.so";
+}
+
 // Why path cannot be played, or empty when it can: checked before the engine
 // starts, so that every entry that would be skipped is reported by name.
 std::string WhyUnplayable(const std::string& path, const CodecRegistry& registry) {
@@ -134,7 +147,7 @@ int main(int argc, char** argv) {
   }
 
   CodecRegistry registry;
-  registry.ScanPlugins("Arch/*.so");
+  registry.ScanPlugins(PluginPattern().c_str());
   Playlist playlist;
   Engine engine(audio, registry, playlist, nullptr);
   engine.SetProgramDir(options.programDir.empty() ? CurrentDir() : options.programDir);

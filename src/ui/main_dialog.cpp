@@ -1,0 +1,480 @@
+#include "ui/main_dialog.h"
+
+#include <unistd.h>
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimer>
+#include <QWindow>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+
+#include "codec/playlist_file.h"
+#include "skin/skin_art.h"
+#include "skin/skin_drawing.h"
+
+namespace {
+
+// Dialog units of the window's template to pixels (the template font's base units).
+QRect FromDialogUnits(int x, int y, int w, int h) {
+  auto px = [](int du) { return static_cast<int>(std::lround(du * 1.5)); };
+  return QRect(px(x), px(y), px(w), px(h));
+}
+
+struct GlyphPlace {
+  int id;
+  int x, y, w, h;
+  int kind;
+};
+constexpr GlyphPlace kGlyphPlaces[12] = {
+    {kIdBegin, 141, 14, 31, 9, GlyphButton::kBegin},
+    {kIdPlay, 141, 24, 31, 9, GlyphButton::kPlay},
+    {kIdPause, 141, 34, 31, 9, GlyphButton::kPause},
+    {kIdStop, 141, 44, 31, 9, GlyphButton::kStop},
+    {kIdEnd, 141, 54, 31, 9, GlyphButton::kEnd},
+    {kIdOpen, 141, 64, 31, 9, GlyphButton::kOpen},
+    {kIdMinimise, 162, 1, 7, 7, GlyphButton::kMinimise},
+    {kIdClose, 170, 1, 7, 7, GlyphButton::kClose},
+    {kIdAdd, 118, 84, 8, 7, GlyphButton::kAdd},
+    {kIdDelete, 110, 84, 8, 7, GlyphButton::kDelete},
+    {kIdDeleteAll, 102, 84, 8, 7, GlyphButton::kDeleteAll},
+    {kIdExchange, 127, 84, 8, 7, GlyphButton::kExchange},
+};
+
+struct ModePlace {
+  int id;
+  const char* caption;
+  int x;
+};
+constexpr ModePlace kModePlaces[6] = {
+    {kIdManual, "手动", 5},  {kIdRead, "阅读", 33},      {kIdRepeat, "复读", 62},
+    {kIdRecord, "录音", 91}, {kIdPlayBack, "回放", 120}, {kIdCompare, "对比", 148},
+};
+
+constexpr int kSliderIds[4] = {kIdProgress, kIdVolume, kIdSpeed, kIdBalance};
+
+}  // namespace
+
+MainDialog::MainDialog(AudioBackend& a, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), audio(a) {
+  engine = std::make_unique<Engine>(audio, registry, playlist, this);
+  CreateControls();
+  InitMembers();
+}
+
+MainDialog::~MainDialog() {
+  // Every thread ends before anything it uses goes, whichever way the window closed.
+  engine->Shutdown();
+  if (waveformPanel != nullptr) waveformPanel->StopDrawThread();
+  engine.reset();
+}
+
+void MainDialog::InitMembers() {
+  ProbeStartDirectory();
+  engine->SetProgramDir(programDir.empty() ? "./" : programDir);
+  titleColor = 0;
+}
+
+void MainDialog::ProbeStartDirectory() {
+  // Where the program was started: the recording and the playlist saved at
+  // exit go there, whatever folder the file dialogs move to later.
+  static const char kProbe[] = "___1234567890____.__1234567___";
+  programDir.clear();
+  FILE* f = std::fopen(kProbe, "wx");
+  if (f == nullptr) return;
+  std::fclose(f);
+  char* real = ::realpath(kProbe, nullptr);
+  if (real != nullptr) {
+    const std::string path = real;
+    std::free(real);
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) programDir = path.substr(0, slash + 1);
+  }
+  std::remove(kProbe);
+}
+
+void MainDialog::CreateControls() {
+  setWindowTitle(QStringLiteral("Kestro"));
+  resize(FromDialogUnits(0, 0, 185, 254).size());
+  setFont(SkinFont());
+  for (size_t i = 0; i < std::size(kModePlaces); ++i) {
+    auto* b = new SkinButton(QString::fromUtf8(kModePlaces[i].caption), this);
+    b->setGeometry(FromDialogUnits(kModePlaces[i].x, 98, 26, 20));
+    b->setProperty("controlId", kModePlaces[i].id);
+    modeButtons[i] = b;
+  }
+  for (size_t i = 0; i < std::size(kGlyphPlaces); ++i) {
+    const GlyphPlace& g = kGlyphPlaces[i];
+    auto* b = new GlyphButton(this);
+    b->setGeometry(FromDialogUnits(g.x, g.y, g.w, g.h));
+    b->setProperty("controlId", g.id);
+    glyphButtons[i] = b;
+  }
+  for (size_t i = 0; i < 4; ++i) {
+    sliders[i] = new SkinSlider(this);
+    sliders[i]->setProperty("controlId", kSliderIds[i]);
+  }
+  playlistBox = new QListWidget(this);
+  playlistBox->setProperty("controlId", kIdPlaylist);
+  playlistBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  playlistBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  waveformPanel = new WaveformPanel(this);
+  waveformPanel->setProperty("controlId", kIdPanelPlace);
+  waveformPanel->hide();
+  ConnectControls();
+}
+
+QWidget* MainDialog::Control(int id) const {
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (w->property("controlId").toInt() == id) return w;
+  }
+  return nullptr;
+}
+
+SkinButton* MainDialog::ModeButton(int id) const {
+  return dynamic_cast<SkinButton*>(Control(id));
+}
+
+SkinSlider* MainDialog::Slider(int id) const {
+  return dynamic_cast<SkinSlider*>(Control(id));
+}
+
+void MainDialog::AssignGlyphs() {
+  for (size_t i = 0; i < std::size(kGlyphPlaces); ++i)
+    glyphButtons[i]->SetGlyph(kGlyphPlaces[i].kind);
+}
+
+void MainDialog::Message(const QString& text, const QString& caption) {
+  if (messageBox) {
+    messageBox(text, caption);
+  } else {
+    QMessageBox::warning(this, caption, text);
+  }
+}
+
+bool MainDialog::OnInitDialog() {
+  setWindowIcon(QIcon(QPixmap::fromImage(DrawKestroIcon(64))));
+  setWindowTitle(QStringLiteral("Kestro"));
+  AssignGlyphs();
+  if (skinBitmap.LoadFile("Skin/main.bmp") != 0) {
+    setFixedSize(static_cast<int>(skinBitmap.GetWidth()), static_cast<int>(skinBitmap.GetHeight()));
+    titleStrip = QRect(QPoint(100, 1), QPoint(static_cast<int>(skinBitmap.GetWidth()) - 1, 12));
+  } else {
+    Message(QStringLiteral("main.bmp file lost"), QStringLiteral("Kestro"));
+    titleStrip = QRect();
+  }
+  registry.ScanPlugins("Arch/*.so");
+  LayoutControls();
+  engine->ReleaseBuffers();
+  allocated = !failAllocation && engine->AllocateBuffers();
+  if (!allocated) {
+    Message(QStringLiteral("Malloc memory error"), QStringLiteral("Kestro"));
+    return false;
+  }
+  EnableTransport(false);
+  LoadPlaylist(playlist, "Kestro.m3u");
+  RefreshPlaylistBox();
+  engine->StartThreads();
+  started = true;
+  // The window follows the engine's choice of entry and tells the learner once
+  // when a sound device will not open or a recording could not be stored.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, [this] {
+    RefreshPlaylistBox();
+    CheckFaults();
+  });
+  timer->start(100);
+  return true;
+}
+
+void MainDialog::LayoutControls() {
+  waveformPanel->CreateOverControl(skin_layout::kDisplay);
+  playlistBox->setGeometry(skin_layout::kDisplay);
+  const QRect places[4] = {skin_layout::kProgress, skin_layout::kVolume, skin_layout::kSpeed,
+                           skin_layout::kBalance};
+  const int maxima[4] = {Engine::kProgressMax, 100, 100, 100};
+  const int starts[4] = {0, 50, 0, 50};
+  for (int i = 0; i < 4; ++i) {
+    sliders[i]->SetRange(0, maxima[i]);
+    sliders[i]->setGeometry(places[i]);
+    sliders[i]->SetColors(0xC0C0C0, 0xC0C0C0, 0xC0C0C0, 0xC80040);
+    sliders[i]->SetPosition(starts[i]);
+  }
+  waveformPanel->show();
+  playlistBox->hide();
+  playlistVisible = false;
+}
+
+void MainDialog::ConnectControls() {
+  auto on = [this](int id, auto action) {
+    auto* b = dynamic_cast<QAbstractButton*>(Control(id));
+    if (b != nullptr) connect(b, &QAbstractButton::clicked, this, action);
+  };
+  on(kIdPlay, [this] { engine->CommandPlay(); });
+  on(kIdPause, [this] { engine->CommandPause(); });
+  on(kIdStop, [this] { engine->CommandStop(); });
+  on(kIdBegin, [this] { engine->CommandPrevious(); });
+  on(kIdEnd, [this] { engine->CommandNext(); });
+  on(kIdRead, [this] { engine->CommandRead(); });
+  on(kIdRepeat, [this] { engine->CommandRepeat(); });
+  on(kIdRecord, [this] { engine->CommandRecord(); });
+  on(kIdPlayBack, [this] { engine->CommandPlayBack(); });
+  on(kIdCompare, [this] { engine->CommandCompare(); });
+  on(kIdManual, [this] {
+    const bool automatic = engine->CommandAutoManual();
+    ModeButton(kIdManual)->setText(automatic ? QStringLiteral("自动") : QStringLiteral("手动"));
+  });
+  on(kIdOpen, [this] { OpenFiles(false); });
+  on(kIdAdd, [this] { OpenFiles(true); });
+  on(kIdDelete, [this] { DeleteSelected(); });
+  on(kIdDeleteAll, [this] { DeleteAll(); });
+  on(kIdExchange, [this] { TogglePlaylistView(); });
+  on(kIdMinimise, [this] { showMinimized(); });
+  on(kIdClose, [this] { ExitProgram(); });
+  for (SkinSlider* s : sliders) {
+    s->SetNotifier(
+        [this](SkinSlider* slider, int code, int position) { OnSlider(slider, code, position); });
+  }
+  connect(playlistBox, &QListWidget::currentRowChanged, this,
+          [this](int row) { playlist.Select(row); });
+  connect(playlistBox, &QListWidget::itemDoubleClicked, this, [this] { PlaySelected(); });
+}
+
+void MainDialog::OnSlider(SkinSlider* slider, int code, int position) {
+  switch (slider->property("controlId").toInt()) {
+    case kIdProgress:
+      engine->ProgressSlider(code, position);
+      break;
+    case kIdSpeed:
+      engine->SpeedSlider(code, position);
+      break;
+    case kIdVolume:
+      engine->VolumeSlider(code, position);
+      break;
+    case kIdBalance:
+      engine->BalanceSlider(code, position);
+      break;
+  }
+}
+
+void MainDialog::CheckFaults() {
+  const uint32_t faults = engine->Faults();
+  if (faults == faultsShown) return;
+  faultsShown = faults;
+  const std::string why = engine->LastError();
+  const bool device = why.find("cannot open the sound") != std::string::npos;
+  if (device && deviceFaultShown) return;
+  deviceFaultShown = deviceFaultShown || device;
+  Message(QString::fromStdString(why), QStringLiteral("Kestro"));
+}
+
+// ---- playlist ----
+
+void MainDialog::RefreshPlaylistBox() {
+  const uint64_t revision = playlist.Revision();
+  if (revision != shownRevision) {
+    shownRevision = revision;
+    const QSignalBlocker block(playlistBox);
+    playlistBox->clear();
+    for (const std::string& entry : playlist.Entries())
+      playlistBox->addItem(QString::fromStdString(entry));
+  }
+  const int selection = playlist.Selection();
+  if (playlistBox->currentRow() != selection) {
+    const QSignalBlocker block(playlistBox);
+    playlistBox->setCurrentRow(selection);
+  }
+}
+
+void MainDialog::OpenFiles(bool add) {
+  // The plug-ins' filter in Qt's syntax: "wav文件 (*.wav);;..."
+  QString filter;
+  const QStringList parts = QString::fromStdString(BuildOpenFilter(registry)).split('|');
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    if (parts[i].isEmpty()) break;
+    QString name = parts[i];
+    name.replace('(', " (");
+    if (!filter.isEmpty()) filter += ";;";
+    filter += name;
+  }
+  QFileDialog dialog(this, QString(), QString(), filter);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setDefaultSuffix(QStringLiteral("mp3"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  QDir::setCurrent(dialog.directory().absolutePath());
+  OpenPath(dialog.selectedFiles().first().toStdString(), add);
+}
+
+void MainDialog::OpenPath(const std::string& path, bool add) {
+  std::string extension;
+  ExtensionOfPath(path, &extension);
+  if (extension == "m3u") {
+    if (!add) playlist.Clear();
+    LoadPlaylist(playlist, path);
+    RefreshPlaylistBox();
+    return;
+  }
+  const int before = playlist.Count();
+  const int index = playlist.Append(path);
+  if (add) {
+    RefreshPlaylistBox();
+    return;
+  }
+  if (index < 0) {
+    Message(QStringLiteral("打开文件错误"), QStringLiteral("错误:"));
+  } else {
+    playlist.Select(index);
+  }
+  RefreshPlaylistBox();
+  engine->CommandPlayEntry(before);
+}
+
+void MainDialog::DeleteSelected() {
+  const int selection = playlist.Selection();
+  if (selection >= 0) playlist.Remove(selection);
+  RefreshPlaylistBox();
+}
+
+void MainDialog::DeleteAll() {
+  playlist.Clear();
+  RefreshPlaylistBox();
+}
+
+void MainDialog::SaveList() {
+  QFileDialog dialog(this, QString(), QStringLiteral("YourFile"),
+                     QStringLiteral("m3u文件 (*.m3u)"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setDefaultSuffix(QStringLiteral("m3u"));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  const QFileInfo chosen(dialog.selectedFiles().first());
+  QDir::setCurrent(chosen.absolutePath());
+  SavePlaylist(playlist, chosen.fileName().toStdString());
+}
+
+void MainDialog::PlaySelected() {
+  const int selection = playlist.Selection();
+  if (selection >= 0) engine->CommandPlayEntry(selection);
+}
+
+void MainDialog::TogglePlaylistView() {
+  playlistVisible = !playlistVisible;
+  playlistBox->setVisible(playlistVisible);
+  waveformPanel->setVisible(!playlistVisible);
+}
+
+// ---- the engine's view ----
+
+void MainDialog::SetCaptionColor(int id, uint32_t color) {
+  for (SkinButton* b : modeButtons) {
+    if (b->property("controlId").toInt() == id) b->SetCaptionColor(color);
+  }
+}
+
+void MainDialog::EnableTransport(bool enable) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, enable] {
+        for (int id : {kIdProgress, kIdSpeed, kIdRead, kIdRecord, kIdPlayBack, kIdRepeat,
+                       kIdCompare, kIdPause, kIdStop}) {
+          if (QWidget* w = Control(id)) w->setEnabled(enable);
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void MainDialog::EnablePlayButton() {
+  QMetaObject::invokeMethod(
+      this, [this] { Control(kIdPlay)->setEnabled(true); }, Qt::QueuedConnection);
+}
+
+void MainDialog::SetProgressPosition(int position) {
+  sliders[0]->SetPosition(position);
+}
+
+void MainDialog::SetSpeedPosition(int position) {
+  sliders[2]->SetPosition(position);
+}
+
+void MainDialog::SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) {
+  waveformPanel->SetSampleFormat(rate, bits, channels);
+}
+
+void MainDialog::ShowBuffer(const uint8_t* data, uint32_t bytes) {
+  waveformPanel->ShowBuffer(data, bytes);
+}
+
+void MainDialog::PlaylistSelectionChanged(int) {
+  QMetaObject::invokeMethod(
+      this, [this] { RefreshPlaylistBox(); }, Qt::QueuedConnection);
+}
+
+// ---- life cycle ----
+
+void MainDialog::ExitProgram() {
+  if (exited) return;
+  exited = true;
+  if (started) engine->Shutdown();
+  waveformPanel->StopDrawThread();
+  // After a failed start the list was never loaded: the stored one stays.
+  if (allocated) SavePlaylist(playlist, programDir + "Kestro.m3u");
+  close();
+}
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  // The window manager's close request goes the same way as the close button.
+  if (!exited) ExitProgram();
+  event->accept();
+}
+
+void MainDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    ExitProgram();
+    return;
+  }
+  // Enter never ends the main window.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+  QWidget::keyPressEvent(event);
+}
+
+void MainDialog::mousePressEvent(QMouseEvent* event) {
+  // The title strip is the window's drag handle.
+  if (event->button() == Qt::LeftButton && titleStrip.contains(event->position().toPoint()) &&
+      windowHandle() != nullptr) {
+    windowHandle()->startSystemMove();
+    return;
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void MainDialog::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange) {
+    titleColor = isActiveWindow() ? 0x000000 : 0x808080;
+    repaint(QRect(0, 0, 80, 18));
+  }
+}
+
+void MainDialog::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  if (!skinBitmap.Empty()) {
+    const QRect all(0, 0, static_cast<int>(skinBitmap.GetWidth()),
+                    static_cast<int>(skinBitmap.GetHeight()));
+    skinBitmap.Draw(painter, all, all);
+  }
+  QFont font = SkinFont();
+  font.setPixelSize(12);
+  painter.setFont(font);
+  const QString title = QStringLiteral("Kestro");
+  const QFontMetrics metrics(font);
+  const QRect titleRect(2, 0, metrics.horizontalAdvance(title), metrics.height());
+  painter.setPen(ColorFromRef(titleColor));
+  painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title);
+}

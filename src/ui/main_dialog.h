@@ -1,0 +1,143 @@
+#pragma once
+
+#include <QListWidget>
+#include <QWidget>
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "codec/codec_registry.h"
+#include "codec/playlist.h"
+#include "engine/engine.h"
+#include "engine/engine_view.h"
+#include "platform/audio_backend.h"
+#include "skin/cdib.h"
+#include "skin/glyph_button.h"
+#include "skin/skin_button.h"
+#include "skin/skin_slider.h"
+#include "ui/waveform_panel.h"
+
+// Control ids of the main window (the engine's own ids are in engine_flags.h).
+constexpr int kIdBegin = 1006;
+constexpr int kIdEnd = 1007;
+constexpr int kIdOpen = 1008;
+constexpr int kIdManual = 1009;
+constexpr int kIdProgress = 1014;
+constexpr int kIdVolume = 1015;
+constexpr int kIdSpeed = 1016;
+constexpr int kIdPause = 1017;
+constexpr int kIdStop = 1018;
+constexpr int kIdPanelPlace = 1052;
+constexpr int kIdMinimise = 1053;
+constexpr int kIdClose = 1054;
+constexpr int kIdExchange = 1061;
+constexpr int kIdBalance = 1062;
+constexpr int kIdAdd = 1063;
+constexpr int kIdDelete = 1064;
+constexpr int kIdDeleteAll = 1065;
+constexpr int kIdPlaylist = 1067;
+
+// The main window: the skin with its buttons, sliders, waveform panel and
+// playlist, and the owner of the engine. It is the engine's view: what the
+// engine tells it from its threads is stored thread-safely or posted to the
+// window's own thread.
+class MainDialog : public QWidget, public EngineView {
+ public:
+  // How a message box is shown; tests replace it so that nothing blocks.
+  using MessageBox = std::function<void(const QString& text, const QString& caption)>;
+
+  explicit MainDialog(AudioBackend& audio, QWidget* parent = nullptr);
+  ~MainDialog() override;
+
+  // The start-up sequence; false when it stopped early (no sound memory).
+  bool OnInitDialog();
+  // Stops every thread within its bounds, saves the playlist and closes.
+  void ExitProgram();
+
+  void SetMessageBox(MessageBox box) { messageBox = std::move(box); }
+  // For tests: the buffer allocation of the start-up fails.
+  void FailAllocationForTest() { failAllocation = true; }
+
+  // ---- commands of the playlist area ----
+  void OpenFiles(bool add);  // the Open and Add commands with the open dialog
+  // What Open (add = false) or Add does with a chosen path.
+  void OpenPath(const std::string& path, bool add);
+  void DeleteSelected();
+  void DeleteAll();
+  void SaveList();  // the save dialog
+  void PlaySelected();
+  void TogglePlaylistView();
+  bool PlaylistVisible() const { return playlistVisible; }
+
+  // ---- the engine's view (engine and device threads) ----
+  void SetCaptionColor(int id, uint32_t color) override;
+  void EnableTransport(bool enable) override;
+  void EnablePlayButton() override;
+  void SetProgressPosition(int position) override;
+  void SetSpeedPosition(int position) override;
+  void SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) override;
+  void ShowBuffer(const uint8_t* data, uint32_t bytes) override;
+  void PlaylistSelectionChanged(int index) override;
+
+  // ---- what tests and the other parts of the window look at ----
+  Engine& EngineOf() { return *engine; }
+  Playlist& PlaylistModel() { return playlist; }
+  CodecRegistry& Registry() { return registry; }
+  QWidget* Control(int id) const;
+  SkinButton* ModeButton(int id) const;
+  SkinSlider* Slider(int id) const;
+  QListWidget* PlaylistBox() const { return playlistBox; }
+  WaveformPanel* Panel() const { return waveformPanel; }
+  const std::string& ProgramDir() const { return programDir; }
+  uint32_t TitleColor() const { return titleColor; }
+  QRect TitleStrip() const { return titleStrip; }
+  bool Exited() const { return exited; }
+  // Brings the list box in line with the playlist model.
+  void RefreshPlaylistBox();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void InitMembers();
+  void ProbeStartDirectory();
+  void CreateControls();
+  void AssignGlyphs();
+  void LayoutControls();
+  void ConnectControls();
+  void OnSlider(SkinSlider* slider, int code, int position);
+  void CheckFaults();
+  void Message(const QString& text, const QString& caption);
+
+  AudioBackend& audio;
+  CodecRegistry registry;
+  Playlist playlist;
+  std::unique_ptr<Engine> engine;
+
+  std::array<SkinButton*, 6> modeButtons{};  // 1009..1013, 1021
+  std::array<GlyphButton*, 12> glyphButtons{};
+  std::array<SkinSlider*, 4> sliders{};  // progress, volume, speed, balance
+  QListWidget* playlistBox = nullptr;
+  WaveformPanel* waveformPanel = nullptr;
+  CDib skinBitmap;
+  uint32_t titleColor = 0;
+  QRect titleStrip;
+  bool playlistVisible = false;
+
+  std::string programDir;
+  uint64_t shownRevision = UINT64_MAX;
+  uint32_t faultsShown = 0;
+  bool deviceFaultShown = false;
+  bool started = false;  // the engine threads run
+  bool allocated = false;
+  bool failAllocation = false;
+  bool exited = false;
+  MessageBox messageBox;
+};

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+// The black panel that shows the sound as it passes: the samples of the buffer
+// now playing (or just recorded) as white dots, one sample per pixel column,
+// around the middle line. A thread of its own renders each frame off screen
+// and hands it to the widget, which only paints the finished frame.
+class WaveformPanel : public QWidget {
+ public:
+  // panelState.
+  static constexpr uint32_t kPanelRun = 0x1;
+  static constexpr uint32_t kPanelDraw = 0x4;
+  static constexpr uint32_t kPanelStop = 0x8;
+  static constexpr int kFrameDelay = 20;  // the pause after a frame is this + 10 ms
+
+  explicit WaveformPanel(QWidget* parent = nullptr);
+  ~WaveformPanel() override;
+
+  // Takes the size of the place of control id in parent, and starts drawing.
+  void CreateOverControl(const QRect& rect);
+  void SetSampleFormat(uint32_t samplesPerSecond, uint16_t bitsPerSample, uint16_t channels);
+  // From the sound-device callbacks: the buffer to draw from its first sample.
+  // The panel keeps its own copy, so the device may reuse the buffer at once.
+  bool ShowBuffer(const uint8_t* data, uint32_t bytes);
+  void StartDrawThread();
+  // Asks the drawing thread to end and waits until it has.
+  void StopDrawThread();
+
+  uint32_t PanelState() const { return panelState.load(); }
+  // The last frame handed to the widget (for tests and screenshots).
+  QImage Frame() const;
+  // Draws one frame of the current buffer into image (w x h) and advances the
+  // sample index; false when the buffer's samples are used up.
+  bool DrawFrame(QImage& image);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void DrawLoop();
+
+  std::atomic<uint32_t> panelState{0};
+  std::atomic<uint32_t> samplesPerSecond{0};
+  std::atomic<uint16_t> bitsPerSample{0};
+  std::atomic<uint16_t> channels{0};
+
+  mutable std::mutex bufferMutex;  // guards the copy and sampleIndex
+  uint8_t buffer[5000] = {};
+  uint32_t bufferBytes = 0;
+  uint32_t sampleIndex = 0;
+  bool haveBuffer = false;
+
+  mutable std::mutex frameMutex;  // guards frame
+  QImage frame;
+  std::thread thread;
+};

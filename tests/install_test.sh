@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs Kestro into a temporary prefix and uses it from elsewhere, as a
+# learner's machine would: kestro-cli from any directory, the launcher making
+# the learner's folder, the desktop entry, the icons and the man pages.
+set -euo pipefail
+build="$1"
+root="$(mktemp -d)"
+trap 'rm -rf "$root"' EXIT
+prefix="$root/prefix"
+cmake --install "$build" --prefix "$prefix" > /dev/null
+fail() { echo "install test: $*" >&2; exit 1; }
+
+cd "$root"
+"$prefix/bin/kestro-cli" --version | grep -q '^kestro-cli ' || fail "kestro-cli --version"
+"$prefix/bin/kestro-cli" --audio=offline --wav=demo.wav "$prefix/share/kestro/demo/demo-lesson.ogg" \
+  || fail "the installed kestro-cli does not play the demo lesson"
+[ "$(stat -c %s demo.wav)" -gt 1000000 ] || fail "the demo lesson played too short"
+"$prefix/bin/kestro" --version | grep -q '^kestro ' || fail "kestro --version"
+
+desktop-file-validate "$prefix/share/applications/kestro.desktop" || fail "desktop entry"
+for size in 64 128 256; do
+  [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/kestro.png" ] || fail "icon $size"
+done
+for page in kestro kestro-cli; do
+  [ -s "$prefix/share/man/man1/$page.1" ] || fail "man page $page"
+done
+
+# The first start makes the learner's folder and starts the window in it.
+export XDG_DATA_HOME="$root/xdg"
+QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/kestro" --audio=offline || [ $? -eq 124 ] \
+  || fail "the launcher did not start the window"
+home="$XDG_DATA_HOME/kestro"
+[ -f "$home/Skin/main.bmp" ] || fail "no skin in the learner's folder"
+ls "$home/Arch/"*.so > /dev/null || fail "no plug-ins in the learner's folder"
+grep -q "demo-lesson.ogg" "$home/Kestro.m3u" || fail "the learner's playlist lacks the demo"
+echo "install test: passed"

@@ -1,0 +1,264 @@
+// The main window off screen, with the real engine on the offline devices, in
+// a program folder of its own.
+#include "ui/main_dialog.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTest>
+#include <filesystem>
+#include <memory>
+
+#include "codec/playlist_file.h"
+#include "loaded_plugin.h"
+#include "temp_dir.h"
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "ui_tests";
+      static char* argv[] = {name, nullptr};
+      new QApplication(argc, argv);
+    }
+  }
+};
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// A program folder (Skin, Arch, lessons, Kestro.m3u) as the current directory.
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
+    oldDir = cwd;
+    ::mkdir(dir.File("Arch").c_str(), 0755);
+    for (const auto& e : std::filesystem::directory_iterator(KESTRO_STAGE_DIR "/Arch"))
+      CopyFile(e.path().string(), dir.File("Arch/" + e.path().filename().string()));
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+  }
+  void TearDown() override {
+    window.reset();
+    ASSERT_EQ(::chdir(oldDir.c_str()), 0);
+  }
+  void WithSkin() {
+    ::mkdir(dir.File("Skin").c_str(), 0755);
+    CopyFile(KESTRO_STAGE_DIR "/Skin/main.bmp", dir.File("Skin/main.bmp"));
+  }
+  void Start(bool failAllocation = false) {
+    window = std::make_unique<MainDialog>(audio);
+    window->SetMessageBox(
+        [this](const QString& text, const QString&) { messages.push_back(text.toStdString()); });
+    if (failAllocation) window->FailAllocationForTest();
+    window->show();
+    started = window->OnInitDialog();
+  }
+  // Lets the window's thread run until condition holds (5 s at most).
+  bool Until(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500 && !condition(); ++i)
+      QTest::qWait(10);
+    return condition();
+  }
+
+  TempDir dir;
+  std::string oldDir;
+  AudioBackend audio{AudioBackend::Kind::kOffline};
+  std::unique_ptr<MainDialog> window;
+  std::vector<std::string> messages;
+  bool started = false;
+};
+
+TEST_F(MainDialogTest, StartsWithTheSkinItsControlsInPlaceAndReading) {
+  WithSkin();
+  WriteFileBytes("lesson.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 40)));
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nlesson.qv\r\n");
+  Start();
+  ASSERT_TRUE(started);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(window->size(), QSize(292, 186));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Kestro"));
+  EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(window->TitleStrip(), QRect(QPoint(100, 1), QPoint(291, 12)));
+  // Template places (dialog units x 1.5) and the pixel places of the layout.
+  EXPECT_EQ(window->Control(kIdPlay)->geometry(), QRect(212, 36, 47, 14));
+  EXPECT_EQ(window->Control(kIdClose)->geometry(), QRect(255, 2, 11, 11));
+  EXPECT_EQ(window->Control(kIdRepeat)->geometry(), QRect(93, 147, 39, 30));
+  EXPECT_EQ(window->Control(kIdProgress)->geometry(), QRect(7, 132, 121, 4));
+  EXPECT_EQ(window->Control(kIdBalance)->geometry(), QRect(212, 113, 46, 5));
+  EXPECT_EQ(window->Panel()->geometry(), QRect(8, 21, 194, 104));
+  EXPECT_EQ(window->PlaylistBox()->geometry(), QRect(8, 21, 194, 104));
+  EXPECT_TRUE(window->Panel()->isVisible());
+  EXPECT_FALSE(window->PlaylistBox()->isVisible());
+  EXPECT_EQ(window->Slider(kIdVolume)->Position(), 50);
+  // The listed lesson opens and reads: 阅读 turns green, and the panel draws.
+  ASSERT_TRUE(
+      Until([&] { return window->ModeButton(kIdRead)->CaptionColor() == kCaptionRunning; }));
+  ASSERT_TRUE(Until([&] { return !window->Panel()->Frame().isNull(); }));
+  EXPECT_EQ(window->PlaylistBox()->count(), 1);
+  EXPECT_EQ(window->PlaylistBox()->item(0)->text(), QStringLiteral("lesson.qv"));
+  // The picture is the skin with the title painted on it.
+  const QImage shot = window->grab().toImage();
+  EXPECT_EQ(shot.size(), QSize(292, 186));
+}
+
+TEST_F(MainDialogTest, WithoutASkinItSaysSoOnceAndKeepsTheTemplateSize) {
+  Start();
+  ASSERT_TRUE(started);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "main.bmp file lost");
+  EXPECT_EQ(window->size(), QSize(278, 381));
+  EXPECT_TRUE(window->TitleStrip().isEmpty());
+}
+
+TEST_F(MainDialogTest, AFailedAllocationLeavesTheStoredPlaylistAlone) {
+  WithSkin();
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na.mp3\r\nb.mp3\r\n");
+  Start(true);
+  EXPECT_FALSE(started);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Malloc memory error");
+  EXPECT_EQ(window->EngineOf().Status().passes, 0u);  // no engine thread ran
+  window->ExitProgram();
+  EXPECT_EQ(ReadFileBytes("Kestro.m3u"), "#EXTM3U\r\na.mp3\r\nb.mp3\r\n");
+}
+
+TEST_F(MainDialogTest, EnterKeepsTheWindowAndEscEndsItSavingTheList) {
+  WithSkin();
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nc.mp3\r\nA.mp3\r\nb.mp3\r\n");
+  Start();
+  QTest::keyClick(window.get(), Qt::Key_Return);
+  QTest::keyClick(window.get(), Qt::Key_Enter);
+  EXPECT_FALSE(window->Exited());
+  EXPECT_TRUE(window->isVisible());
+  QTest::keyClick(window.get(), Qt::Key_Escape);
+  EXPECT_TRUE(window->Exited());
+  EXPECT_FALSE(window->isVisible());
+  // Every thread has ended; the list is saved sorted as it was loaded.
+  EXPECT_EQ(window->EngineOf().Status().flags, ENG_EXITED);
+  EXPECT_EQ(window->Panel()->PanelState(), 0u);
+  EXPECT_EQ(ReadFileBytes("Kestro.m3u"),
+            "#EXTM3U\r\n#EXTINF:0,A\r\nA.mp3\r\n#EXTINF:1,b\r\nb.mp3\r\n#EXTINF:2,c\r\nc.mp3\r\n");
+  EXPECT_NE(::access("___1234567890____.__1234567___", F_OK), 0);  // the probe is gone
+}
+
+TEST_F(MainDialogTest, TheTitleIsGreyWhileAnotherWindowIsActive) {
+  WithSkin();
+  Start();
+  QWidget other;
+  other.show();
+  QApplication::setActiveWindow(&other);
+  ASSERT_TRUE(Until([&] { return window->TitleColor() == 0x808080u; }));
+  QApplication::setActiveWindow(window.get());
+  ASSERT_TRUE(Until([&] { return window->TitleColor() == 0u; }));
+}
+
+TEST_F(MainDialogTest, PlaylistCommandsEditTheSharedList) {
+  WithSkin();
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nb.qv\r\nA.qv\r\nc.qv\r\n");
+  Start();
+  Playlist& list = window->PlaylistModel();
+  EXPECT_EQ(list.Entries(), (std::vector<std::string>{"A.qv", "b.qv", "c.qv"}));
+  window->OpenPath("a-late.qv", true);  // Add: at the end, whatever its name
+  EXPECT_EQ(list.At(3), "a-late.qv");
+  WriteFileBytes("more.m3u", "#EXTM3U\r\nB2.qv\r\n");
+  window->OpenPath("more.m3u", true);  // Add of a list extends it, sorted in
+  EXPECT_EQ(list.Count(), 5);
+  EXPECT_EQ(list.At(2), "B2.qv");
+  window->OpenPath("more.m3u", false);  // Open of a list replaces it
+  EXPECT_EQ(list.Entries(), std::vector<std::string>{"B2.qv"});
+  window->DeleteAll();
+  EXPECT_EQ(list.Count(), 0);
+  EXPECT_EQ(window->PlaylistBox()->count(), 0);
+  window->TogglePlaylistView();
+  EXPECT_TRUE(window->PlaylistBox()->isVisible());
+  EXPECT_FALSE(window->Panel()->isVisible());
+}
+
+TEST_F(MainDialogTest, OpenPlaysTheChosenFileAndDeleteBeforeItKeepsTheIndex) {
+  WithSkin();
+  WriteFileBytes("one.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 1)));
+  WriteFileBytes("two.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 2)));
+  audio.Clock().SetHeld(true);  // nothing ends on its own
+  Start();
+  // The empty list's start-up has been served (it idles), as a learner's click comes later.
+  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().passes >= 3; }));
+  window->OpenPath("one.qv", false);
+  window->OpenPath("two.qv", false);
+  ASSERT_TRUE(Until([&] {
+    const EngineStatus s = window->EngineOf().Status();
+    return s.item == 1 && s.itemsOpened >= 1 && std::string(s.mode) == "reading";
+  })) << window->EngineOf().Status().item
+      << " " << window->EngineOf().Status().mode << " " << window->EngineOf().Status().itemsOpened
+      << " " << window->EngineOf().LastError();
+  EXPECT_EQ(window->PlaylistBox()->currentRow(), 1);
+  window->PlaylistBox()->setCurrentRow(0);
+  window->DeleteSelected();
+  // The engine's index is not adjusted: it now points past the list's end.
+  EXPECT_EQ(window->PlaylistModel().Count(), 1);
+  EXPECT_EQ(window->EngineOf().Status().item, 1);
+}
+
+// The panel's dot rows for known samples, in a panel of 194 x 104.
+TEST(WaveformPanelTest, DotsLieWhereTheSamplesSay) {
+  WaveformPanel panel;
+  panel.resize(194, 104);
+  QImage image(194, 104, QImage::Format_RGB32);
+  auto row = [&](int x) {
+    for (int y = 0; y < image.height(); ++y)
+      if (image.pixel(x, y) == qRgb(255, 255, 255)) return y;
+    return -1;
+  };
+  panel.SetSampleFormat(44100, 16, 2);
+  const int16_t samples[] = {32767, 0, 0, 0, -32768, 0, 16384, 0};
+  panel.ShowBuffer(reinterpret_cast<const uint8_t*>(samples), sizeof(samples));
+  ASSERT_TRUE(panel.DrawFrame(image));
+  EXPECT_EQ(row(0), 0);   // 52 - 52
+  EXPECT_EQ(row(1), 52);  // the right channel is skipped: every column is a frame
+  EXPECT_EQ(row(2), -1);  // -32768 would be row 104, below the last one
+  EXPECT_EQ(row(3), 26);  // 52 - 26
+  EXPECT_EQ(row(4), -1);  // the samples are used up
+  EXPECT_FALSE(panel.DrawFrame(image));
+
+  panel.SetSampleFormat(22050, 8, 1);
+  const uint8_t bytes[] = {128, 255, 0};
+  panel.ShowBuffer(bytes, sizeof(bytes));
+  ASSERT_TRUE(panel.DrawFrame(image));
+  EXPECT_EQ(row(0), 52);
+  EXPECT_EQ(row(1), 1);   // 52 - 51
+  EXPECT_EQ(row(2), -1);  // row 104
+
+  // A wide buffer: at most 194 samples a frame, the next frame goes on from there.
+  panel.SetSampleFormat(44100, 16, 2);
+  std::vector<int16_t> ramp(2500);
+  for (size_t i = 0; i < ramp.size(); ++i)
+    ramp[i] = static_cast<int16_t>(i % 2 == 0 ? 32767 : -100);
+  panel.ShowBuffer(reinterpret_cast<const uint8_t*>(ramp.data()), 5000);
+  ASSERT_TRUE(panel.DrawFrame(image));
+  EXPECT_EQ(row(193), 0);
+  ASSERT_TRUE(panel.DrawFrame(image));
+}
+
+TEST(WaveformPanelTest, AStopIsNeverLostToABufferShownMeanwhile) {
+  for (int run = 0; run < 50; ++run) {
+    WaveformPanel panel;
+    panel.resize(194, 104);
+    panel.StartDrawThread();
+    std::atomic<bool> going{true};
+    const uint8_t data[100] = {};
+    std::thread shower([&] {
+      while (going)
+        panel.ShowBuffer(data, sizeof(data));
+    });
+    panel.StopDrawThread();  // returns only once the thread has ended
+    EXPECT_EQ(panel.PanelState() & ~(WaveformPanel::kPanelDraw | WaveformPanel::kPanelStop), 0u);
+    going = false;
+    shower.join();
+  }
+}
+
+}  // namespace

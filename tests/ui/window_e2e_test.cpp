@@ -1,0 +1,132 @@
+// The real kestro binary on a real X server (Xvfb), with SDL's disk driver for
+// sound, pressed with xdotool as a learner would press it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "loaded_plugin.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+pid_t Spawn(const std::string& command) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Waits for pid up to limit; true (with its status) when it ended.
+bool WaitExit(pid_t pid, std::chrono::milliseconds limit, int* status) {
+  const auto end = Clock::now() + limit;
+  while (Clock::now() < end) {
+    if (::waitpid(pid, status, WNOHANG) == pid) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+std::string Output(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (p == nullptr) return out;
+  char buf[256];
+  while (std::fgets(buf, sizeof(buf), p) != nullptr)
+    out += buf;
+  ::pclose(p);
+  return out;
+}
+
+class WindowEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    display = ":" + std::to_string(90 + ::getpid() % 9);
+    xvfb = Spawn("exec Xvfb " + display + " -screen 0 640x480x24 -nolisten tcp 2>/dev/null");
+    const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
+    for (int i = 0; i < 400 && ::access(socket.c_str(), F_OK) != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(::access(socket.c_str(), F_OK), 0) << "no X server";
+    std::filesystem::copy(KESTRO_STAGE_DIR "/Arch", dir.File("Arch"));
+    std::filesystem::copy(KESTRO_STAGE_DIR "/Skin", dir.File("Skin"));
+  }
+  void TearDown() override {
+    if (kestro > 0) ::kill(-kestro, SIGKILL), ::waitpid(kestro, nullptr, 0);
+    ::kill(-xvfb, SIGTERM);
+    ::waitpid(xvfb, nullptr, 0);
+  }
+  std::string Env() const {
+    return "cd '" + dir.path() + "' && DISPLAY=" + display +
+           " QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
+  }
+
+  TempDir dir;
+  std::string display;
+  pid_t xvfb = -1;
+  pid_t kestro = -1;
+};
+
+TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
+  // 4.3 s of sound without a zero sample, longer than the test lets it play (a
+  // new device would start the disk driver's file anew).
+  const std::string lesson = PatternBytes(5000 * 150, 9);
+  WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
+  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>/dev/null");
+  std::string window;
+  for (int i = 0; i < 300 && window.empty(); ++i) {
+    window =
+        Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(window.empty()) << "no window";
+  window.erase(window.find_last_not_of("\n") + 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+
+  // A click on the close button (255, 2, 11 x 11 in the window).
+  ASSERT_EQ(std::system(
+                ("DISPLAY=" + display + " xdotool mousemove --window " + window + " 260 7 click 1")
+                    .c_str()),
+            0);
+  const auto clicked = Clock::now();
+  int status = 0;
+  ASSERT_TRUE(WaitExit(kestro, std::chrono::seconds(3), &status)) << "still running";
+  EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(1000));
+  kestro = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFileBytes(dir.File("Kestro.m3u")),
+            "#EXTM3U\r\n#EXTINF:0,lesson\r\nlesson.qv\r\n");  // saved by the exit
+
+  // What the device played, without the silence the driver writes around it:
+  // the lesson's bytes at the start-up volume (50 of 100: level 0x7FFF).
+  const std::string raw = ReadFileBytes(dir.File("out.raw"));
+  std::string sounding;
+  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+    if (raw[i] != 0 || raw[i + 1] != 0) sounding.append(raw, i, 2);
+  }
+  std::string scaled = lesson;
+  for (size_t i = 0; i + 1 < scaled.size(); i += 2) {
+    int16_t s;
+    std::memcpy(&s, &scaled[i], 2);
+    s = static_cast<int16_t>(s * 0x7FFF / 0xFFFF);
+    std::memcpy(&scaled[i], &s, 2);
+  }
+  ASSERT_GE(sounding.size(), 176400u);  // at least a second of it
+  ASSERT_LE(sounding.size(), scaled.size());
+  EXPECT_TRUE(BytesEqual(sounding, scaled.substr(0, sounding.size())));
+}
+
+}  // namespace
