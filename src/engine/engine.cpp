@@ -126,6 +126,11 @@ EngineStatus Engine::Status() const {
   s.speedPosition = speedPosition.load();
   s.volumePosition = volumePosition.load();
   s.balancePosition = balancePosition.load();
+  s.repeatCount = repeatCount.load();
+  s.verticalPrecision = verticalPrecision.load();
+  s.samplePercent = samplePercent.load();
+  s.horizontalSeconds = horizontalSeconds.load();
+  s.windowBlocks = windowBlocks.load();
   return s;
 }
 
@@ -500,6 +505,8 @@ bool Engine::SeekTo(uint32_t position) {
   pool.Reset();
   waveOut->Reset();
   sectionEnd = 0;
+  // A block staged for the pool belongs to the old place.
+  haveStaged = false;
   // A seek lands on a whole frame: between the bytes of a sample or the
   // channels of a frame every later sample would be shifted.
   readRequest.position = AlignToFrame(position);
@@ -553,6 +560,7 @@ bool Engine::ChangeSpeed() {
   playFormat.nSamplesPerSec = fileRate;
   playFormat.nAvgBytesPerSec = fileByteRate;
   if (!ok) return false;
+  haveStaged = false;  // read before the change
   readRequest.position = resume;
   readRequest.seekRequested = 1;
   sectionEnd = 0;
@@ -660,6 +668,7 @@ bool Engine::Feed() {
 }
 
 void Engine::RestartReadingAt(uint32_t position) {
+  haveStaged = false;
   blockRing.Clear();
   // Whatever the device still holds belongs to the old place.
   pool.ResetDevice(waveOut.get());

@@ -43,6 +43,12 @@ struct EngineStatus {
   int speedPosition = 0;
   int volumePosition = 50;
   int balancePosition = 50;
+  // The repeat settings.
+  uint32_t repeatCount = 3;
+  uint32_t verticalPrecision = 2;
+  uint32_t samplePercent = 5;
+  float horizontalSeconds = 2.0f;
+  uint32_t windowBlocks = 0;
 };
 
 // The playback, record and repeat engine: its whole state, the commands that set

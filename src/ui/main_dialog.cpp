@@ -17,9 +17,17 @@
 #include <cstdlib>
 #include <iterator>
 
+#include <QContextMenuEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QShortcut>
+
 #include "codec/playlist_file.h"
+#include "skin/about_dialog.h"
 #include "skin/skin_art.h"
 #include "skin/skin_drawing.h"
+#include "ui/settings_dialog.h"
 
 namespace {
 
@@ -214,31 +222,31 @@ void MainDialog::LayoutControls() {
 }
 
 void MainDialog::ConnectControls() {
-  auto on = [this](int id, auto action) {
-    auto* b = dynamic_cast<QAbstractButton*>(Control(id));
-    if (b != nullptr) connect(b, &QAbstractButton::clicked, this, action);
+  // Each button runs the command of its menu item.
+  static const std::pair<int, int> kButtonCommands[] = {
+      {kIdPlay, kCmdPlay},         {kIdPause, kCmdPause},       {kIdStop, kCmdStop},
+      {kIdBegin, kCmdPrevious},    {kIdEnd, kCmdNext},          {kIdRead, kCmdRead},
+      {kIdRepeat, kCmdRepeat},     {kIdRecord, kCmdRecord},     {kIdPlayBack, kCmdPlayBack},
+      {kIdCompare, kCmdCompare},   {kIdManual, kCmdAutoManual}, {kIdOpen, kCmdNewFile},
+      {kIdAdd, kCmdAdd},           {kIdDelete, kCmdDelete},     {kIdDeleteAll, kCmdDeleteAll},
+      {kIdMinimise, kCmdMinimise}, {kIdClose, kCmdExit},
   };
-  on(kIdPlay, [this] { engine->CommandPlay(); });
-  on(kIdPause, [this] { engine->CommandPause(); });
-  on(kIdStop, [this] { engine->CommandStop(); });
-  on(kIdBegin, [this] { engine->CommandPrevious(); });
-  on(kIdEnd, [this] { engine->CommandNext(); });
-  on(kIdRead, [this] { engine->CommandRead(); });
-  on(kIdRepeat, [this] { engine->CommandRepeat(); });
-  on(kIdRecord, [this] { engine->CommandRecord(); });
-  on(kIdPlayBack, [this] { engine->CommandPlayBack(); });
-  on(kIdCompare, [this] { engine->CommandCompare(); });
-  on(kIdManual, [this] {
-    const bool automatic = engine->CommandAutoManual();
-    ModeButton(kIdManual)->setText(automatic ? QStringLiteral("自动") : QStringLiteral("手动"));
-  });
-  on(kIdOpen, [this] { OpenFiles(false); });
-  on(kIdAdd, [this] { OpenFiles(true); });
-  on(kIdDelete, [this] { DeleteSelected(); });
-  on(kIdDeleteAll, [this] { DeleteAll(); });
-  on(kIdExchange, [this] { TogglePlaylistView(); });
-  on(kIdMinimise, [this] { showMinimized(); });
-  on(kIdClose, [this] { ExitProgram(); });
+  for (const auto& [id, command] : kButtonCommands) {
+    auto* b = dynamic_cast<QAbstractButton*>(Control(id));
+    const int c = command;
+    if (b != nullptr) connect(b, &QAbstractButton::clicked, this, [this, c] { RunCommand(c); });
+  }
+  auto* exchange = dynamic_cast<QAbstractButton*>(Control(kIdExchange));
+  connect(exchange, &QAbstractButton::clicked, this, [this] { TogglePlaylistView(); });
+  // What each glyph button does, as its menu item says it.
+  static const std::pair<int, const char*> kTips[] = {
+      {kIdBegin, "上一个"},    {kIdPlay, "播放"},          {kIdPause, "暂停"},
+      {kIdStop, "停止"},       {kIdEnd, "下一个"},         {kIdOpen, "新文件"},
+      {kIdMinimise, "最小化"}, {kIdClose, "退出"},         {kIdAdd, "添加"},
+      {kIdDelete, "删除"},     {kIdDeleteAll, "全部删除"}, {kIdExchange, "播放列表/波形"},
+  };
+  for (const auto& [id, tip] : kTips)
+    Control(id)->setToolTip(QString::fromUtf8(tip));
   for (SkinSlider* s : sliders) {
     s->SetNotifier(
         [this](SkinSlider* slider, int code, int position) { OnSlider(slider, code, position); });
@@ -246,6 +254,209 @@ void MainDialog::ConnectControls() {
   connect(playlistBox, &QListWidget::currentRowChanged, this,
           [this](int row) { playlist.Select(row); });
   connect(playlistBox, &QListWidget::itemDoubleClicked, this, [this] { PlaySelected(); });
+  CreateMenus();
+  CreateAccelerators();
+  setAcceptDrops(true);
+}
+
+void MainDialog::CreateMenus() {
+  struct Item {
+    int command;  // 0: a separator
+    const char* text;
+  };
+  auto fill = [this](QMenu* menu, std::initializer_list<Item> items) {
+    for (const Item& item : items) {
+      if (item.command == 0) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* a = menu->addAction(QString::fromUtf8(item.text));
+      const int c = item.command;
+      connect(a, &QAction::triggered, this, [this, c] { RunCommand(c); });
+      actions[c] = a;
+    }
+  };
+  menus[0] = new QMenu(QStringLiteral("Main"), this);
+  fill(menus[0], {{kCmdNewFile, "新文件(&N)"},
+                  {kCmdPrevious, "上一个(&L)"},
+                  {kCmdNext, "下一个(&I)"},
+                  {0, nullptr},
+                  {kCmdPlay, "播放(&W)"},
+                  {kCmdPause, "暂停(&P)"},
+                  {kCmdStop, "停止(&T)"},
+                  {0, nullptr},
+                  {kCmdRead, "阅读(&A)"},
+                  {kCmdRepeat, "复读(&S)"},
+                  {kCmdRecord, "录音(&D)"},
+                  {kCmdPlayBack, "回放(&F)"},
+                  {kCmdCompare, "对比(&G)"},
+                  {kCmdAutoManual, "自动/手动(&M)"},
+                  {0, nullptr}});
+  QMenu* advanced = menus[0]->addMenu(QStringLiteral("高级设置"));
+  fill(advanced, {{kCmdSettings, "复读设置"}});
+  menus[1] = new QMenu(QStringLiteral("PlayList"), this);
+  fill(menus[1], {{kCmdAdd, "添加"},
+                  {kCmdDelete, "删除"},
+                  {kCmdDeleteAll, "全部删除"},
+                  {kCmdSaveList, "保存列表"}});
+  menus[2] = new QMenu(QStringLiteral("Title"), this);
+  fill(menus[2], {{kCmdAbout, "关于 Kestro(&A)..."}, {kCmdMinimise, "最小化"}, {kCmdExit, "退出"}});
+}
+
+void MainDialog::CreateAccelerators() {
+  static const std::pair<Qt::Key, int> kKeys[] = {
+      {Qt::Key_A, kCmdRead},       {Qt::Key_D, kCmdRecord},  {Qt::Key_F, kCmdPlayBack},
+      {Qt::Key_G, kCmdCompare},    {Qt::Key_I, kCmdNext},    {Qt::Key_L, kCmdPrevious},
+      {Qt::Key_M, kCmdAutoManual}, {Qt::Key_N, kCmdNewFile}, {Qt::Key_P, kCmdPause},
+      {Qt::Key_S, kCmdRepeat},     {Qt::Key_T, kCmdStop},    {Qt::Key_W, kCmdPlay},
+  };
+  for (const auto& [key, command] : kKeys) {
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
+    shortcut->setContext(Qt::WindowShortcut);
+    const int c = command;
+    // A greyed command's accelerator does nothing, as its button and menu item.
+    connect(shortcut, &QShortcut::activated, this, [this, c] {
+      if (actions.count(c) && !actions[c]->isEnabled()) return;
+      RunCommand(c);
+    });
+  }
+}
+
+QAction* MainDialog::Action(int command) const {
+  const auto it = actions.find(command);
+  return it == actions.end() ? nullptr : it->second;
+}
+
+void MainDialog::RunCommand(int command) {
+  switch (command) {
+    case kCmdPlay:
+      engine->CommandPlay();
+      break;
+    case kCmdPause:
+      engine->CommandPause();
+      break;
+    case kCmdStop:
+      engine->CommandStop();
+      break;
+    case kCmdPrevious:
+      engine->CommandPrevious();
+      break;
+    case kCmdNext:
+      engine->CommandNext();
+      break;
+    case kCmdRead:
+      engine->CommandRead();
+      break;
+    case kCmdRepeat:
+      engine->CommandRepeat();
+      break;
+    case kCmdRecord:
+      engine->CommandRecord();
+      break;
+    case kCmdPlayBack:
+      engine->CommandPlayBack();
+      break;
+    case kCmdCompare:
+      engine->CommandCompare();
+      break;
+    case kCmdAutoManual: {
+      const bool automatic = engine->CommandAutoManual();
+      ModeButton(kIdManual)->setText(automatic ? QStringLiteral("自动") : QStringLiteral("手动"));
+      ModeButton(kIdManual)->update();
+      break;
+    }
+    case kCmdNewFile:
+      OpenFiles(false);
+      break;
+    case kCmdAdd:
+      OpenFiles(true);
+      break;
+    case kCmdDelete:
+      DeleteSelected();
+      break;
+    case kCmdDeleteAll:
+      DeleteAll();
+      break;
+    case kCmdSaveList:
+      SaveList();
+      break;
+    case kCmdSettings:
+      ShowSettings();
+      break;
+    case kCmdAbout:
+      ShowAbout();
+      break;
+    case kCmdMinimise:
+      showMinimized();
+      break;
+    case kCmdExit:
+      ExitProgram();
+      break;
+  }
+}
+
+int MainDialog::RunDialog(QDialog& dialog) {
+  if (dialogHook) {
+    dialogHook(dialog);
+    return dialog.result();
+  }
+  return dialog.exec();
+}
+
+void MainDialog::ShowSettings() {
+  SettingsDialog dialog;
+  const EngineStatus s = engine->Status();
+  dialog.SetValues(s.repeatCount, s.verticalPrecision, s.samplePercent, s.horizontalSeconds);
+  if (RunDialog(dialog) != QDialog::Accepted) return;
+  uint32_t count, vertical, percent;
+  float seconds;
+  dialog.GetValues(&count, &vertical, &percent, &seconds);
+  // Stores the four and renews the sentence window for the open item.
+  engine->ApplySettings(count, vertical, seconds, percent);
+}
+
+void MainDialog::ShowAbout() {
+  AboutDialog dialog;
+  RunDialog(dialog);
+}
+
+void MainDialog::TrackMenu(int which, const QPoint& globalPos) {
+  if (menuHook) {
+    menuHook(which, globalPos);
+  } else {
+    menus[which]->exec(globalPos);
+  }
+}
+
+void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
+  if (event->reason() == QContextMenuEvent::Keyboard) {
+    TrackMenu(0, mapToGlobal(QPoint(5, 5)));
+    return;
+  }
+  const QPoint at = event->pos();
+  if (titleStrip.contains(at)) {
+    TrackMenu(2, event->globalPos());
+    return;
+  }
+  QWidget* under = childAt(at);
+  const bool onList =
+      under != nullptr && (under == playlistBox || playlistBox->isAncestorOf(under));
+  TrackMenu(onList ? 1 : 0, event->globalPos());
+}
+
+void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainDialog::dropEvent(QDropEvent* event) {
+  DropFiles(*event->mimeData());
+  event->acceptProposedAction();
+}
+
+void MainDialog::DropFiles(const QMimeData& data) {
+  for (const QUrl& url : data.urls()) {
+    if (url.isLocalFile()) OpenPath(url.toLocalFile().toStdString(), true);
+  }
 }
 
 void MainDialog::OnSlider(SkinSlider* slider, int code, int position) {
@@ -385,6 +596,10 @@ void MainDialog::EnableTransport(bool enable) {
         for (int id : {kIdProgress, kIdSpeed, kIdRead, kIdRecord, kIdPlayBack, kIdRepeat,
                        kIdCompare, kIdPause, kIdStop}) {
           if (QWidget* w = Control(id)) w->setEnabled(enable);
+        }
+        for (int command :
+             {kCmdPause, kCmdRead, kCmdRepeat, kCmdRecord, kCmdPlayBack, kCmdCompare, kCmdStop}) {
+          if (QAction* a = Action(command)) a->setEnabled(enable);
         }
       },
       Qt::QueuedConnection);

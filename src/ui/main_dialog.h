@@ -1,11 +1,14 @@
 #pragma once
 
 #include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
 #include <QWidget>
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -40,6 +43,28 @@ constexpr int kIdDelete = 1064;
 constexpr int kIdDeleteAll = 1065;
 constexpr int kIdPlaylist = 1067;
 
+// Menu commands.
+constexpr int kCmdNext = 32780;
+constexpr int kCmdNewFile = 32781;
+constexpr int kCmdExit = 32782;
+constexpr int kCmdAutoManual = 32783;
+constexpr int kCmdRead = 32784;
+constexpr int kCmdRepeat = 32785;
+constexpr int kCmdPlayBack = 32786;
+constexpr int kCmdCompare = 32787;
+constexpr int kCmdPause = 32788;
+constexpr int kCmdPlay = 32789;
+constexpr int kCmdStop = 32790;
+constexpr int kCmdRecord = 32791;
+constexpr int kCmdPrevious = 32792;
+constexpr int kCmdAdd = 32794;
+constexpr int kCmdDelete = 32795;
+constexpr int kCmdDeleteAll = 32796;
+constexpr int kCmdMinimise = 32797;
+constexpr int kCmdSaveList = 32798;
+constexpr int kCmdSettings = 32801;
+constexpr int kCmdAbout = 32778;
+
 // The main window: the skin with its buttons, sliders, waveform panel and
 // playlist, and the owner of the engine. It is the engine's view: what the
 // engine tells it from its threads is stored thread-safely or posted to the
@@ -70,7 +95,23 @@ class MainDialog : public QWidget, public EngineView {
   void SaveList();  // the save dialog
   void PlaySelected();
   void TogglePlaylistView();
+  // Sound files and lists dropped on the window, added as the Add command adds them.
+  void DropFiles(const QMimeData& data);
   bool PlaylistVisible() const { return playlistVisible; }
+
+  // ---- commands of the menus, accelerators and buttons ----
+  void RunCommand(int command);
+  void ShowSettings();
+  void ShowAbout();
+  // The three popup menus: 0 Main, 1 PlayList, 2 Title.
+  QMenu* PopupMenu(int which) const { return menus[which]; }
+  QAction* Action(int command) const;
+  // Tests see which menu would open where, instead of a menu that waits.
+  using MenuHook = std::function<void(int which, const QPoint& globalPos)>;
+  void SetMenuHook(MenuHook hook) { menuHook = std::move(hook); }
+  // For tests: what the settings and About commands show, without waiting.
+  using DialogHook = std::function<void(QDialog& dialog)>;
+  void SetDialogHook(DialogHook hook) { dialogHook = std::move(hook); }
 
   // ---- the engine's view (engine and device threads) ----
   void SetCaptionColor(int id, uint32_t color) override;
@@ -104,6 +145,9 @@ class MainDialog : public QWidget, public EngineView {
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void InitMembers();
@@ -113,6 +157,10 @@ class MainDialog : public QWidget, public EngineView {
   void LayoutControls();
   void ConnectControls();
   void OnSlider(SkinSlider* slider, int code, int position);
+  void CreateMenus();
+  void CreateAccelerators();
+  void TrackMenu(int which, const QPoint& globalPos);
+  int RunDialog(QDialog& dialog);
   void CheckFaults();
   void Message(const QString& text, const QString& caption);
 
@@ -140,4 +188,8 @@ class MainDialog : public QWidget, public EngineView {
   bool failAllocation = false;
   bool exited = false;
   MessageBox messageBox;
+  MenuHook menuHook;
+  DialogHook dialogHook;
+  std::array<QMenu*, 3> menus{};
+  std::map<int, QAction*> actions;
 };

@@ -405,6 +405,18 @@ TEST_F(KestroCli, SeekLandsOnAWholeFrame) {
       BytesEqual(cli.WavData("out.wav"), Buffers(odd, 0, n1) + odd.substr(200, n2 * kBuffer)));
 }
 
+TEST_F(KestroCli, ASeekNeverPlaysABlockReadBeforeIt) {
+  // Long enough that the pool, the ring and the staged block all fill while
+  // the clock stands still; then the seek must drop every one of them.
+  const std::string longer = LessonPcm(kBuffer * 800, 8);
+  WriteFileBytes(cli.File("long.qv"), QvFileBytes(RecordingFormat(), longer));
+  const size_t n1 = time.Buffers(100), n2 = time.Buffers(100);
+  const auto r = Script("volume 100\nwait 100\nsleep 300\nseek 5000\nwait 100\n", "long.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(
+      BytesEqual(cli.WavData("out.wav"), Buffers(longer, 0, n1) + Buffers(longer, 400, n2)));
+}
+
 TEST_F(KestroCli, CompareDuringCompareKeepsThePassage) {
   const size_t n1 = time.Buffers(300), n2 = time.Buffers(200), n3 = Recorded(150);
   time.Drain();

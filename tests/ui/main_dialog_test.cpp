@@ -203,6 +203,21 @@ TEST_F(MainDialogTest, OpenPlaysTheChosenFileAndDeleteBeforeItKeepsTheIndex) {
   EXPECT_EQ(window->EngineOf().Status().item, 1);
 }
 
+TEST_F(MainDialogTest, WithoutASoundDeviceTheLearnerIsToldOnceWhy) {
+  WithSkin();
+  WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
+  WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 2)));
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na.qv\r\nb.qv\r\n");
+  audio.Faults().refuseOutput = true;
+  Start();
+  ASSERT_TRUE(Until([&] { return !messages.empty(); }));
+  window->EngineOf().CommandNext();  // another try fails the same way
+  QTest::qWait(300);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("the output device refused to open"), std::string::npos)
+      << messages[0];
+}
+
 // The panel's dot rows for known samples, in a panel of 194 x 104.
 TEST(WaveformPanelTest, DotsLieWhereTheSamplesSay) {
   WaveformPanel panel;

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include <QImage>
+
 #include "loaded_plugin.h"
 #include "temp_dir.h"
 
@@ -127,6 +129,51 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   ASSERT_GE(sounding.size(), 176400u);  // at least a second of it
   ASSERT_LE(sounding.size(), scaled.size());
   EXPECT_TRUE(BytesEqual(sounding, scaled.substr(0, sounding.size())));
+}
+
+TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
+  const std::string lesson = PatternBytes(5000 * 400, 4);
+  WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
+  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>/dev/null");
+  std::string window;
+  for (int i = 0; i < 300 && window.empty(); ++i) {
+    window =
+        Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(window.empty()) << "no window";
+  window.erase(window.find_last_not_of("\n") + 1);
+  const std::string x = "DISPLAY=" + display + " ";
+  auto shot = [&](const std::string& name) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string path = dir.File(name);
+    EXPECT_EQ(std::system((x + "import -window " + window + " " + path).c_str()), 0);
+    return QImage(QString::fromStdString(path));
+  };
+  auto region = [](const QImage& image, const QRect& r) { return image.copy(r); };
+  const QRect manual(7, 147, 39, 30), display(8, 21, 194, 104);
+  // No window manager: a click on the bare skin gives the window the focus.
+  ASSERT_EQ(std::system((x + "xdotool mousemove --window " + window + " 280 178 click 1").c_str()),
+            0);
+  const QImage before = shot("before.png");
+  ASSERT_EQ(before.size(), QSize(292, 186));
+  // Ctrl+M: the 手动 button now reads 自动.
+  ASSERT_EQ(std::system((x + "xdotool key ctrl+m").c_str()), 0);
+  const QImage automatic = shot("auto.png");
+  EXPECT_NE(region(automatic, manual), region(before, manual));
+  ASSERT_EQ(std::system((x + "xdotool key ctrl+m").c_str()), 0);
+  EXPECT_EQ(region(shot("manual.png"), manual), region(before, manual));
+  // A click on the exchange button (191, 126) shows the playlist in the display.
+  ASSERT_EQ(std::system((x + "xdotool mousemove --window " + window + " 196 131 click 1").c_str()),
+            0);
+  const QImage list = shot("list.png");
+  int light = 0;
+  for (int yy = display.top(); yy <= display.bottom(); ++yy) {
+    for (int xx = display.left(); xx <= display.right(); ++xx)
+      light += qGray(list.pixel(xx, yy)) > 200;
+  }
+  EXPECT_GT(light, display.width() * display.height() / 2);  // a light list, not the black panel
 }
 
 }  // namespace

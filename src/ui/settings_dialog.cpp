@@ -1,0 +1,199 @@
+#include "ui/settings_dialog.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QToolButton>
+#include <cmath>
+
+namespace {
+
+QRect FromDialogUnits(int x, int y, int w, int h) {
+  auto px = [](int du) { return static_cast<int>(std::lround(du * 1.5)); };
+  return QRect(px(x), px(y), px(w), px(h));
+}
+
+// Edits 1068, 1069, 1070, 1071 with their labels and spins.
+struct Row {
+  const char* label;
+  QRect labelPlace, editPlace, spinPlace;
+  int spinMin, spinMax;
+};
+const Row kRows[4] = {
+    {"次数：", FromDialogUnits(7, 7, 26, 10), FromDialogUnits(67, 4, 34, 12),
+     FromDialogUnits(100, 3, 8, 13), 1, 100},
+    {"纵向精度：", FromDialogUnits(6, 24, 45, 10), FromDialogUnits(67, 22, 34, 12),
+     FromDialogUnits(101, 21, 8, 13), 0, 50},
+    {"横向精度(s)：", FromDialogUnits(5, 43, 54, 11), FromDialogUnits(67, 42, 34, 12),
+     FromDialogUnits(101, 41, 8, 13), 1, 100},
+    {"采样数(%):", FromDialogUnits(5, 64, 41, 10), FromDialogUnits(67, 62, 34, 12),
+     FromDialogUnits(102, 61, 8, 13), 5, 100},
+};
+
+bool ParseUnsigned(const QString& text, uint32_t* value) {
+  bool ok = false;
+  const qulonglong v = text.trimmed().toULongLong(&ok);
+  if (!ok || v > 0xFFFFFFFFull) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("自动复读设置"));
+  setFixedSize(FromDialogUnits(0, 0, 151, 100).size());
+  for (int i = 0; i < 4; ++i) {
+    const Row& row = kRows[i];
+    auto* label = new QLabel(QString::fromUtf8(row.label), this);
+    label->setGeometry(row.labelPlace);
+    edits[i] = new QLineEdit(this);
+    edits[i]->setGeometry(row.editPlace);
+    // The spin: two arrows at the edit's right edge; they step the field and
+    // the dialog writes every edit anew.
+    const QRect place(row.editPlace.right() + 1, row.spinPlace.top(), row.spinPlace.width(),
+                      row.spinPlace.height());
+    auto* up = new QToolButton(this);
+    up->setArrowType(Qt::UpArrow);
+    up->setGeometry(place.x(), place.y(), place.width(), place.height() / 2);
+    auto* down = new QToolButton(this);
+    down->setArrowType(Qt::DownArrow);
+    down->setGeometry(place.x(), place.y() + place.height() / 2, place.width(),
+                      place.height() - place.height() / 2);
+    connect(up, &QToolButton::clicked, this, [this, i] { Step(i, +1); });
+    connect(down, &QToolButton::clicked, this, [this, i] { Step(i, -1); });
+    up->setObjectName(QStringLiteral("up%1").arg(i));
+    down->setObjectName(QStringLiteral("down%1").arg(i));
+  }
+  ok = new QPushButton(QStringLiteral("确定"), this);
+  ok->setGeometry(FromDialogUnits(15, 84, 36, 14));
+  ok->setDefault(true);
+  cancel = new QPushButton(QStringLiteral("取消"), this);
+  cancel->setGeometry(FromDialogUnits(59, 84, 33, 14));
+  help = new QPushButton(QStringLiteral("帮助"), this);
+  help->setGeometry(FromDialogUnits(101, 84, 33, 14));
+  connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
+  connect(help, &QPushButton::clicked, this, &SettingsDialog::ShowHelp);
+}
+
+void SettingsDialog::SetValues(uint32_t count, uint32_t vertical, uint32_t percent, float seconds) {
+  repeatCount = count;
+  verticalPrecision = vertical;
+  samplePercent = percent;
+  horizontalSeconds = seconds;
+}
+
+void SettingsDialog::GetValues(uint32_t* count, uint32_t* vertical, uint32_t* percent,
+                               float* seconds) const {
+  *count = repeatCount;
+  *vertical = verticalPrecision;
+  *percent = samplePercent;
+  *seconds = horizontalSeconds;
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+  SyncSpins();
+  QDialog::showEvent(event);
+}
+
+void SettingsDialog::SyncSpins() {
+  if (!(horizontalSeconds >= 0.1f)) horizontalSeconds = 0.1f;  // also not a number
+  if (horizontalSeconds > 10.0f) horizontalSeconds = 10.0f;
+  if (verticalPrecision > 50) verticalPrecision = 50;
+  if (repeatCount == 0) repeatCount = 1;
+  if (repeatCount > 100) repeatCount = 100;
+  if (samplePercent < 5) samplePercent = 10;
+  if (samplePercent > 100) samplePercent = 100;
+  spinPositions = {static_cast<int>(repeatCount), static_cast<int>(verticalPrecision),
+                   static_cast<int>(std::lround(horizontalSeconds * 10)),
+                   static_cast<int>(samplePercent)};
+  WriteEdits();
+}
+
+void SettingsDialog::WriteEdits() {
+  edits[0]->setText(QString::number(repeatCount));
+  edits[1]->setText(QString::number(verticalPrecision));
+  edits[2]->setText(QString::number(static_cast<double>(horizontalSeconds), 'g', 6));
+  edits[3]->setText(QString::number(samplePercent));
+}
+
+void SettingsDialog::Step(int i, int delta) {
+  const int next = std::clamp(spinPositions[i] + delta, kRows[i].spinMin, kRows[i].spinMax);
+  spinPositions[i] = next;
+  switch (i) {
+    case 0:
+      repeatCount = static_cast<uint32_t>(next);
+      break;
+    case 1:
+      verticalPrecision = static_cast<uint32_t>(next);
+      break;
+    case 2:
+      horizontalSeconds = static_cast<float>(next) * 0.1f;
+      break;
+    case 3:
+      samplePercent = static_cast<uint32_t>(next);
+      break;
+  }
+  WriteEdits();  // replaces whatever was typed since the fields were last read
+}
+
+void SettingsDialog::Message(const QString& text) {
+  if (messageBox) {
+    messageBox(text);
+  } else {
+    QMessageBox::warning(this, windowTitle(), text);
+  }
+}
+
+void SettingsDialog::accept() {
+  // In the order 采样数(%), 次数, 纵向精度, 横向精度(s); nothing is kept until all pass.
+  uint32_t percent, count, vertical;
+  struct Check {
+    int edit;
+    uint32_t* value;
+    uint32_t min, max;
+  } checks[3] = {{3, &percent, 5, 100}, {0, &count, 1, 100}, {1, &vertical, 0, 50}};
+  for (const Check& c : checks) {
+    if (!ParseUnsigned(edits[c.edit]->text(), c.value)) {
+      Message(QStringLiteral("请输入一个整数。"));
+      edits[c.edit]->setFocus();
+      edits[c.edit]->selectAll();
+      return;
+    }
+    if (*c.value < c.min || *c.value > c.max) {
+      Message(QStringLiteral("请输入一个在 %1 和 %2 之间的整数。").arg(c.min).arg(c.max));
+      edits[c.edit]->setFocus();
+      edits[c.edit]->selectAll();
+      return;
+    }
+  }
+  bool number = false;
+  const float seconds = edits[2]->text().trimmed().toFloat(&number);
+  if (!number) {
+    Message(QStringLiteral("请输入一个数字。"));
+    edits[2]->setFocus();
+    edits[2]->selectAll();
+    return;
+  }
+  if (!(seconds >= 0.1f && seconds <= 10.0f)) {
+    Message(QStringLiteral("请输入一个在 0.1 和 10 之间的数字。"));
+    edits[2]->setFocus();
+    edits[2]->selectAll();
+    return;
+  }
+  samplePercent = percent;
+  repeatCount = count;
+  verticalPrecision = vertical;
+  horizontalSeconds = seconds;
+  QDialog::accept();
+}
+
+void SettingsDialog::ShowHelp() {
+  QMessageBox::information(
+      this, QStringLiteral("帮助"),
+      QStringLiteral("自动复读把课文在停顿处分成句子，每句听完后再重复播放。\n\n"
+                     "次数：每个句子在复读中播放的遍数（1 到 100）。\n"
+                     "纵向精度：声音低于满幅度的这个百分比时算作安静（0 到 50）。\n"
+                     "横向精度(s)：安静持续多少秒算作一句的结束（0.1 到 10）。\n"
+                     "采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。"));
+}

@@ -1,0 +1,306 @@
+// Every command of the main window as a learner gives it: buttons clicked,
+// keys pressed, menus opened, sliders dragged, files dropped, against the real
+// engine on the offline devices.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMimeData>
+#include <QTest>
+#include <QToolButton>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+
+#include "engine_test_access.h"
+#include "loaded_plugin.h"
+#include "temp_dir.h"
+#include "ui/main_dialog.h"
+#include "ui/settings_dialog.h"
+
+namespace {
+
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (QApplication::instance() == nullptr) {
+      static int argc = 1;
+      static char name[] = "ui_tests";
+      static char* argv[] = {name, nullptr};
+      new QApplication(argc, argv);
+    }
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
+    oldDir = cwd;
+    std::filesystem::copy(KESTRO_STAGE_DIR "/Arch", dir.File("Arch"));
+    std::filesystem::copy(KESTRO_STAGE_DIR "/Skin", dir.File("Skin"));
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    WriteFileBytes("lesson.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 3)));
+    WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nlesson.qv\r\n");
+    audio.Clock().SetHeld(true);
+    window = std::make_unique<MainDialog>(audio);
+    window->SetMessageBox([](const QString&, const QString&) {});
+    window->SetMenuHook([this](int which, const QPoint& at) {
+      menuOpened = which;
+      menuAt = at;
+    });
+    window->show();
+    ASSERT_TRUE(window->OnInitDialog());
+    // Opened, and the window has heard of it (the transport is enabled).
+    ASSERT_TRUE(
+        Until([&] { return Status().itemsOpened == 1 && window->Control(kIdRead)->isEnabled(); }));
+  }
+  void TearDown() override {
+    window.reset();
+    ASSERT_EQ(::chdir(oldDir.c_str()), 0);
+  }
+  EngineStatus Status() { return window->EngineOf().Status(); }
+  bool Until(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500 && !condition(); ++i)
+      QTest::qWait(10);
+    return condition();
+  }
+  // Lets ms of sound play and waits until it has.
+  void Play(int ms) {
+    const int64_t before = audio.Clock().Consumed();
+    audio.Clock().Advance(static_cast<int64_t>(ms) * 1000000);
+    Until([&] { return audio.Clock().Consumed() - before >= (ms - 30) * 1000000LL; });
+  }
+  void Click(int id) {
+    auto* w = window->Control(id);
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(w, Qt::LeftButton);
+    QTest::qWait(50);  // the engine serves it
+  }
+  uint32_t Caption(int id) { return window->ModeButton(id)->CaptionColor(); }
+
+  TempDir dir;
+  std::string oldDir;
+  AudioBackend audio{AudioBackend::Kind::kOffline};
+  std::unique_ptr<MainDialog> window;
+  int menuOpened = -1;
+  QPoint menuAt;
+};
+
+TEST_F(CommandsTest, TheWalkThroughWithTheMouse) {
+  Play(300);
+  EXPECT_EQ(Caption(kIdRead), kCaptionRunning);
+  Click(kIdRead);  // mark A
+  Play(300);
+  Click(kIdRepeat);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_REPEATING; }));
+  EXPECT_EQ(Caption(kIdRepeat), kCaptionRunning);
+  EXPECT_EQ(Caption(kIdRead), kCaptionIdle);
+  Click(kIdRepeat);  // pauses the repeat
+  ASSERT_TRUE(Until([&] { return Caption(kIdRepeat) == kCaptionPaused; }));
+  Click(kIdRepeat);
+  ASSERT_TRUE(Until([&] { return Caption(kIdRepeat) == kCaptionRunning; }));
+  Click(kIdRead);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_PLAYING; }));
+  EXPECT_EQ(Caption(kIdRepeat), kCaptionIdle);
+  Play(200);
+  Click(kIdRecord);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_RECORDING; }));
+  EXPECT_EQ(Caption(kIdRecord), kCaptionRunning);
+  Play(300);
+  Click(kIdPlayBack);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_PLAYING_BACK; }));
+  EXPECT_EQ(Caption(kIdRecord), kCaptionIdle);
+  EXPECT_EQ(Caption(kIdPlayBack), kCaptionRunning);
+  Click(kIdCompare);  // ends play-back, then compares
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_COMPARING; }));
+  EXPECT_EQ(Caption(kIdCompare), kCaptionRunning);
+  Click(kIdRead);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_PLAYING; }));
+  Click(kIdPause);
+  ASSERT_TRUE(Until([&] { return Status().paused; }));
+  EXPECT_FALSE(window->Control(kIdRead)->isEnabled());  // the transport is greyed
+  EXPECT_TRUE(window->Control(kIdPlay)->isEnabled());
+  Click(kIdPlay);
+  ASSERT_TRUE(Until([&] { return !Status().paused && Status().flags == ENG_PLAYING; }));
+  Click(kIdStop);
+  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+}
+
+TEST_F(CommandsTest, CtrlMTogglesAutomaticModeWithTheCaptionFollowing) {
+  SkinButton* manual = window->ModeButton(kIdManual);
+  QTest::keyClick(window.get(), Qt::Key_M, Qt::ControlModifier);
+  EXPECT_TRUE(Status().autoMode);
+  EXPECT_EQ(manual->text(), QStringLiteral("自动"));
+  // From any control inside the window.
+  QTest::keyClick(window->PlaylistBox(), Qt::Key_M, Qt::ControlModifier);
+  EXPECT_FALSE(Status().autoMode);
+  EXPECT_EQ(manual->text(), QStringLiteral("手动"));
+}
+
+TEST_F(CommandsTest, MenusHoldTheirItemsAndGreyExactlyTheTransport) {
+  QStringList main;
+  for (QAction* a : window->PopupMenu(0)->actions()) {
+    if (!a->isSeparator()) main << a->text();
+  }
+  EXPECT_EQ(main, (QStringList{"新文件(&N)", "上一个(&L)", "下一个(&I)", "播放(&W)", "暂停(&P)",
+                               "停止(&T)", "阅读(&A)", "复读(&S)", "录音(&D)", "回放(&F)",
+                               "对比(&G)", "自动/手动(&M)", "高级设置"}));
+  ASSERT_NE(window->Action(kCmdSettings), nullptr);
+  EXPECT_EQ(window->Action(kCmdSettings)->text(), QStringLiteral("复读设置"));
+  window->EnableTransport(false);
+  QTest::qWait(20);
+  for (int c : {kCmdPause, kCmdRead, kCmdRepeat, kCmdRecord, kCmdPlayBack, kCmdCompare, kCmdStop})
+    EXPECT_FALSE(window->Action(c)->isEnabled()) << c;
+  for (int c :
+       {kCmdNewFile, kCmdPrevious, kCmdNext, kCmdPlay, kCmdAutoManual, kCmdSettings, kCmdAdd,
+        kCmdDelete, kCmdDeleteAll, kCmdSaveList, kCmdAbout, kCmdMinimise, kCmdExit})
+    EXPECT_TRUE(window->Action(c)->isEnabled()) << c;
+  // A greyed command's accelerator does nothing either.
+  QTest::keyClick(window.get(), Qt::Key_T, Qt::ControlModifier);
+  QTest::qWait(50);
+  EXPECT_FALSE(Status().stopped);
+  window->EnableTransport(true);
+  QTest::qWait(20);
+  QTest::keyClick(window.get(), Qt::Key_T, Qt::ControlModifier);
+  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+}
+
+TEST_F(CommandsTest, RightClicksOpenTheMenuOfWhereTheyAre) {
+  auto rightClick = [&](QWidget* w, QPoint at) {
+    menuOpened = -1;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
+    QApplication::sendEvent(w, &event);
+    return menuOpened;
+  };
+  window->TogglePlaylistView();
+  EXPECT_EQ(rightClick(window->PlaylistBox()->viewport(), QPoint(10, 10)), 1);
+  EXPECT_EQ(rightClick(window->Control(kIdRepeat), QPoint(5, 5)), 0);
+  EXPECT_EQ(rightClick(window.get(), QPoint(150, 6)), 2);    // the title strip
+  EXPECT_EQ(rightClick(window.get(), QPoint(280, 170)), 0);  // the bare skin
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+  QApplication::sendEvent(window.get(), &key);
+  EXPECT_EQ(menuOpened, 0);
+  EXPECT_EQ(menuAt, window->mapToGlobal(QPoint(5, 5)));
+}
+
+TEST_F(CommandsTest, ASettingsChangeTakesEffectForTheOpenItem) {
+  window->SetDialogHook([](QDialog& d) {
+    auto& dialog = dynamic_cast<SettingsDialog&>(d);
+    dialog.show();
+    EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("2"));
+    for (int i = 0; i < 10; ++i)
+      dialog.Step(2, -1);  // 2.0 s down to 1.0 s
+    dialog.Step(0, +1);    // 3 plays to 4
+    dialog.OkButton()->click();
+  });
+  window->RunCommand(kCmdSettings);
+  EXPECT_EQ(Status().windowBlocks, 35u);  // 176400 bytes a second, 1 s
+  EXPECT_EQ(Status().repeatCount, 4u);
+  EXPECT_FLOAT_EQ(Status().horizontalSeconds, 1.0f);
+  // Cancel changes nothing.
+  window->SetDialogHook([](QDialog& d) {
+    auto& dialog = dynamic_cast<SettingsDialog&>(d);
+    dialog.show();
+    dialog.Step(0, +1);
+    dialog.reject();
+  });
+  window->RunCommand(kCmdSettings);
+  EXPECT_EQ(Status().repeatCount, 4u);
+}
+
+TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
+  SkinSlider* progress = window->Slider(kIdProgress);
+  Engine& e = window->EngineOf();
+  const uint32_t before = Inside(e).seekTarget().load();
+  ASSERT_TRUE(progress->isEnabled());
+  QTest::mousePress(progress, Qt::LeftButton, {}, QPoint(10, 2));
+  ASSERT_TRUE(progress->Dragging());
+  QTest::mouseMove(progress, QPoint(40, 2));
+  QTest::mouseMove(progress, QPoint(60, 2));
+  QTest::qWait(50);
+  EXPECT_EQ(Inside(e).seekTarget().load(), before);  // nothing while dragging
+  QTest::mouseRelease(progress, Qt::LeftButton, {}, QPoint(60, 2));
+  QTest::qWait(50);
+  const uint32_t q = 2000000 / 10000;
+  EXPECT_EQ(Inside(e).seekTarget().load(), static_cast<uint32_t>(progress->Position()) * q);
+  EXPECT_GT(progress->Position(), 0);
+  Play(100);
+  EXPECT_GE(Status().position, Inside(e).seekTarget().load());
+}
+
+TEST_F(CommandsTest, DroppedFilesAreAddedAtTheEnd) {
+  WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000)));
+  WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000)));
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.File("b.qv"))),
+                QUrl::fromLocalFile(QString::fromStdString(dir.File("a.qv")))});
+  // What the window's drop handler does with the drag's data (a drop event
+  // outside a real drag is not delivered).
+  EXPECT_TRUE(window->acceptDrops());
+  window->DropFiles(data);
+  const Playlist& list = window->PlaylistModel();
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.At(1), dir.File("b.qv"));
+  EXPECT_EQ(list.At(2), dir.File("a.qv"));
+  EXPECT_EQ(Status().item, 0);  // nothing else changes
+}
+
+TEST_F(CommandsTest, GlyphButtonsNameTheirCommands) {
+  EXPECT_EQ(window->Control(kIdPlay)->toolTip(), QStringLiteral("播放"));
+  EXPECT_EQ(window->Control(kIdDeleteAll)->toolTip(), QStringLiteral("全部删除"));
+  EXPECT_EQ(window->Control(kIdOpen)->toolTip(), QStringLiteral("新文件"));
+}
+
+// The settings dialog alone.
+class SettingsDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dialog.SetMessageBox([this](const QString& text) { messages.push_back(text); });
+  }
+  SettingsDialog dialog;
+  QStringList messages;
+};
+
+TEST_F(SettingsDialogTest, OpensClampedAndStepsRewriteEveryEdit) {
+  dialog.SetValues(3, 2, 3, 2.0f);  // a share of 3 % shows as 10
+  dialog.show();
+  EXPECT_EQ(dialog.Edit(0)->text(), QStringLiteral("3"));
+  EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("2"));
+  EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("2"));
+  EXPECT_EQ(dialog.Edit(3)->text(), QStringLiteral("10"));
+  dialog.Edit(1)->setText(QStringLiteral("33"));  // typed, then a spin step
+  QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("up0")), Qt::LeftButton);
+  EXPECT_EQ(dialog.Edit(0)->text(), QStringLiteral("4"));
+  EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("2"));  // the typed text is replaced
+  QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("down2")), Qt::LeftButton);
+  EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("1.9"));
+  for (int i = 0; i < 200; ++i)
+    dialog.Step(3, +1);
+  EXPECT_EQ(dialog.Edit(3)->text(), QStringLiteral("100"));  // the top of its range
+}
+
+TEST_F(SettingsDialogTest, OkRefusesOutOfRangeValuesInOrderAndKeepsTheFocus) {
+  dialog.SetValues(3, 2, 5, 2.0f);
+  dialog.show();
+  QApplication::setActiveWindow(&dialog);
+  dialog.Edit(0)->setText(QStringLiteral("0"));
+  dialog.Edit(2)->setText(QStringLiteral("0.05"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("1 和 100"))) << messages[0].toStdString();
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.Edit(0)->setText(QStringLiteral("7"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  ASSERT_EQ(messages.size(), 2);
+  EXPECT_TRUE(messages[1].contains(QStringLiteral("0.1 和 10"))) << messages[1].toStdString();
+  dialog.Edit(2)->setText(QStringLiteral("x"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  EXPECT_TRUE(messages.last().contains(QStringLiteral("数字")));
+  dialog.Edit(2)->setText(QStringLiteral("1.5"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  uint32_t count, vertical, percent;
+  float seconds;
+  dialog.GetValues(&count, &vertical, &percent, &seconds);
+  EXPECT_EQ(count, 7u);
+  EXPECT_FLOAT_EQ(seconds, 1.5f);
+}
+
+}  // namespace
