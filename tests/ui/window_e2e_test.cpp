@@ -56,18 +56,25 @@ std::string Output(const std::string& command) {
 class WindowEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    display = ":" + std::to_string(90 + ::getpid() % 9);
-    xvfb = Spawn("exec Xvfb " + display + " -screen 0 640x480x24 -nolisten tcp 2>/dev/null");
-    const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-    for (int i = 0; i < 400 && ::access(socket.c_str(), F_OK) != 0; ++i)
+    // Xvfb picks a free display itself and tells its number once it is ready.
+    const std::string told = dir.File("display");
+    xvfb = Spawn("exec Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp > '" + told +
+                 "' 2>/dev/null");
+    std::string number;
+    for (int i = 0; i < 500; ++i) {
+      if (::access(told.c_str(), R_OK) == 0) number = ReadFileBytes(told);
+      if (!number.empty() && number.back() == '\n') break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(::access(socket.c_str(), F_OK), 0) << "no X server";
+    }
+    ASSERT_FALSE(number.empty()) << "no X server";
+    number.erase(number.find_last_not_of("\n") + 1);
+    display = ":" + number;
     std::filesystem::copy(KESTRO_STAGE_DIR "/Arch", dir.File("Arch"));
     std::filesystem::copy(KESTRO_STAGE_DIR "/Skin", dir.File("Skin"));
   }
   void TearDown() override {
     if (kestro > 0) ::kill(-kestro, SIGKILL), ::waitpid(kestro, nullptr, 0);
-    ::kill(-xvfb, SIGTERM);
+    ::kill(-xvfb, SIGKILL);
     ::waitpid(xvfb, nullptr, 0);
   }
   std::string Env() const {
