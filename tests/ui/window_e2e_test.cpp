@@ -94,9 +94,9 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   const std::string lesson = PatternBytes(5000 * 150, 9);
   WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
-  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>/dev/null");
+  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
   std::string window;
-  for (int i = 0; i < 300 && window.empty(); ++i) {
+  for (int i = 0; i < 1000 && window.empty(); ++i) {
     window =
         Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -115,7 +115,8 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   ASSERT_TRUE(WaitExit(kestro, std::chrono::seconds(3), &status)) << "still running";
   EXPECT_LT(Clock::now() - clicked, std::chrono::milliseconds(1000));
   kestro = -1;
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << ReadFileBytes(dir.File("kestro.err"));
   EXPECT_EQ(ReadFileBytes(dir.File("Kestro.m3u")),
             "#EXTM3U\r\n#EXTINF:0,lesson\r\nlesson.qv\r\n");  // saved by the exit
 
@@ -142,9 +143,9 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
   const std::string lesson = PatternBytes(5000 * 400, 4);
   WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
-  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>/dev/null");
+  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
   std::string window;
-  for (int i = 0; i < 300 && window.empty(); ++i) {
+  for (int i = 0; i < 1000 && window.empty(); ++i) {
     window =
         Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
