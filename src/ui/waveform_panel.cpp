@@ -110,8 +110,10 @@ void WaveformPanel::DrawLoop() {
       if (samplesLeft) {
         DrawFrame(image);
         {
+          // The finished frame changes hands; the old one is drawn over next.
           std::lock_guard<std::mutex> lock(frameMutex);
-          frame = image.copy();
+          std::swap(frame, image);
+          if (image.isNull()) image = QImage(frame.size(), QImage::Format_RGB32);
         }
         QMetaObject::invokeMethod(
             this, [this] { update(); }, Qt::QueuedConnection);

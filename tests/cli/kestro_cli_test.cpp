@@ -341,13 +341,13 @@ TEST_F(KestroCli, RecordingRightAfterAModeEndIsWholeEveryRun) {
            static_cast<uint32_t>(tones.size()));
   w.Close();
   const std::string script =
-      "wait 3000\nread\nwait 2000\nrepeat\nwait-mode repeating\nwait 4000\nread\n"
+      "wait 3000\nread\nstatus\nwait 2000\nrepeat\nstatus\nwait-mode repeating\nwait 4000\nread\n"
       "wait-mode reading\nrecord\nwait-mode recording\nwait 700\nplayback\n"
       "wait-mode playing-back\nwait 500\nquit\n";
   for (int run = 0; run < 50; ++run) {
     const auto r =
         cli.Run("--audio=offline --wav=out.wav --record-from=tones.wav tones.wav", script);
-    ASSERT_EQ(r.exitCode, 0) << "run " << run << ": " << r.err;
+    ASSERT_EQ(r.exitCode, 0) << "run " << run << ": " << r.err << r.out;
     // Every frame of the 700 ms, and the recording is what was then played back.
     const std::string recorded = cli.QvData("RecordVM.qv");
     ASSERT_TRUE(BytesEqual(recorded, tones.substr(0, Recorded(700)))) << "run " << run;
