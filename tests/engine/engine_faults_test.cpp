@@ -151,7 +151,12 @@ TEST_F(EngineFaultTest, ThreadsAreNamedForWhatTheyDo) {
   audio.Clock().SetHeld(true);
   engine->StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine->Status().itemsOpened == 1; }));
-  const std::set<std::string> names = ThreadNames();
+  // Each thread names itself as it starts.
+  std::set<std::string> names;
+  EXPECT_TRUE(WaitFor([&] {
+    names = ThreadNames();
+    return names.count("engine") && names.count("decode") && names.count("wave-out");
+  }));
   for (const char* name : {"engine", "decode", "wave-out"})
     EXPECT_EQ(names.count(name), 1u) << name;
 }
