@@ -547,7 +547,7 @@ bool Engine::ChangeSpeed() {
       playFormat.nSamplesPerSec = rate;
       playFormat.nAvgBytesPerSec = frameBytes * rate;
       if (rate > fileRate) {
-        SetLastError(LastError(), true);
+        faults.fetch_add(1);  // every rate refused: the last refusal stands as the error
         ok = false;
         break;
       }

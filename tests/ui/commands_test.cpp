@@ -23,13 +23,8 @@ namespace {
 
 class CommandsTest : public ::testing::Test {
  protected:
+  // The application comes from the test program's environment (main_dialog_test.cpp).
   void SetUp() override {
-    if (QApplication::instance() == nullptr) {
-      static int argc = 1;
-      static char name[] = "ui_tests";
-      static char* argv[] = {name, nullptr};
-      new QApplication(argc, argv);
-    }
     char cwd[4096];
     ASSERT_NE(::getcwd(cwd, sizeof(cwd)), nullptr);
     oldDir = cwd;

@@ -77,6 +77,19 @@ class WindowEndToEnd : public ::testing::Test {
     ::kill(-xvfb, SIGKILL);
     ::waitpid(xvfb, nullptr, 0);
   }
+  // Starts kestro in the folder and returns its window's id once it shows
+  // (empty when it never does).
+  std::string StartKestro() {
+    kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
+    std::string window;
+    for (int i = 0; i < 1000 && window.empty(); ++i) {
+      window =
+          Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!window.empty()) window.erase(window.find_last_not_of("\n") + 1);
+    return window;
+  }
   std::string Env() const {
     return "cd '" + dir.path() + "' && DISPLAY=" + display +
            " QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
@@ -94,15 +107,8 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   const std::string lesson = PatternBytes(5000 * 150, 9);
   WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
-  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
-  std::string window;
-  for (int i = 0; i < 1000 && window.empty(); ++i) {
-    window =
-        Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const std::string window = StartKestro();
   ASSERT_FALSE(window.empty()) << "no window";
-  window.erase(window.find_last_not_of("\n") + 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   // A click on the close button (255, 2, 11 x 11 in the window).
@@ -143,15 +149,8 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
   const std::string lesson = PatternBytes(5000 * 400, 4);
   WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
-  kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
-  std::string window;
-  for (int i = 0; i < 1000 && window.empty(); ++i) {
-    window =
-        Output("DISPLAY=" + display + " xdotool search --name '^Kestro$' 2>/dev/null | head -1");
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  const std::string window = StartKestro();
   ASSERT_FALSE(window.empty()) << "no window";
-  window.erase(window.find_last_not_of("\n") + 1);
   const std::string x = "DISPLAY=" + display + " ";
   auto shot = [&](const std::string& name) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
