@@ -207,7 +207,8 @@ Script: one command a line; blank lines and lines starting with # are ignored.
                                 runs (wall-clock time when none runs)
   wait-mode MODE                let sound play until the engine is in MODE:
                                 idle reading repeating recording playing-back
-                                comparing
+                                comparing (offline: the sound stops at the
+                                buffer where MODE begins; at most an hour)
   sleep MS                      wait MS ms of wall-clock time
   status                        print mode=, flags=, item=, pos=, length=
   quit                          shut down and exit
