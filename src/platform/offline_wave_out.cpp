@@ -1,5 +1,6 @@
 #include "platform/offline_wave_out.h"
 
+#include <algorithm>
 #include <thread>
 
 OfflineWaveOut::OfflineWaveOut(OfflineClock* c, WavFileWriter* s, const OfflineFaults* f)
@@ -17,6 +18,8 @@ bool OfflineWaveOut::OpenBackend(std::string* error) {
   }
   finished = 0;
   scratch.resize(64 * 1024);
+  stretched.resize(64 * 1024);
+  dry = false;
   clock->Register(this, [this] { Poke(); });
   return true;
 }
@@ -26,9 +29,14 @@ void OfflineWaveOut::CloseBackend() {
   if (sink != nullptr) sink->Flush();
 }
 
+void OfflineWaveOut::ResetBackend() {
+  WaveOut::ResetBackend();
+  dry = false;
+}
+
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   const OfflineClock::DeviceState state{[this] { return Closing(); },
-                                        [this] { return NextQueued(); }};
+                                        [this] { return FrontReady(); }};
   while (!paused && HasQueued()) {
     if (clock->Paced()) {
       lock.unlock();
@@ -47,16 +55,33 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
       }
     }
     WaveHdr* h = Front();
-    if (!clock->TryConsume(DurationOf(h->dwBufferLength))) break;
-    if (sink != nullptr && h->dwBufferLength > 0) {
-      // Buffers are rarely larger than the scratch space; growing it then is
-      // an exception, not the rule.
-      if (scratch.size() < h->dwBufferLength) scratch.resize(h->dwBufferLength);
-      ApplyVolume(h->lpData, scratch.data(), h->dwBufferLength, 0);
-      sink->Append(format, scratch.data(), h->dwBufferLength);
+    const bool stretching = Stretching();
+    uint32_t bytes = h->dwBufferLength;
+    if (stretching) {
+      // Paced, the pacer has waited for what will come: the queue ends here.
+      if (!StretchFront(clock->Paced())) break;
+      bytes = h->reserved > stretcher.Taken()
+                  ? static_cast<uint32_t>(h->reserved - stretcher.Taken())
+                  : 0;
+    }
+    if (!clock->TryConsume(DurationOf(bytes))) break;
+    if (stretching) {
+      while (bytes > 0) {
+        const uint32_t n =
+            stretcher.Take(stretched.data(), std::min<uint32_t>(bytes, stretched.size()));
+        if (n == 0) break;
+        Play(stretched.data(), n);
+        bytes -= n;
+      }
+    } else {
+      Play(h->lpData, bytes);
     }
     ++finished;
-    FinishFront(lock, MM_WOM_DONE);
+    if (stretching) {
+      FinishStretchedFront(lock);
+    } else {
+      FinishFront(lock, MM_WOM_DONE);
+    }
     if (clock->Paced()) {
       lock.unlock();
       clock->Pace(OfflineClock::kAfterFinish, state);
@@ -65,7 +90,44 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-bool OfflineWaveOut::NextQueued() {
+void OfflineWaveOut::Play(const uint8_t* data, uint32_t count) {
+  if (sink == nullptr || count == 0) return;
+  // Buffers are rarely larger than the scratch space; growing it then is
+  // an exception, not the rule.
+  if (scratch.size() < count) scratch.resize(count);
+  ApplyVolume(data, scratch.data(), count, 0);
+  sink->Append(format, scratch.data(), count);
+}
+
+bool OfflineWaveOut::StretchFront(bool endOfQueue) {
+  for (;;) {
+    if (FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
+      dry = false;
+      return true;
+    }
+    if (!FeedNext()) break;
+  }
+  // Every queued buffer is in the stretcher and the front's end is not out yet.
+  if (!endOfQueue) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!dry) {
+      dry = true;
+      drySince = now;
+      return false;
+    }
+    if (now - drySince < std::chrono::milliseconds(20)) return false;
+  }
+  FlushStretcher();
+  dry = false;
+  return true;
+}
+
+bool OfflineWaveOut::FrontReady() {
   std::lock_guard<std::mutex> lock(mutex);
-  return HasQueued() && Front()->lpNext != nullptr;
+  if (!HasQueued()) return false;
+  if (!Stretching()) return Front()->lpNext != nullptr;
+  while (!FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
+    if (!FeedNext()) return false;
+  }
+  return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -20,15 +21,26 @@ class OfflineWaveOut : public WaveOut {
   bool OpenBackend(std::string* error) override;
   void CloseBackend() override;
   void Service(std::unique_lock<std::mutex>& lock) override;
+  void ResetBackend() override;
   std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(50); }
 
  private:
-  // A buffer waits behind the one to finish.
-  bool NextQueued();
+  // The front buffer may finish without waiting for more: a buffer waits
+  // behind it or, when stretching, its stretched sound is all there.
+  bool FrontReady();
+  // Stretching: readies the front buffer's stretched sound, pushing out the
+  // end of the queue when nothing more will come. False to wait for more.
+  bool StretchFront(bool endOfQueue);
+  // Plays count bytes to the sink.
+  void Play(const uint8_t* data, uint32_t count);
 
   OfflineClock* clock;
   WavFileWriter* sink;
   const OfflineFaults* faults;
   int64_t finished = 0;
   std::vector<uint8_t> scratch;
+  std::vector<uint8_t> stretched;
+  // Unpaced, a queue that stopped short is pushed out once nothing has come for a while.
+  std::chrono::steady_clock::time_point drySince{};
+  bool dry = false;
 };

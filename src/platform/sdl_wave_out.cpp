@@ -16,6 +16,8 @@ bool SdlWaveOut::OpenBackend(std::string* error) {
   lead =
       std::max<uint32_t>(format.nAvgBytesPerSec / 10 / format.nBlockAlign, 64) * format.nBlockAlign;
   scratch.resize(lead);
+  stretched.resize(lead);
+  dry = false;
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
@@ -30,7 +32,9 @@ void SdlWaveOut::CloseBackend() {
 }
 
 void SdlWaveOut::ResetBackend() {
+  WaveOut::ResetBackend();
   SDL_ClearQueuedAudio(device);
+  dry = false;
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
@@ -41,8 +45,48 @@ void SdlWaveOut::PauseBackend(bool pause) {
   SDL_PauseAudioDevice(device, pause ? 1 : 0);
 }
 
+void SdlWaveOut::Push(const uint8_t* data, uint32_t count, uint32_t offset) {
+  ApplyVolume(data, scratch.data(), count, offset);
+  SDL_QueueAudio(device, scratch.data(), count);
+  pushedTotal += count;
+}
+
+void SdlWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
+  // Stretched bytes go to SDL from the first one after the last reset, so what
+  // SDL has played counts in the stretcher's output bytes.
+  const uint64_t played = pushedTotal - SDL_GetQueuedAudioSize(device);
+  while (HasQueued() && FrontStretchedBy(played))
+    FinishStretchedFront(lock);
+  uint32_t queued = SDL_GetQueuedAudioSize(device);
+  while (queued < lead) {
+    const uint32_t n = stretcher.Take(stretched.data(), lead - queued);
+    if (n > 0) {
+      Push(stretched.data(), n, 0);
+      queued += n;
+      dry = false;
+      continue;
+    }
+    if (FeedNext()) continue;
+    if (!HasQueued() || !stretcher.Holding()) break;
+    // The end of what was queued stays in the stretcher until it is pushed out;
+    // that waits until SDL is about to run out and nothing has come for a
+    // while, so that a buffer written a moment late does not cut the sound.
+    const auto now = std::chrono::steady_clock::now();
+    if (!dry) {
+      dry = true;
+      drySince = now;
+    }
+    if (queued > lead / 4 || now - drySince < std::chrono::milliseconds(20)) break;
+    FlushStretcher();
+  }
+}
+
 void SdlWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   if (paused) return;
+  if (Stretching()) {
+    ServiceStretched(lock);
+    return;
+  }
   // Buffers whose every byte SDL has taken from its queue have been played.
   const uint64_t played = pushedTotal - SDL_GetQueuedAudioSize(device);
   while (handed > 0 && finishedTotal + Front()->dwBufferLength <= played) {
@@ -61,10 +105,8 @@ void SdlWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   while (pushing != nullptr && queued < lead) {
     const uint32_t n = std::min(lead - queued, pushing->dwBufferLength - pushOffset);
     if (n > 0) {
-      ApplyVolume(pushing->lpData + pushOffset, scratch.data(), n, pushOffset);
-      SDL_QueueAudio(device, scratch.data(), n);
+      Push(pushing->lpData + pushOffset, n, pushOffset);
       pushOffset += n;
-      pushedTotal += n;
       queued += n;
     }
     if (pushOffset == pushing->dwBufferLength) {

@@ -2,6 +2,7 @@
 
 #include <SDL2/SDL.h>
 
+#include <chrono>
 #include <vector>
 
 #include "platform/wave_out.h"
@@ -23,6 +24,12 @@ class SdlWaveOut : public WaveOut {
   std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(20); }
 
  private:
+  // Stretching: SDL gets the stretcher's output, and a buffer finishes once
+  // SDL has played all of its stretched sound.
+  void ServiceStretched(std::unique_lock<std::mutex>& lock);
+  // Hands count bytes to SDL with the volume applied (offset: see ApplyVolume).
+  void Push(const uint8_t* data, uint32_t count, uint32_t offset);
+
   SDL_AudioDeviceID device = 0;
   uint32_t lead = 0;           // bytes SDL may hold ahead
   WaveHdr* pushing = nullptr;  // buffer being handed to SDL; null: look for the next one
@@ -31,4 +38,8 @@ class SdlWaveOut : public WaveOut {
   uint64_t pushedTotal = 0;    // bytes handed to SDL since the last reset
   uint64_t finishedTotal = 0;  // bytes of the buffers finished since the last reset
   std::vector<uint8_t> scratch;
+  std::vector<uint8_t> stretched;
+  // Since when every queued buffer has been stretched and nothing more came out.
+  std::chrono::steady_clock::time_point drySince{};
+  bool dry = false;
 };

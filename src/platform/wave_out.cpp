@@ -36,6 +36,57 @@ bool WaveOut::SetVolume(uint32_t value) {
   return true;
 }
 
+bool WaveOut::SetTempo(double tempo) {
+  if (!IsOpen()) return false;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (HasQueued()) return false;
+  if (!stretcher.ConfiguredFor(format)) stretcher.Configure(format);
+  stretcher.Clear();
+  stretcher.SetTempo(tempo);
+  fed = 0;
+  lastFed = nullptr;
+  return true;
+}
+
+double WaveOut::Tempo() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return stretcher.Tempo();
+}
+
+void WaveOut::ResetBackend() {
+  stretcher.Clear();
+  fed = 0;
+  lastFed = nullptr;
+}
+
+bool WaveOut::FeedNext() {
+  WaveHdr* next = lastFed != nullptr ? lastFed->lpNext : Front();
+  if (next == nullptr) return false;
+  next->reserved = static_cast<uintptr_t>(stretcher.Put(next->lpData, next->dwBufferLength));
+  lastFed = next;
+  ++fed;
+  return true;
+}
+
+bool WaveOut::FrontStretchedBy(uint64_t given) const {
+  return fed > 0 && Front()->reserved <= given;
+}
+
+void WaveOut::FlushStretcher() {
+  const uint64_t total = stretcher.Flush();
+  // The stretched sound may come out a little longer or shorter than its
+  // nominal length: the last fed buffer takes the difference.
+  WaveHdr* h = Front();
+  for (uint32_t i = 0; i < fed && h != nullptr; ++i, h = h->lpNext)
+    h->reserved = static_cast<uintptr_t>(std::min<uint64_t>(h->reserved, total));
+  if (lastFed != nullptr) lastFed->reserved = static_cast<uintptr_t>(total);
+}
+
+void WaveOut::FinishStretchedFront(std::unique_lock<std::mutex>& lock) {
+  if (fed > 0 && --fed == 0) lastFed = nullptr;
+  FinishFront(lock, MM_WOM_DONE);
+}
+
 void WaveOut::ApplyVolume(const uint8_t* in, uint8_t* out, uint32_t count, uint32_t offset) const {
   const uint32_t v = volume.load();
   const uint32_t left = v & 0xFFFF;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/tempo_stretcher.h"
 #include "platform/wave_device.h"
 
 // A sound output device: buffers written to it are played in order; each
@@ -16,6 +17,11 @@ class WaveOut : public WaveDevice {
   // Low word left, high word right; 0xFFFF is full level.
   bool SetVolume(uint32_t volume);
   uint32_t Volume() const { return volume.load(); }
+  // Plays slower with the pitch kept, at tempo 0.5..1; at 1 every buffer plays
+  // as it is. A buffer is done once the stretched sound made from it has been
+  // played. Refused while buffers are queued: a reset comes first.
+  bool SetTempo(double tempo);
+  double Tempo() const;
 
  protected:
   // Copies count bytes of sound to out with the volume applied; offset is where
@@ -24,9 +30,28 @@ class WaveOut : public WaveDevice {
   void ApplyVolume(const uint8_t* in, uint8_t* out, uint32_t count, uint32_t offset) const;
   virtual void PauseBackend(bool /*pause*/) {}
   const char* ThreadName() const override { return "wave-out"; }
+  // Drops what the stretcher holds. Backends that reset more call this too.
+  void ResetBackend() override;
+
+  // The stretching the backends share; all under the lock.
+  bool Stretching() const { return stretcher.Tempo() < 1.0; }
+  // Gives the stretcher the next queued buffer it has not had yet; false when
+  // it has had them all.
+  bool FeedNext();
+  // The front buffer's stretched sound is all out once given bytes of output are.
+  bool FrontStretchedBy(uint64_t given) const;
+  // Pushes out the end of what was fed, so that every fed buffer can finish.
+  void FlushStretcher();
+  // FinishFront for a buffer the stretcher has had.
+  void FinishStretchedFront(std::unique_lock<std::mutex>& lock);
 
   bool paused = false;  // guarded by mutex
+  TempoStretcher stretcher;
 
  private:
   std::atomic<uint32_t> volume{0xFFFFFFFFu};
+  // Queued buffers, from the front, that the stretcher has had whole (each
+  // knows its stretched end in reserved), and the last of them.
+  uint32_t fed = 0;
+  WaveHdr* lastFed = nullptr;
 };

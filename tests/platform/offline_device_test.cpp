@@ -12,6 +12,7 @@
 #include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
 #include "temp_dir.h"
+#include "tone.h"
 
 namespace {
 
@@ -264,19 +265,6 @@ TEST(OfflineInput, ResetHandsBackThePartlyFilledBuffer) {
   EXPECT_TRUE(in.Close());
 }
 
-// Zero crossings of one channel of 16-bit PCM.
-int Crossings(const std::vector<uint8_t>& pcm, int channels) {
-  int n = 0;
-  int16_t last = 0;
-  for (size_t i = 0; i + 1 < pcm.size(); i += 2 * channels) {
-    int16_t s;
-    std::memcpy(&s, &pcm[i], 2);
-    if ((s >= 0) != (last >= 0)) ++n;
-    last = s;
-  }
-  return n;
-}
-
 TEST(SoundSourceTest, ConvertsRateAndChannelsWithoutAliasing) {
   TempDir dir;
   // One second of a 1 kHz tone, mono at 22050 Hz, and of a 15 kHz tone at 44100 Hz.
@@ -300,7 +288,7 @@ TEST(SoundSourceTest, ConvertsRateAndChannelsWithoutAliasing) {
 
   const std::vector<uint8_t> stereo = low.Render(RecordingFormat());
   EXPECT_NEAR(static_cast<double>(stereo.size()), 176400, 176400 * 0.01);
-  EXPECT_NEAR(Crossings(stereo, 2), 2000, 20);  // still 1 kHz
+  EXPECT_NEAR(ZeroCrossings(stereo, 2), 2000, 20);  // still 1 kHz
   int16_t left, right;
   std::memcpy(&left, &stereo[40000], 2);
   std::memcpy(&right, &stereo[40002], 2);

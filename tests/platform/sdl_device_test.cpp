@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "loaded_plugin.h"
+#include "platform/offline_wave_out.h"
 #include "platform/sdl_wave_in.h"
 #include "platform/sdl_wave_out.h"
 #include "temp_dir.h"
+#include "tone.h"
 
 namespace {
 
@@ -62,12 +64,14 @@ class SdlOutputTest : public ::testing::Test {
   void SetUp() override { ::setenv("SDL_DISKAUDIOFILE", file.c_str(), 1); }
 
   // Plays the sound in 4000-byte buffers and returns the driver's file.
-  std::string Play(const std::vector<uint8_t>& sound, uint32_t volume, bool pauseFirst = false) {
+  std::string Play(const std::vector<uint8_t>& sound, uint32_t volume, bool pauseFirst = false,
+                   double tempo = 1.0) {
     SdlWaveOut out;
     std::atomic<size_t> done{0};
     EXPECT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) { ++done; }))
         << out.LastError();
     out.SetVolume(volume);
+    EXPECT_TRUE(out.SetTempo(tempo));
     if (pauseFirst) out.Pause();
     const size_t n = sound.size() / 4000;
     std::vector<WaveHdr> headers(n);
@@ -111,6 +115,47 @@ TEST_F(SdlOutputTest, NothingIsPlayedWhilePaused) {
   const std::string played = Play(sound, 0xFFFFFFFF, true);
   EXPECT_EQ(Sounding(pausedFile), "");
   EXPECT_TRUE(BytesEqual(Sounding(played), std::string(sound.begin(), sound.end())));
+}
+
+// The offline device's sound for the same buffers, as the SDL device's
+// file would hold it.
+std::string PlayOffline(const std::vector<uint8_t>& sound, uint32_t volume, double tempo) {
+  TempDir dir;
+  OfflineClock clock;
+  WavFileWriter sink;
+  EXPECT_TRUE(sink.Create(dir.File("out.wav"), nullptr));
+  std::atomic<size_t> done{0};
+  {
+    OfflineWaveOut out(&clock, &sink);
+    EXPECT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) { ++done; }));
+    out.SetVolume(volume);
+    EXPECT_TRUE(out.SetTempo(tempo));
+    out.Pause();
+    const size_t n = sound.size() / 4000;
+    std::vector<WaveHdr> headers(n);
+    for (size_t i = 0; i < n; ++i) {
+      headers[i].lpData = const_cast<uint8_t*>(sound.data()) + i * 4000;
+      headers[i].dwBufferLength = 4000;
+      out.PrepareHeader(&headers[i]);
+      out.Write(&headers[i]);
+    }
+    out.Restart();
+    EXPECT_TRUE(WaitFor([&] { return done == n; }));
+    out.Reset();
+    out.Close();
+  }
+  sink.Close();
+  return WavDataOf(ReadFileBytes(dir.File("out.wav")));
+}
+
+TEST_F(SdlOutputTest, StretchesExactlyAsTheOfflineDeviceDoes) {
+  const std::vector<uint8_t> tone = ToneBytes(440, 0.5, 44100, 2);
+  for (const uint32_t volume : {0xFFFFFFFFu, 0x7FFF7FFFu}) {
+    const std::string offline = PlayOffline(tone, volume, 0.75);
+    EXPECT_NEAR(offline.size(), 22 * 4000 / 0.75, 400);
+    const std::string played = Play(tone, volume, false, 0.75);
+    EXPECT_TRUE(BytesEqual(Sounding(played), Sounding(offline))) << std::hex << volume;
+  }
 }
 
 TEST(SdlInput, RecordsTheDriversInputFile) {
