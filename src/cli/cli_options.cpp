@@ -40,6 +40,8 @@ enum OptionId {
   kSeconds,
   kPercent,
   kVolume,
+  kSpeed,
+  kKeepPitch,
   kVersion,
 };
 
@@ -55,6 +57,8 @@ const struct option kOptions[] = {
     {"seconds", required_argument, nullptr, kSeconds},
     {"percent", required_argument, nullptr, kPercent},
     {"volume", required_argument, nullptr, kVolume},
+    {"speed", required_argument, nullptr, kSpeed},
+    {"keep-pitch", no_argument, nullptr, kKeepPitch},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -101,6 +105,8 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       return ParseSetting(value, 5, 100, &options->percent) || Bad(name, value, "5..100", error);
     case kVolume:
       return ParseSetting(value, 0, 100, &options->volume) || Bad(name, value, "0..100", error);
+    case kSpeed:
+      return ParseSetting(value, 0, 100, &options->speed) || Bad(name, value, "0..100", error);
   }
   return false;
 }
@@ -119,6 +125,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->help = true;
     } else if (id == kVersion) {
       options->version = true;
+    } else if (id == kKeepPitch) {
+      options->keepPitch = true;
     } else if (id == '?') {
       *error =
           "unknown option " + (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : arg);
@@ -172,6 +180,12 @@ Options:
   --script=FILE|-      run the commands of FILE (or standard input)
   --volume=P           the volume slider's position, 0..100 (default 100:
                        the file's own level)
+  --speed=P            the speed slider's position as each item opens,
+                       0..100 (default 0: full speed); it lowers the rate, so
+                       the sound is slower and lower, down to 5000 samples/s
+  --keep-pitch         slow down with the pitch kept instead: speed P plays at
+                       (100 - P) % of full speed at the file's own rate and
+                       pitch, never below 50 %
   -h, --help           show this text
   --version            show the version
 
@@ -182,12 +196,14 @@ to its end, and kestro-cli exits.
 
 Drill export, for practice away from the computer:
   kestro-cli --drill=OUT.wav [--count=N] [--vertical=P] [--seconds=S]
-             [--percent=P] FILE
+             [--percent=P] [--speed=P [--keep-pitch]] FILE
 reads FILE once in automatic mode, as a learner would hear it: each sentence
 found at a pause is heard, then repeated N times. Everything heard goes to
 OUT.wav, and the number of sentences found is printed. The settings are those
 of the repeat settings dialog: --count 1..100 (3), --vertical 0..50 (2),
---seconds 0.1..10 (2.0), --percent 5..100 (5).
+--seconds 0.1..10 (2.0), --percent 5..100 (5). With --speed=25 --keep-pitch
+every sentence comes at three quarters of its speed, at its own pitch; the
+sentences found are the same as at full speed.
 
 Script: one command a line; blank lines and lines starting with # are ignored.
   play pause stop prev next     the transport buttons
@@ -201,6 +217,7 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   seek P                        progress slider to P (0..10000)
   speed P | volume P | balance P
                                 the sliders, P in 0..100
+  keep-pitch on|off             slow down with the pitch kept, or by the rate
   settings COUNT VERTICAL SECONDS PERCENT
                                 the repeat settings
   wait MS                       let MS ms of sound pass through the device that
@@ -210,7 +227,9 @@ Script: one command a line; blank lines and lines starting with # are ignored.
                                 comparing (offline: the sound stops at the
                                 buffer where MODE begins; at most an hour)
   sleep MS                      wait MS ms of wall-clock time
-  status                        print mode=, flags=, item=, pos=, length=
+  status                        print mode=, flags=, item=, pos=, length=,
+                                speed= (the slider), rate= and tempo= (what
+                                the output device plays at)
   quit                          shut down and exit
 
 With --audio=offline and a script, sound time passes only during wait and

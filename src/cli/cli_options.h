@@ -18,6 +18,10 @@ struct CliOptions {
   bool version = false;
   // Full level: what kestro-cli writes is the file's own sound.
   uint32_t volume = 100;
+  // The speed slider's position when each item opens, and whether slowing
+  // down keeps the pitch.
+  uint32_t speed = 0;
+  bool keepPitch = false;
 
   // Drill export: FILE read once in automatic mode, everything heard written here.
   std::string drillPath;

@@ -160,6 +160,8 @@ int main(int argc, char** argv) {
   }
   if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) return Fail(error);
   engine.VolumeSlider(4, static_cast<int>(options.volume));
+  engine.SetKeepPitch(options.keepPitch);
+  engine.SetStartSpeed(static_cast<int>(options.speed));
 
   if (drill) {
     engine.CommandAutoManual();  // automatic mode on
@@ -175,6 +177,10 @@ int main(int argc, char** argv) {
     }
   } else {
     engine.PlayListOnce();
+    // The stretched sound is pushed out where the queue really ends, which
+    // only lockstep knows: unpaced, a late buffer could split the sound.
+    if (options.keepPitch && options.audio == AudioBackend::Kind::kOffline)
+      engine.SetLockstep(true);
   }
   engine.StartThreads();
 

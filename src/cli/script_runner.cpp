@@ -38,8 +38,10 @@ ScriptRunner::ScriptRunner(Engine& e, AudioBackend& a, Playlist& p, std::ostream
 std::string ScriptRunner::Status() const {
   const EngineStatus s = engine.Status();
   char line[200];
-  std::snprintf(line, sizeof(line), "mode=%s flags=0x%08x item=%d pos=%u length=%u", s.mode,
-                s.flags, s.item, s.position, s.length);
+  std::snprintf(line, sizeof(line),
+                "mode=%s flags=0x%08x item=%d pos=%u length=%u speed=%d rate=%u tempo=%.2f", s.mode,
+                s.flags, s.item, s.position, s.length, s.speedPosition, s.outputRate,
+                static_cast<double>(s.outputTempo));
   return line;
 }
 
@@ -232,6 +234,15 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
       e.BalanceSlider(4, position);
     }
     return AwaitServed(ENG_VOLUME_REQ, error);
+  }
+  if (command == "keep-pitch") {
+    if (!args(1)) return false;
+    if (w[1] != "on" && w[1] != "off") {
+      *error = "keep-pitch takes on or off";
+      return false;
+    }
+    e.SetKeepPitch(w[1] == "on");
+    return AwaitServed(ENG_SPEED_REQ, error);
   }
   if (command == "settings") {
     // The ranges of the repeat settings dialog.

@@ -124,6 +124,9 @@ EngineStatus Engine::Status() const {
   s.faults = faults.load();
   s.lastError = LastError();
   s.speedPosition = speedPosition.load();
+  s.keepPitch = keepPitch.load();
+  s.outputRate = outputRate.load();
+  s.outputTempo = outputTempo.load();
   s.volumePosition = volumePosition.load();
   s.balancePosition = balancePosition.load();
   s.repeatCount = repeatCount.load();
@@ -235,6 +238,16 @@ void Engine::SpeedSlider(int code, int position) {
   Post(ENG_SPEED_REQ);
 }
 
+void Engine::SetKeepPitch(bool on) {
+  if (keepPitch.exchange(on) == on) return;
+  // At full speed both ways play the same.
+  if (speedPosition.load() > 0) Post(ENG_SPEED_REQ);
+}
+
+void Engine::SetStartSpeed(int position) {
+  startSpeed = std::clamp(position, 0, kSliderMax);
+}
+
 void Engine::VolumeSlider(int code, int position) {
   if (!SliderActs(code)) return;
   volumePosition = std::clamp(position, 0, kSliderMax);
@@ -266,6 +279,12 @@ uint32_t Engine::SpeedRate(uint32_t fileRate, int position, int maximum) {
   return std::max<uint32_t>(rate, 5000);
 }
 
+double Engine::SpeedTempo(int position, int maximum) {
+  if (maximum <= 0 || position <= 0) return 1.0;
+  return std::max(static_cast<double>(maximum - std::min(position, maximum)) / maximum,
+                  TempoStretcher::kSlowest);
+}
+
 uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
   const float bytes = static_cast<float>(avgBytesPerSec) * seconds;
   const uint32_t whole = bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
@@ -277,28 +296,38 @@ void Engine::SetLockstep(bool on) {
     audio.Clock().SetPacer(nullptr);
     return;
   }
-  audio.Clock().SetPacer(
-      [this](int phase, const OfflineClock::DeviceState& device) { PaceDevice(phase, device); });
+  audio.Clock().SetPacer([this](int phase, const OfflineClock::DeviceState& device) {
+    return PaceDevice(phase, device);
+  });
 }
 
-void Engine::PaceDevice(int phase, const OfflineClock::DeviceState& device) {
+bool Engine::PaceDevice(int phase, const OfflineClock::DeviceState& device) {
   if (phase == OfflineClock::kAfterFinish) {
     // Only what the buffer's callback raised must be served before the next
     // buffer finishes (B is where the learner was); otherwise the device plays on.
     if (callbackRaised.exchange(false))
       waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
-    return;
+    return false;
   }
   // Before a buffer finishes, the one after it is queued, as on a real device far
   // behind the engine; unless nothing more will come (the decoder has stopped and
   // everything it read is at the device).
-  waker.WaitEngine(
-      [&] {
-        return device.nextQueued() ||
-               (decodeControl.load() == 0 && blockRing.Empty() && !haveStaged.load()) ||
-               !(engineFlags.load() & ENG_SOUNDING_MODES);
-      },
-      device.stopping);
+  const auto sounding = [&] { return (engineFlags.load() & ENG_SOUNDING_MODES) != 0; };
+  const auto nothingMore = [&] {
+    return decodeControl.load() == 0 && blockRing.Empty() && !haveStaged.load();
+  };
+  for (;;) {
+    waker.WaitEngine([&] { return device.nextQueued() || nothingMore() || !sounding(); },
+                     device.stopping);
+    if (device.nextQueued() || !sounding() || device.stopping()) return false;
+    // A block the engine has just taken from the ring may not be at the device
+    // yet: a pass begun now puts it there. (A stretching device pushes out the
+    // end of its sound when nothing more comes, so this must not be guessed.)
+    waker.Notify(Waker::kEngine);
+    waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
+    if (device.nextQueued() || !sounding() || device.stopping()) return false;
+    if (nothingMore()) return true;
+  }
 }
 
 std::string Engine::LastError() const {
@@ -344,10 +373,12 @@ bool Engine::OpenItem(const std::string& path) {
   StopDecoder();
   SetIdle();
   const bool opened = OpenSound(path);
-  speedPosition = 0;
-  if (view) view->SetSpeedPosition(0);
+  const int speed = startSpeed.load();
+  speedPosition = speed;
+  if (view) view->SetSpeedPosition(speed);
   fileLength = 0;
   if (!opened) return false;
+  if (speed > 0 && !ApplySpeed()) return false;
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
   markRing.Reset();
@@ -456,9 +487,12 @@ bool Engine::OpenOutput(bool fault) {
   if (!ok) {
     SetLastError("cannot open the sound output: " + waveOut->LastError(), fault);
     waveOut.reset();
+    outputRate = 0;
     return false;
   }
   playBits = playFormat.wBitsPerSample;
+  outputRate = playFormat.nSamplesPerSec;
+  outputTempo = 1.0f;
   outputPaused = false;
   if (view) {
     view->SetSampleFormat(playFormat.nSamplesPerSec, playFormat.wBitsPerSample,
@@ -522,12 +556,6 @@ uint32_t Engine::AlignToFrame(uint32_t position) const {
 
 bool Engine::ChangeSpeed() {
   if (!waveOut || !waveOut->IsOpen()) return false;
-  const uint32_t fileRate = playFormat.nSamplesPerSec;
-  const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
-  const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
-  uint32_t rate = SpeedRate(fileRate, speedPosition.load(), kSliderMax);
-  playFormat.nSamplesPerSec = rate;
-  playFormat.nAvgBytesPerSec = frameBytes * rate;
   StopDecoder();
   blockRing.Clear();
 
@@ -537,6 +565,29 @@ bool Engine::ChangeSpeed() {
 
   pool.ResetDevice(waveOut.get());
   pool.Reset();
+  if (!ApplySpeed()) return false;
+  haveStaged = false;  // read before the change
+  readRequest.position = resume;
+  readRequest.seekRequested = 1;
+  sectionEnd = 0;
+  StoreDecode(DEC_RUN);
+  return true;
+}
+
+bool Engine::ApplySpeed() {
+  const uint32_t fileRate = playFormat.nSamplesPerSec;
+  const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
+  const bool keep = keepPitch.load();
+  if (keep && waveOut->Format().nSamplesPerSec == fileRate) {
+    waveOut->SetTempo(SpeedTempo(speedPosition.load(), kSliderMax));
+    outputTempo = static_cast<float>(waveOut->Tempo());
+    return true;
+  }
+  const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
+  // With the pitch kept the device goes back to the file's rate (from a lower one).
+  uint32_t rate = keep ? fileRate : SpeedRate(fileRate, speedPosition.load(), kSliderMax);
+  playFormat.nSamplesPerSec = rate;
+  playFormat.nAvgBytesPerSec = frameBytes * rate;
   bool ok = true;
   if (waveOut->Close()) {
     waveOut.reset();
@@ -555,17 +606,13 @@ bool Engine::ChangeSpeed() {
     if (ok) {
       EnableTransport(true);
       waveOut->SetVolume(volumeValue);
+      if (keep) waveOut->SetTempo(SpeedTempo(speedPosition.load(), kSliderMax));
+      outputTempo = static_cast<float>(waveOut->Tempo());
     }
   }
   playFormat.nSamplesPerSec = fileRate;
   playFormat.nAvgBytesPerSec = fileByteRate;
-  if (!ok) return false;
-  haveStaged = false;  // read before the change
-  readRequest.position = resume;
-  readRequest.seekRequested = 1;
-  sectionEnd = 0;
-  StoreDecode(DEC_RUN);
-  return true;
+  return ok;
 }
 
 void Engine::ApplyVolume() {
@@ -617,6 +664,7 @@ bool Engine::CloseOutput() {
   pool.ResetDevice(waveOut.get());
   if (!waveOut->Close()) return false;
   waveOut.reset();
+  outputRate = 0;
   stopped = true;
   EnableTransport(false);
   return true;

@@ -41,6 +41,10 @@ struct EngineStatus {
   uint32_t faults = 0;        // see Engine::SetLastError
   std::string lastError;
   int speedPosition = 0;
+  bool keepPitch = false;  // the speed slider slows down with the pitch kept
+  // What the output device plays at: its rate (0 with no device) and tempo.
+  uint32_t outputRate = 0;
+  float outputTempo = 1.0f;
   int volumePosition = 50;
   int balancePosition = 50;
   // The repeat settings.
@@ -95,6 +99,9 @@ class Engine {
   // engine were infinitely fast. Batch work then hears exactly what a learner
   // would, run after run, at the speed of plain reading.
   void SetLockstep(bool on);
+  // The speed slider's position when an item opens (0 in the window): batch
+  // work slowed down from the first item to the last.
+  void SetStartSpeed(int position);
 
   // ---- user commands (user-interface thread); they only set fields and request bits ----
   void CommandPlay();
@@ -118,6 +125,11 @@ class Engine {
   void SpeedSlider(int code, int position);
   void VolumeSlider(int code, int position);
   void BalanceSlider(int code, int position);
+  // With the pitch kept, the speed slider slows the sound down at the file's
+  // own rate (tempo, see SpeedTempo) instead of lowering the rate. A change
+  // while the slider is off 0 takes effect at once, as a speed change does.
+  void SetKeepPitch(bool on);
+  bool KeepPitch() const { return keepPitch.load(); }
   // Wakes the engine thread for a pass now (a caller waiting for passes).
   void WakeEngine() { waker.Notify(); }
 
@@ -140,6 +152,9 @@ class Engine {
   static uint32_t VolumeValue(int volume, int volumeMax, int balance, int balanceMax);
   // The output rate for a speed slider position; the file's own rate at 0.
   static uint32_t SpeedRate(uint32_t fileRate, int position, int maximum);
+  // The tempo for a speed slider position with the pitch kept: (m - p) / m,
+  // never below half.
+  static double SpeedTempo(int position, int maximum);
   // The sentence window in 5000-byte buffers.
   static uint32_t WindowBlocks(uint32_t avgBytesPerSec, float seconds);
   // The mode the flags show: "idle", "reading", "repeating", "recording",
@@ -182,6 +197,10 @@ class Engine {
   // position rounded down to a whole frame of the open item.
   uint32_t AlignToFrame(uint32_t position) const;
   bool ChangeSpeed();
+  // Sets the output device (reset, nothing queued) for the speed slider: with
+  // the pitch kept, the file's own rate at the slider's tempo; otherwise the
+  // device reopened at the slider's lower rate. False when no device opens.
+  bool ApplySpeed();
   void ApplyVolume();
   bool PauseOutput();
   bool RestartOutput();
@@ -208,7 +227,8 @@ class Engine {
   void OnWaveOutDone(WaveDevice* device, uint32_t message, WaveHdr* header);
   void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
   // The lockstep pacer of the offline devices.
-  void PaceDevice(int phase, const OfflineClock::DeviceState& device);
+  // Before a finish, true when nothing more will come to the device.
+  bool PaceDevice(int phase, const OfflineClock::DeviceState& device);
 
   // ---- shared words: every thread reads them; writers as the flag table says ----
   // Requests are ORed in by commands (user-interface thread) and OnWaveOutDone;
@@ -230,6 +250,8 @@ class Engine {
   std::atomic<uint32_t> seekTarget{0};
   std::atomic<uint32_t> volumeValue{0};  // also written by OpenSound
   std::atomic<int> speedPosition{0};     // also reset by OpenItem
+  std::atomic<bool> keepPitch{false};
+  std::atomic<int> startSpeed{0};  // before the threads start
   std::atomic<int> volumePosition{50};
   std::atomic<int> balancePosition{50};
   std::atomic<bool> stopAtListEnd{false};  // before the threads start
@@ -262,6 +284,8 @@ class Engine {
   std::atomic<uint64_t> passes{0};  // a request posted before pass n began is
                                     // served once pass n + 1 is complete
   std::atomic<uint16_t> playBits{0};
+  std::atomic<uint32_t> outputRate{0};
+  std::atomic<float> outputTempo{1.0f};
 
   // ---- hand-overs between the engine and decode threads ----
   // The decoder's request to the codec: owned by the decode thread while

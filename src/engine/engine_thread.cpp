@@ -160,6 +160,7 @@ bool EngineThread::ReturnToItem(uint32_t modeBits) {
     e.StoreFlags(ENG_ITEM_CHANGE);
     return false;
   }
+  SlowDownAgain();
   e.haveStaged = false;
   outputStarted = false;
   e.sentencePending = false;
@@ -167,6 +168,14 @@ bool EngineThread::ReturnToItem(uint32_t modeBits) {
   Set(ENG_PLAYING);
   ReadOnFrom(savedSectionEnd);
   return true;
+}
+
+void EngineThread::SlowDownAgain() {
+  // The recording plays as it was recorded; the item's own sound, reopened,
+  // is slowed down with its pitch kept again. (The lowered rate, as before,
+  // is not: the device is reopened at the file's rate.)
+  Engine& e = engine;
+  if (e.keepPitch.load() && e.speedPosition.load() > 0) e.ApplySpeed();
 }
 
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
@@ -633,6 +642,7 @@ EngineThread::Outcome EngineThread::ServeComparing() {
       if (!e.OpenSound(e.currentPath)) {
         failed = true;
       } else {
+        SlowDownAgain();
         e.StopDecoder();
         e.readRequest.position = sectionStart;
         e.haveStaged = false;

@@ -82,6 +82,8 @@ class EngineThread {
   Outcome FailRequest(uint32_t bit);
   // Leaves play-back or compare mode: reopens the item and reads on from B; when
   // the item no longer opens, the next one is taken. True when reading goes on.
+  // After OpenSound of the item: the slider's tempo again, with the pitch kept.
+  void SlowDownAgain();
   bool ReturnToItem(uint32_t modeBits);
   // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
   void TogglePause(bool* paused, int captionId);

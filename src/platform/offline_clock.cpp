@@ -93,11 +93,11 @@ void OfflineClock::SetPacer(Pacer p) {
   paced = static_cast<bool>(pacer);
 }
 
-void OfflineClock::Pace(int phase, const DeviceState& device) {
+bool OfflineClock::Pace(int phase, const DeviceState& device) {
   Pacer p;
   {
     std::lock_guard<std::mutex> lock(pacerMutex);
     p = pacer;
   }
-  if (p) p(phase, device);
+  return p && p(phase, device);
 }

@@ -43,17 +43,18 @@ class OfflineClock {
   // it finishes a buffer (kBeforeFinish) and after (kAfterFinish). It may hold
   // the device meanwhile, so that the buffer's listener sees the sound after it
   // already queued and has done its work before the next buffer finishes:
-  // nothing then depends on thread timing.
+  // nothing then depends on thread timing. Before a finish, the pacer returns
+  // true when nothing more will be queued behind the buffer: the sound ends there.
   enum PacePhase { kBeforeFinish = 0, kAfterFinish = 1 };
   struct DeviceState {
     std::function<bool()> stopping;    // the device is closing: stop waiting
     std::function<bool()> nextQueued;  // a buffer waits behind the one to finish
   };
-  using Pacer = std::function<void(int phase, const DeviceState& device)>;
+  using Pacer = std::function<bool(int phase, const DeviceState& device)>;
   // An empty pacer lets the devices run unpaced.
   void SetPacer(Pacer pacer);
   bool Paced() const { return paced.load(); }
-  void Pace(int phase, const DeviceState& device);
+  bool Pace(int phase, const DeviceState& device);
 
   // Devices register a function that wakes their thread, under their address.
   void Register(const void* device, std::function<void()> wake);

@@ -38,9 +38,10 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   const OfflineClock::DeviceState state{[this] { return Closing(); },
                                         [this] { return FrontReady(); }};
   while (!paused && HasQueued()) {
+    bool endOfQueue = false;
     if (clock->Paced()) {
       lock.unlock();
-      clock->Pace(OfflineClock::kBeforeFinish, state);
+      endOfQueue = clock->Pace(OfflineClock::kBeforeFinish, state);
       lock.lock();
       if (paused || !HasQueued()) break;  // reset or paused meanwhile
     }
@@ -58,8 +59,7 @@ void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
     const bool stretching = Stretching();
     uint32_t bytes = h->dwBufferLength;
     if (stretching) {
-      // Paced, the pacer has waited for what will come: the queue ends here.
-      if (!StretchFront(clock->Paced())) break;
+      if (!StretchFront(clock->Paced(), endOfQueue)) break;
       bytes = h->reserved > stretcher.Taken()
                   ? static_cast<uint32_t>(h->reserved - stretcher.Taken())
                   : 0;
@@ -99,7 +99,7 @@ void OfflineWaveOut::Play(const uint8_t* data, uint32_t count) {
   sink->Append(format, scratch.data(), count);
 }
 
-bool OfflineWaveOut::StretchFront(bool endOfQueue) {
+bool OfflineWaveOut::StretchFront(bool paced, bool endOfQueue) {
   for (;;) {
     if (FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
       dry = false;
@@ -108,7 +108,8 @@ bool OfflineWaveOut::StretchFront(bool endOfQueue) {
     if (!FeedNext()) break;
   }
   // Every queued buffer is in the stretcher and the front's end is not out yet.
-  if (!endOfQueue) {
+  if (paced && !endOfQueue) return false;
+  if (!paced) {
     const auto now = std::chrono::steady_clock::now();
     if (!dry) {
       dry = true;

@@ -29,8 +29,9 @@ class OfflineWaveOut : public WaveOut {
   // behind it or, when stretching, its stretched sound is all there.
   bool FrontReady();
   // Stretching: readies the front buffer's stretched sound, pushing out the
-  // end of the queue when nothing more will come. False to wait for more.
-  bool StretchFront(bool endOfQueue);
+  // end of the queue when nothing more will come: paced, when the pacer says
+  // so; unpaced, when nothing has come for a while. False to wait for more.
+  bool StretchFront(bool paced, bool endOfQueue);
   // Plays count bytes to the sink.
   void Play(const uint8_t* data, uint32_t count);
 

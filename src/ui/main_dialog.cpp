@@ -293,7 +293,9 @@ void MainDialog::CreateMenus() {
                   {kCmdAutoManual, "自动/手动(&M)"},
                   {0, nullptr}});
   QMenu* advanced = menus[0]->addMenu(QStringLiteral("高级设置"));
-  fill(advanced, {{kCmdSettings, "复读设置"}});
+  fill(advanced, {{kCmdSettings, "复读设置"}, {kCmdKeepPitch, "保持音调(&K)"}});
+  actions[kCmdKeepPitch]->setCheckable(true);
+  actions[kCmdKeepPitch]->setChecked(false);
   menus[1] = new QMenu(QStringLiteral("PlayList"), this);
   fill(menus[1], {{kCmdAdd, "添加"},
                   {kCmdDelete, "删除"},
@@ -382,6 +384,11 @@ void MainDialog::RunCommand(int command) {
       break;
     case kCmdSettings:
       ShowSettings();
+      break;
+    case kCmdKeepPitch:
+      // Takes effect at once on what plays, as a speed change does.
+      engine->SetKeepPitch(!engine->KeepPitch());
+      actions[kCmdKeepPitch]->setChecked(engine->KeepPitch());
       break;
     case kCmdAbout:
       ShowAbout();

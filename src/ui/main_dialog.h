@@ -63,6 +63,8 @@ constexpr int kCmdDeleteAll = 32796;
 constexpr int kCmdMinimise = 32797;
 constexpr int kCmdSaveList = 32798;
 constexpr int kCmdSettings = 32801;
+// Slow down with the pitch kept (a check item).
+constexpr int kCmdKeepPitch = 32802;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
