@@ -1,6 +1,7 @@
 // The engine thread at work: how fast a request is served while reading through
 // a real device driver (SDL's dummy driver), how fast plain reading runs on the
-// offline devices, and what real-time playback costs in CPU.
+// offline devices, and what real-time playback costs in CPU (at full speed and
+// slowed down with the pitch kept).
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -92,12 +93,20 @@ void OfflineReading(benchmark::State& state) {
 }
 BENCHMARK(OfflineReading)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// Arg 1: three quarters as fast with the pitch kept (the device stretches).
 void RealTimePlaybackCpu(benchmark::State& state) {
+  const bool slow = state.range(0) != 0;
   for (auto _ : state) {
     Rig rig(AudioBackend::Kind::kSdl, 600);
     rig.engine.StartThreads();
     while (Inside(rig.engine).fileLength().load() == 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (slow) {
+      rig.engine.SetKeepPitch(true);
+      rig.engine.SpeedSlider(4, 25);
+      while (rig.engine.Status().outputTempo != 0.75f)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the queues fill
     const double cpu0 = CpuSeconds();
     const auto start = Clock::now();
@@ -132,7 +141,12 @@ void RealTimePlaybackCpu(benchmark::State& state) {
     rig.engine.Shutdown();
   }
 }
-BENCHMARK(RealTimePlaybackCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(RealTimePlaybackCpu)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

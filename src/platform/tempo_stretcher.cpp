@@ -158,15 +158,19 @@ void TempoStretcher::ToFloat(const uint8_t* in, uint32_t frames) {
 }
 
 void TempoStretcher::FromFloat(const float* in, uint32_t frames, uint8_t* out) const {
+  // Rounded half away from zero and clamped, in a form the compiler can keep
+  // simple: this runs over every stretched sample.
   const uint32_t values = frames * format.nChannels;
   if (format.wBitsPerSample == 16) {
     for (uint32_t i = 0; i < values; ++i) {
-      const long v = std::clamp(std::lrint(in[i] * 32768.0f), -32768L, 32767L);
-      const int16_t s = static_cast<int16_t>(v);
+      const float v = std::clamp(in[i] * 32768.0f, -32768.0f, 32767.0f);
+      const int16_t s = static_cast<int16_t>(v + (v >= 0 ? 0.5f : -0.5f));
       std::memcpy(out + 2 * i, &s, 2);
     }
   } else {
-    for (uint32_t i = 0; i < values; ++i)
-      out[i] = static_cast<uint8_t>(std::clamp(std::lrint(in[i] * 128.0f) + 128, 0L, 255L));
+    for (uint32_t i = 0; i < values; ++i) {
+      const float v = std::clamp(in[i] * 128.0f + 128.0f, 0.0f, 255.0f);
+      out[i] = static_cast<uint8_t>(v + 0.5f);
+    }
   }
 }

@@ -200,6 +200,50 @@ TEST_F(CommandsTest, ASettingsChangeTakesEffectForTheOpenItem) {
   EXPECT_EQ(Status().repeatCount, 4u);
 }
 
+TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
+  QMenu* advanced = nullptr;
+  for (QAction* a : window->PopupMenu(0)->actions()) {
+    if (a->text() == QStringLiteral("高级设置")) advanced = a->menu();
+  }
+  ASSERT_NE(advanced, nullptr);
+  QStringList items;
+  for (QAction* a : advanced->actions())
+    items << a->text();
+  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)"}));
+  QAction* keep = window->Action(kCmdKeepPitch);
+  ASSERT_NE(keep, nullptr);
+  EXPECT_TRUE(keep->isCheckable());
+  EXPECT_FALSE(keep->isChecked());
+
+  Play(100);
+  SkinSlider* speed = window->Slider(kIdSpeed);
+  speed->setFocus();
+  QTest::keyClick(speed, Qt::Key_PageUp);
+  QTest::keyClick(speed, Qt::Key_PageUp);
+  for (int i = 0; i < 5; ++i)
+    QTest::keyClick(speed, Qt::Key_Right);
+  ASSERT_TRUE(Until([&] { return Status().outputRate == 33000; })) << Status().speedPosition;
+  EXPECT_EQ(Status().speedPosition, 25);
+  Play(100);
+
+  // Chosen while sound plays: at once, at the file's rate, three quarters as fast.
+  keep->trigger();
+  EXPECT_TRUE(keep->isChecked());
+  ASSERT_TRUE(Until([&] { return Status().outputRate == 44100; }));
+  EXPECT_TRUE(Status().keepPitch);
+  EXPECT_FLOAT_EQ(Status().outputTempo, 0.75f);
+  Play(40);
+  const uint32_t from = Status().position;
+  Play(400);
+  // 400 ms of sound is 300 ms of the file (53 kB), in whole 5000-byte buffers.
+  EXPECT_NEAR(static_cast<double>(Status().position - from), 52920, 7500);
+
+  keep->trigger();
+  EXPECT_FALSE(keep->isChecked());
+  ASSERT_TRUE(Until([&] { return Status().outputRate == 33000; }));
+  EXPECT_FLOAT_EQ(Status().outputTempo, 1.0f);
+}
+
 TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
   SkinSlider* progress = window->Slider(kIdProgress);
   Engine& e = window->EngineOf();
