@@ -70,6 +70,31 @@ TEST(KeepPitch, AToneAtSpeed25LastsFourThirdsAsLongAtItsOwnPitch) {
   EXPECT_TRUE(BytesEqual(cli.WavData("low.wav"), pcm));
 }
 
+// The 16-bit samples that are not 0: the SDL disk driver writes silence
+// whenever nothing is queued.
+std::string Sounding(const std::string& pcm) {
+  std::string out;
+  for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+    if (pcm[i] != 0 || pcm[i + 1] != 0) out.append(pcm, i, 2);
+  }
+  return out;
+}
+
+TEST(KeepPitch, TheSoundCardHearsWhatTheOfflineDeviceWrites) {
+  CliRunner cli;
+  const std::vector<uint8_t> tone = ToneBytes(440, 1.0, 44100, 2);
+  WriteFileBytes(cli.File("tone.qv"),
+                 QvFileBytes(RecordingFormat(), std::string(tone.begin(), tone.end())));
+  auto r = cli.Run("--audio=offline --wav=offline.wav --speed=25 --keep-pitch tone.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  r = cli.Run("--speed=25 --keep-pitch tone.qv", "",
+              "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=" + cli.File("card.raw"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string offline = cli.WavData("offline.wav");
+  EXPECT_NEAR(offline.size() / kBytesPerSecond, 4.0 / 3, 0.01);
+  EXPECT_TRUE(BytesEqual(Sounding(ReadFileBytes(cli.File("card.raw"))), Sounding(offline)));
+}
+
 TEST(KeepPitch, ASlowDrillFindsTheSameSentencesEveryRun) {
   CliRunner cli;
   const std::string lesson = SentenceLesson({{40, 25}, {30, 7}, {25, 25}, {20, 0}});
