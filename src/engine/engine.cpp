@@ -240,8 +240,9 @@ void Engine::SpeedSlider(int code, int position) {
 
 void Engine::SetKeepPitch(bool on) {
   if (keepPitch.exchange(on) == on) return;
-  // At full speed both ways play the same.
-  if (speedPosition.load() > 0) Post(ENG_SPEED_REQ);
+  // At full speed both ways play the same; with no output open (stopped) the
+  // next item opens the way chosen.
+  if (speedPosition.load() > 0 && outputRate.load() != 0) Post(ENG_SPEED_REQ);
 }
 
 void Engine::SetStartSpeed(int position) {

@@ -242,6 +242,16 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   EXPECT_FALSE(keep->isChecked());
   ASSERT_TRUE(Until([&] { return Status().outputRate == 33000; }));
   EXPECT_FLOAT_EQ(Status().outputTempo, 1.0f);
+
+  // Stopped, there is nothing to slow down: it only applies from the next item.
+  window->RunCommand(kCmdStop);
+  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+  const uint32_t flags = Status().flags;
+  keep->trigger();
+  QTest::qWait(50);
+  EXPECT_TRUE(Status().stopped);
+  EXPECT_EQ(Status().flags, flags);
+  EXPECT_EQ(Status().outputRate, 0u);
 }
 
 TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
