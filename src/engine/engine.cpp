@@ -579,14 +579,17 @@ bool Engine::ApplySpeed() {
   const uint32_t fileRate = playFormat.nSamplesPerSec;
   const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
   const bool keep = keepPitch.load();
+  const int position = speedPosition.load();
+  appliedSpeed = position;
+  appliedKeepPitch = keep;
   if (keep && waveOut->Format().nSamplesPerSec == fileRate) {
-    waveOut->SetTempo(SpeedTempo(speedPosition.load(), kSliderMax));
+    waveOut->SetTempo(SpeedTempo(position, kSliderMax));
     outputTempo = static_cast<float>(waveOut->Tempo());
     return true;
   }
   const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
   // With the pitch kept the device goes back to the file's rate (from a lower one).
-  uint32_t rate = keep ? fileRate : SpeedRate(fileRate, speedPosition.load(), kSliderMax);
+  uint32_t rate = keep ? fileRate : SpeedRate(fileRate, position, kSliderMax);
   playFormat.nSamplesPerSec = rate;
   playFormat.nAvgBytesPerSec = frameBytes * rate;
   bool ok = true;
@@ -607,7 +610,7 @@ bool Engine::ApplySpeed() {
     if (ok) {
       EnableTransport(true);
       waveOut->SetVolume(volumeValue);
-      if (keep) waveOut->SetTempo(SpeedTempo(speedPosition.load(), kSliderMax));
+      if (keep) waveOut->SetTempo(SpeedTempo(position, kSliderMax));
       outputTempo = static_cast<float>(waveOut->Tempo());
     }
   }

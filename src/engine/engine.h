@@ -201,6 +201,9 @@ class Engine {
   // the pitch kept, the file's own rate at the slider's tempo; otherwise the
   // device reopened at the slider's lower rate. False when no device opens.
   bool ApplySpeed();
+  // The slider position and keep-pitch choice ApplySpeed last used (engine thread).
+  int appliedSpeed = 0;
+  bool appliedKeepPitch = false;
   void ApplyVolume();
   bool PauseOutput();
   bool RestartOutput();

@@ -389,8 +389,14 @@ EngineThread::Outcome EngineThread::ServeSpeed() {
   if (Has(ENG_SPEED_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // A new device plays at once: reading is no longer paused.
-      if (e.ChangeSpeed()) e.paused = false;
+      const bool changed = e.ChangeSpeed();
+      if (changed) e.paused = false;
       e.StoreFlags(ENG_PLAYING);
+      // The store drops a request made during the change: a slider moved on,
+      // or keep pitch chosen, meanwhile is served in the next pass.
+      if (changed &&
+          (e.speedPosition.load() != e.appliedSpeed || e.keepPitch.load() != e.appliedKeepPitch))
+        e.Post(ENG_SPEED_REQ);
     }
   }
   return Outcome::kGoOn;

@@ -137,3 +137,42 @@ TEST_F(EngineStress, RandomCommandsFromManyThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// The speed slider dragged quickly, and keep pitch chosen in between: the
+// device ends up as the last position and choice say, however the requests
+// fell between the engine's passes.
+TEST_F(EngineStress, TheLastSpeedChangeAlwaysTakesEffect) {
+  playlist.Append(MakeQv("lesson.qv", 5000 * 2000));
+  audio.Clock().SetHeld(true);
+  ASSERT_TRUE(engine->AllocateBuffers());
+  engine->StartThreads();
+  auto until = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+  };
+  ASSERT_TRUE(until([&] { return engine->Status().outputRate == 44100; }));
+  std::mt19937 random(7);
+  for (int round = 0; round < 100; ++round) {
+    int position = 0;
+    for (int i = 0; i < 8; ++i) {
+      position = 1 + static_cast<int>(random() % 60);
+      engine->SpeedSlider(4, position);
+      if (random() % 3 == 0) engine->SetKeepPitch(!engine->KeepPitch());
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
+    }
+    const bool keep = engine->KeepPitch();
+    const uint32_t rate = keep ? 44100 : Engine::SpeedRate(44100, position, 100);
+    const float tempo = keep ? static_cast<float>(Engine::SpeedTempo(position, 100)) : 1.0f;
+    ASSERT_TRUE(until([&] {
+      const EngineStatus s = engine->Status();
+      return !(s.flags & ENG_SPEED_REQ) && s.outputRate == rate && s.outputTempo == tempo;
+    })) << "round "
+        << round << ": position " << position << " keep " << keep << ", the device plays "
+        << engine->Status().outputRate << " Hz at " << engine->Status().outputTempo;
+  }
+}
+
+}  // namespace

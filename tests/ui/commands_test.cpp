@@ -245,7 +245,8 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
 
   // Stopped, there is nothing to slow down: it only applies from the next item.
   window->RunCommand(kCmdStop);
-  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+  ASSERT_TRUE(Until([&] { return Status().stopped && !(Status().flags & ENG_STOP_REQ); }));
+  QTest::qWait(20);
   const uint32_t flags = Status().flags;
   keep->trigger();
   QTest::qWait(50);
