@@ -128,8 +128,18 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
     } else if (id == kKeepPitch) {
       options->keepPitch = true;
     } else if (id == '?') {
-      *error =
-          "unknown option " + (optopt != 0 ? std::string("-") + static_cast<char>(optopt) : arg);
+      const size_t equals = arg.find('=');
+      const std::string name = arg.substr(0, equals);
+      bool known = false;
+      for (const struct option& o : kOptions)
+        known = known || (o.name != nullptr && name == std::string("--") + o.name);
+      if (known && equals != std::string::npos) {
+        *error = "option " + name + " takes no value";
+      } else if (arg.rfind("--", 0) == 0 || optopt <= 0 || optopt > 127) {
+        *error = "unknown option " + arg;
+      } else {
+        *error = std::string("unknown option -") + static_cast<char>(optopt);
+      }
       return false;
     } else if (id == ':') {
       *error = "option " + arg + " needs a value";

@@ -219,6 +219,12 @@ TEST_F(KestroCli, ReportsBadInputClearly) {
   auto r = cli.Run("--audio=offline --bogus");
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("unknown option --bogus"), std::string::npos) << r.err;
+  r = cli.Run("--keep-pitch=yes lesson.qv");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("option --keep-pitch takes no value"), std::string::npos) << r.err;
+  r = cli.Run("--speed=101 lesson.qv");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--speed=101 is out of range (0..100)"), std::string::npos) << r.err;
   r = cli.Run("--audio=alsa");
   EXPECT_NE(r.exitCode, 0);
   r = Script("volume 100\nfly away\n");
