@@ -221,7 +221,11 @@ int main(int argc, char** argv) {
   }
   engine.Shutdown();
   const bool wroteSound = audio.Sink().DataBytes() > 0;
-  audio.Sink().Close();
+  if (!audio.Sink().Close()) {
+    // What could be written stays: a valid WAV file of the sound up to there.
+    std::cerr << "kestro-cli: " << audio.Sink().Error() << " (is the disk full?)\n";
+    status = 1;
+  }
   // A WAV file with nothing in it helps nobody.
   if (!options.wavPath.empty() && !wroteSound && status != 0) ::unlink(options.wavPath.c_str());
   if (drill && status == 0) {

@@ -29,7 +29,18 @@ bool WavFileWriter::Create(const std::string& newPath, std::string* error) {
   created = true;
   dataBytes = 0;
   failed = false;
+  this->error.clear();
   return true;
+}
+
+void WavFileWriter::Fail(const char* what) {
+  if (!failed) error = std::string(what) + " " + path + ": " + std::strerror(errno);
+  failed = true;
+}
+
+std::string WavFileWriter::Error() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return error;
 }
 
 bool WavFileWriter::OpenSound(const WaveFormatEx& format) {
@@ -51,7 +62,7 @@ bool WavFileWriter::Append(const WaveFormatEx& format, const uint8_t* data, uint
   std::lock_guard<std::mutex> lock(mutex);
   if (!created || failed) return false;
   if (sound == nullptr && !OpenSound(format)) {
-    failed = true;
+    Fail("cannot write");
     return false;
   }
   // Sound is written in large pieces (one system call per buffer would cost
@@ -72,7 +83,7 @@ bool WavFileWriter::WriteWholeFrames() {
   const size_t whole = held / frameBytes * frameBytes;
   if (whole > 0 && sf_write_raw(sound, piece.get(), static_cast<sf_count_t>(whole)) !=
                        static_cast<sf_count_t>(whole)) {
-    failed = true;
+    Fail("could not write all of");
     return false;
   }
   std::memmove(piece.get(), piece.get() + whole, held - whole);
@@ -91,17 +102,18 @@ bool WavFileWriter::Flush() {
   return !failed;
 }
 
-void WavFileWriter::Close() {
+bool WavFileWriter::Close() {
   std::lock_guard<std::mutex> lock(mutex);
-  if (!created) return;
+  if (!created) return !failed;
   // Nothing was played: an empty file in the recording format.
-  if (sound == nullptr) OpenSound(WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0});
+  if (sound == nullptr && !failed) OpenSound(WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0});
   if (sound != nullptr) {
-    WriteWholeFrames();  // a split last frame cannot be kept
+    if (!failed) WriteWholeFrames();  // a split last frame cannot be kept
     sf_close(sound);
   }
   sound = nullptr;
   created = false;
+  return !failed;
 }
 
 bool WavFileWriter::IsOpen() const {

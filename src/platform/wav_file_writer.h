@@ -25,8 +25,11 @@ class WavFileWriter {
   // Appends bytes; the first call fixes the header's format.
   bool Append(const WaveFormatEx& format, const uint8_t* data, uint32_t count);
   bool Flush();
-  void Close();
+  // False when any of the sound could not be written (a full disk).
+  bool Close();
   bool IsOpen() const;
+  // Why a write failed, or empty when none has.
+  std::string Error() const;
   uint64_t DataBytes() const;
 
  private:
@@ -45,4 +48,6 @@ class WavFileWriter {
   size_t held = 0;
   uint32_t frameBytes = 1;
   bool failed = false;
+  std::string error;
+  void Fail(const char* what);
 };

@@ -291,6 +291,22 @@ TEST_F(KestroCli, AFullDiskEndsTheRecordingWithWholeFramesAndSaysSo) {
   EXPECT_TRUE(BytesEqual(recorded, voice.substr(0, recorded.size())));
 }
 
+TEST_F(KestroCli, AFullDiskCutsTheWavShortAndSaysSo) {
+  const auto r = cli.Run("--audio=offline --wav=out.wav lesson.qv", "", "ulimit -f 200;");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_NE(r.err.find("could not write all of out.wav"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("is the disk full?"), std::string::npos) << r.err;
+  // What was written is a WAV file of the lesson's start.
+  SF_INFO info{};
+  SNDFILE* f = sf_open(cli.File("out.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr);
+  sf_close(f);
+  const std::string played = cli.WavData("out.wav");
+  EXPECT_GT(played.size(), 50000u);
+  EXPECT_LT(played.size(), lesson.size());
+  EXPECT_TRUE(BytesEqual(played, lesson.substr(0, played.size())));
+}
+
 TEST_F(KestroCli, SaysWhyNothingPlaysWithoutASoundSystem) {
   const auto r = cli.Run("lesson.qv", "", "SDL_AUDIODRIVER=kestro-no-such-driver");
   EXPECT_NE(r.exitCode, 0);
