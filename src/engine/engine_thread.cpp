@@ -469,8 +469,8 @@ EngineThread::Outcome EngineThread::ServeRecording() {
   Engine& e = engine;
   if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
     WaveHdr& h = recordSlot->header;
-    if (h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) {
-      e.waveIn->UnprepareHeader(&h);
+    // Refused while the buffer's callback still reads it: next pass.
+    if ((h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && e.waveIn->UnprepareHeader(&h)) {
       if (e.recorder.Append(h.lpData, h.dwBytesRecorded) != 0) {
         h.dwBytesRecorded = 0;
         h.dwFlags.store(0, std::memory_order_release);

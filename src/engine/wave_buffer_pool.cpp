@@ -38,9 +38,13 @@ bool WaveBufferPool::Add(WaveSlot* staged, WaveOut* out) {
   if (flags != 0 && !(flags & WHDR_DONE)) return false;
   WaveSlot& slot = slots[fillIndex];
   if (slot.header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE) return false;
-  if ((flags & WHDR_PREPARED) && out != nullptr) out->UnprepareHeader(&next.header);
-  if (&slot != &next && (slot.header.dwFlags.load() & WHDR_PREPARED) && out != nullptr) {
-    out->UnprepareHeader(&slot.header);
+  // A slot whose done callback still runs is not refilled yet: the callback
+  // reads its place in the item.
+  if ((flags & WHDR_PREPARED) && out != nullptr && !out->UnprepareHeader(&next.header))
+    return false;
+  if (&slot != &next && (slot.header.dwFlags.load() & WHDR_PREPARED) && out != nullptr &&
+      !out->UnprepareHeader(&slot.header)) {
+    return false;
   }
   uint8_t* empty = slot.header.lpData;
   slot.header = staged->header;

@@ -80,7 +80,7 @@ bool WaveDevice::UnprepareHeader(WaveHdr* header) {
   if (header == nullptr) return false;
   std::lock_guard<std::mutex> lock(mutex);
   const uint32_t flags = header->dwFlags.load(std::memory_order_acquire);
-  if (flags & WHDR_INQUEUE) return false;
+  if ((flags & WHDR_INQUEUE) || (inCallback && header == callbackHeader)) return false;
   header->dwFlags.store(flags & ~WHDR_PREPARED, std::memory_order_release);
   return true;
 }
@@ -133,10 +133,12 @@ void WaveDevice::FinishFront(std::unique_lock<std::mutex>& lock, uint32_t messag
   h->dwFlags.store((flags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
   if (!callback) return;
   inCallback = true;
+  callbackHeader = h;
   lock.unlock();
   callback(this, message, h);
   lock.lock();
   inCallback = false;
+  callbackHeader = nullptr;
   callbackDone.notify_all();
 }
 

@@ -31,6 +31,8 @@ class WaveDevice {
   bool IsOpen() const { return open; }
 
   bool PrepareHeader(WaveHdr* header);
+  // Fails while the buffer is queued, and while its done callback still runs:
+  // until then the callback may read it, so its owner must not refill it.
   bool UnprepareHeader(WaveHdr* header);
   // Stops the device and returns every queued buffer as done (without callbacks:
   // they were never played or filled).
@@ -80,6 +82,7 @@ class WaveDevice {
   bool quit = false;
   std::atomic<bool> closing{false};
   bool inCallback = false;
+  const WaveHdr* callbackHeader = nullptr;  // the buffer whose callback runs
   uint64_t pokes = 0;
   WaveHdr* head = nullptr;
   WaveHdr* tail = nullptr;

@@ -122,6 +122,26 @@ TEST_F(OfflineOutputTest, HeaderRules) {
   EXPECT_TRUE(out.Close());
 }
 
+TEST_F(OfflineOutputTest, ABufferStaysPreparedWhileItsCallbackRuns) {
+  Buffers b(1);
+  std::atomic<bool> inside{false}, release{false};
+  OfflineWaveOut out(&clock, &sink);
+  ASSERT_TRUE(out.Open(RecordingFormat(), [&](WaveDevice*, uint32_t, WaveHdr*) {
+    inside = true;
+    while (!release)
+      std::this_thread::sleep_for(1ms);
+  }));
+  WriteAll(out, b);
+  ASSERT_TRUE(WaitFor([&] { return inside.load(); }));
+  // Done, yet the callback may still read it: its owner cannot take it back.
+  EXPECT_TRUE(b.headers[0].dwFlags & WHDR_DONE);
+  EXPECT_FALSE(out.UnprepareHeader(&b.headers[0]));
+  release = true;
+  ASSERT_TRUE(WaitFor([&] { return out.UnprepareHeader(&b.headers[0]); }));
+  out.Reset();
+  out.Close();
+}
+
 TEST_F(OfflineOutputTest, HeldClockLetsOnlyTheGrantedSoundPass) {
   clock.SetHeld(true);
   Buffers b(10, 17640);  // 100 ms each at 44.1 kHz stereo 16-bit
