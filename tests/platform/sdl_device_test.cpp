@@ -59,6 +59,18 @@ std::string Scaled(const std::vector<uint8_t>& in, uint32_t level) {
   return out;
 }
 
+// Writes the sound to the device in 4000-byte buffers (what is left over is not written).
+std::vector<WaveHdr> WriteIn4000(WaveOut& out, const std::vector<uint8_t>& sound) {
+  std::vector<WaveHdr> headers(sound.size() / 4000);
+  for (size_t i = 0; i < headers.size(); ++i) {
+    headers[i].lpData = const_cast<uint8_t*>(sound.data()) + i * 4000;
+    headers[i].dwBufferLength = 4000;
+    out.PrepareHeader(&headers[i]);
+    out.Write(&headers[i]);
+  }
+  return headers;
+}
+
 class SdlOutputTest : public ::testing::Test {
  protected:
   void SetUp() override { ::setenv("SDL_DISKAUDIOFILE", file.c_str(), 1); }
@@ -73,14 +85,8 @@ class SdlOutputTest : public ::testing::Test {
     out.SetVolume(volume);
     EXPECT_TRUE(out.SetTempo(tempo));
     if (pauseFirst) out.Pause();
-    const size_t n = sound.size() / 4000;
-    std::vector<WaveHdr> headers(n);
-    for (size_t i = 0; i < n; ++i) {
-      headers[i].lpData = const_cast<uint8_t*>(sound.data()) + i * 4000;
-      headers[i].dwBufferLength = 4000;
-      out.PrepareHeader(&headers[i]);
-      out.Write(&headers[i]);
-    }
+    std::vector<WaveHdr> headers = WriteIn4000(out, sound);
+    const size_t n = headers.size();
     if (pauseFirst) {
       std::this_thread::sleep_for(200ms);
       EXPECT_EQ(done, 0u);
@@ -131,14 +137,8 @@ std::string PlayOffline(const std::vector<uint8_t>& sound, uint32_t volume, doub
     out.SetVolume(volume);
     EXPECT_TRUE(out.SetTempo(tempo));
     out.Pause();
-    const size_t n = sound.size() / 4000;
-    std::vector<WaveHdr> headers(n);
-    for (size_t i = 0; i < n; ++i) {
-      headers[i].lpData = const_cast<uint8_t*>(sound.data()) + i * 4000;
-      headers[i].dwBufferLength = 4000;
-      out.PrepareHeader(&headers[i]);
-      out.Write(&headers[i]);
-    }
+    std::vector<WaveHdr> headers = WriteIn4000(out, sound);
+    const size_t n = headers.size();
     out.Restart();
     EXPECT_TRUE(WaitFor([&] { return done == n; }));
     out.Reset();
