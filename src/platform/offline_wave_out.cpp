@@ -19,7 +19,6 @@ bool OfflineWaveOut::OpenBackend(std::string* error) {
   finished = 0;
   scratch.resize(64 * 1024);
   stretched.resize(64 * 1024);
-  dry = false;
   clock->Register(this, [this] { Poke(); });
   return true;
 }
@@ -27,11 +26,6 @@ bool OfflineWaveOut::OpenBackend(std::string* error) {
 void OfflineWaveOut::CloseBackend() {
   clock->Unregister(this);
   if (sink != nullptr) sink->Flush();
-}
-
-void OfflineWaveOut::ResetBackend() {
-  WaveOut::ResetBackend();
-  dry = false;
 }
 
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
@@ -100,35 +94,18 @@ void OfflineWaveOut::Play(const uint8_t* data, uint32_t count) {
 }
 
 bool OfflineWaveOut::StretchFront(bool paced, bool endOfQueue) {
-  for (;;) {
-    if (FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
-      dry = false;
-      return true;
-    }
-    if (!FeedNext()) break;
+  if (!StretchFrontMade()) {
+    // Paced, the pacer knows whether more will come; unpaced, a while without
+    // anything new tells.
+    if (paced ? !endOfQueue : !DryLongEnough()) return false;
+    FlushStretcher();
   }
-  // Every queued buffer is in the stretcher and the front's end is not out yet.
-  if (paced && !endOfQueue) return false;
-  if (!paced) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!dry) {
-      dry = true;
-      drySince = now;
-      return false;
-    }
-    if (now - drySince < std::chrono::milliseconds(20)) return false;
-  }
-  FlushStretcher();
-  dry = false;
+  NotDry();
   return true;
 }
 
 bool OfflineWaveOut::FrontReady() {
   std::lock_guard<std::mutex> lock(mutex);
   if (!HasQueued()) return false;
-  if (!Stretching()) return Front()->lpNext != nullptr;
-  while (!FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
-    if (!FeedNext()) return false;
-  }
-  return true;
+  return Stretching() ? StretchFrontMade() : Front()->lpNext != nullptr;
 }

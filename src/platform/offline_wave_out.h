@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -21,7 +20,6 @@ class OfflineWaveOut : public WaveOut {
   bool OpenBackend(std::string* error) override;
   void CloseBackend() override;
   void Service(std::unique_lock<std::mutex>& lock) override;
-  void ResetBackend() override;
   std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(50); }
 
  private:
@@ -41,7 +39,4 @@ class OfflineWaveOut : public WaveOut {
   int64_t finished = 0;
   std::vector<uint8_t> scratch;
   std::vector<uint8_t> stretched;
-  // Unpaced, a queue that stopped short is pushed out once nothing has come for a while.
-  std::chrono::steady_clock::time_point drySince{};
-  bool dry = false;
 };

@@ -17,7 +17,6 @@ bool SdlWaveOut::OpenBackend(std::string* error) {
       std::max<uint32_t>(format.nAvgBytesPerSec / 10 / format.nBlockAlign, 64) * format.nBlockAlign;
   scratch.resize(lead);
   stretched.resize(lead);
-  dry = false;
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
@@ -34,7 +33,6 @@ void SdlWaveOut::CloseBackend() {
 void SdlWaveOut::ResetBackend() {
   WaveOut::ResetBackend();
   SDL_ClearQueuedAudio(device);
-  dry = false;
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
@@ -63,7 +61,7 @@ void SdlWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
     if (n > 0) {
       Push(stretched.data(), n, 0);
       queued += n;
-      dry = false;
+      NotDry();
       continue;
     }
     if (FeedNext()) continue;
@@ -71,12 +69,7 @@ void SdlWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
     // The end of what was queued stays in the stretcher until it is pushed out;
     // that waits until SDL is about to run out and nothing has come for a
     // while, so that a buffer written a moment late does not cut the sound.
-    const auto now = std::chrono::steady_clock::now();
-    if (!dry) {
-      dry = true;
-      drySince = now;
-    }
-    if (queued > lead / 4 || now - drySince < std::chrono::milliseconds(20)) break;
+    if (!DryLongEnough() || queued > lead / 4) break;
     FlushStretcher();
   }
 }

@@ -2,7 +2,6 @@
 
 #include <SDL2/SDL.h>
 
-#include <chrono>
 #include <vector>
 
 #include "platform/wave_out.h"
@@ -39,7 +38,4 @@ class SdlWaveOut : public WaveOut {
   uint64_t finishedTotal = 0;  // bytes of the buffers finished since the last reset
   std::vector<uint8_t> scratch;
   std::vector<uint8_t> stretched;
-  // Since when every queued buffer has been stretched and nothing more came out.
-  std::chrono::steady_clock::time_point drySince{};
-  bool dry = false;
 };

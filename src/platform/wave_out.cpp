@@ -45,6 +45,7 @@ bool WaveOut::SetTempo(double tempo) {
   stretcher.SetTempo(tempo);
   fed = 0;
   lastFed = nullptr;
+  dry = false;
   return true;
 }
 
@@ -57,6 +58,7 @@ void WaveOut::ResetBackend() {
   stretcher.Clear();
   fed = 0;
   lastFed = nullptr;
+  dry = false;
 }
 
 bool WaveOut::FeedNext() {
@@ -70,6 +72,22 @@ bool WaveOut::FeedNext() {
 
 bool WaveOut::FrontStretchedBy(uint64_t given) const {
   return fed > 0 && Front()->reserved <= given;
+}
+
+bool WaveOut::StretchFrontMade() {
+  while (!FrontStretchedBy(stretcher.Taken() + stretcher.Available())) {
+    if (!FeedNext()) return false;
+  }
+  return true;
+}
+
+bool WaveOut::DryLongEnough() {
+  const auto now = std::chrono::steady_clock::now();
+  if (!dry) {
+    dry = true;
+    drySince = now;
+  }
+  return now - drySince >= std::chrono::milliseconds(20);
 }
 
 void WaveOut::FlushStretcher() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 #include "platform/tempo_stretcher.h"
@@ -40,8 +41,16 @@ class WaveOut : public WaveDevice {
   bool FeedNext();
   // The front buffer's stretched sound is all out once given bytes of output are.
   bool FrontStretchedBy(uint64_t given) const;
+  // Feeds the stretcher until the front buffer's stretched sound is all made;
+  // false when everything queued is in and it is not (its end awaits a flush).
+  bool StretchFrontMade();
   // Pushes out the end of what was fed, so that every fed buffer can finish.
   void FlushStretcher();
+  // Called while the stretcher has had everything queued and gives no more:
+  // true once that has lasted long enough to take it for the end of the sound,
+  // not a buffer written a moment late.
+  bool DryLongEnough();
+  void NotDry() { dry = false; }
   // FinishFront for a buffer the stretcher has had.
   void FinishStretchedFront(std::unique_lock<std::mutex>& lock);
 
@@ -54,4 +63,6 @@ class WaveOut : public WaveDevice {
   // knows its stretched end in reserved), and the last of them.
   uint32_t fed = 0;
   WaveHdr* lastFed = nullptr;
+  std::chrono::steady_clock::time_point drySince{};
+  bool dry = false;
 };
