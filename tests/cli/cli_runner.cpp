@@ -53,17 +53,6 @@ std::string LessonPcm(size_t bytes, unsigned seed) {
   return pcm;
 }
 
-std::string Scaled(const std::string& pcm, uint32_t level) {
-  std::string out = pcm;
-  for (size_t i = 0; i + 1 < out.size(); i += 2) {
-    int16_t s;
-    std::memcpy(&s, &out[i], 2);
-    s = static_cast<int16_t>(s * static_cast<int64_t>(level) / 0xFFFF);
-    std::memcpy(&out[i], &s, 2);
-  }
-  return out;
-}
-
 std::string SentenceLesson(const std::vector<std::pair<int, int>>& sentences) {
   std::string pcm;
   size_t frame = 0;

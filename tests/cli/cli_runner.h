@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "pcm.h"
 #include "temp_dir.h"
 
 // Runs the real kestro-cli in a lesson folder of its own, with the program's
@@ -32,9 +33,6 @@ class CliRunner {
 // 16-bit stereo sound that differs at every sample within a buffer and between
 // buffers, so that a wrong or lost buffer shows.
 std::string LessonPcm(size_t bytes, unsigned seed);
-
-// Sound at a volume level (0..0xFFFF), as the output device scales it.
-std::string Scaled(const std::string& pcm, uint32_t level);
 
 // A lesson of 16-bit stereo sound built from whole 5000-byte buffers: each pair
 // is (buffers of speech-like sound, buffers of silence that follow it).

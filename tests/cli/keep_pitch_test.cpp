@@ -7,8 +7,8 @@
 
 #include "cli_runner.h"
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "platform/tempo_stretcher.h"
-#include "tone.h"
 
 namespace {
 
@@ -68,16 +68,6 @@ TEST(KeepPitch, AToneAtSpeed25LastsFourThirdsAsLongAtItsOwnPitch) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(WavRate(cli.File("low.wav")), 33000);
   EXPECT_TRUE(BytesEqual(cli.WavData("low.wav"), pcm));
-}
-
-// The 16-bit samples that are not 0: the SDL disk driver writes silence
-// whenever nothing is queued.
-std::string Sounding(const std::string& pcm) {
-  std::string out;
-  for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
-    if (pcm[i] != 0 || pcm[i + 1] != 0) out.append(pcm, i, 2);
-  }
-  return out;
 }
 
 TEST(KeepPitch, TheSoundCardHearsWhatTheOfflineDeviceWrites) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -24,13 +25,6 @@ class EngineFaultTest : public EngineFixture {
   }
   void TearDown() override { EXPECT_TRUE(engine->Shutdown()); }
 
-  bool WaitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 1000; ++i) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(2ms);
-    }
-    return condition();
-  }
   // Waits until the engine has served everything asked of it so far.
   void Settle() {
     const uint64_t start = engine->Status().passes;

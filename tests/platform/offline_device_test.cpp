@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
 #include "temp_dir.h"
-#include "tone.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -40,14 +41,6 @@ struct Buffers {
   std::vector<std::vector<uint8_t>> data;
   std::vector<WaveHdr> headers;
 };
-
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 500; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(2ms);
-  }
-  return condition();
-}
 
 std::string WavData(const std::string& path) {
   return WavDataOf(ReadFileBytes(path));

@@ -10,50 +10,22 @@
 #include <vector>
 
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "platform/offline_wave_out.h"
 #include "platform/sdl_wave_in.h"
 #include "platform/sdl_wave_out.h"
 #include "temp_dir.h"
-#include "tone.h"
+#include "wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
-  for (int i = 0; i < ms / 5; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return condition();
-}
 
 // Non-zero 16-bit samples, so the sound stands out from the driver's silence.
 std::vector<uint8_t> Sound(size_t bytes) {
   std::vector<uint8_t> out(bytes);
   for (size_t i = 0; i + 1 < bytes; i += 2) {
     const int16_t s = static_cast<int16_t>(1000 + (i * 7) % 9000);
-    std::memcpy(&out[i], &s, 2);
-  }
-  return out;
-}
-
-// The driver's file without the silence it writes whenever nothing is queued
-// (before, after, and in any gap while the machine is busy).
-std::string Sounding(const std::string& file) {
-  std::string out;
-  for (size_t i = 0; i + 1 < file.size(); i += 2) {
-    if (file[i] != 0 || file[i + 1] != 0) out.append(file, i, 2);
-  }
-  return out;
-}
-
-std::string Scaled(const std::vector<uint8_t>& in, uint32_t level) {
-  std::string out(in.size(), '\0');
-  for (size_t i = 0; i + 1 < in.size(); i += 2) {
-    int16_t s;
-    std::memcpy(&s, &in[i], 2);
-    s = static_cast<int16_t>(s * static_cast<int64_t>(level) / 0xFFFF);
     std::memcpy(&out[i], &s, 2);
   }
   return out;
@@ -113,7 +85,8 @@ TEST_F(SdlOutputTest, FullVolumePlaysTheBytesUnchanged) {
 TEST_F(SdlOutputTest, HalfVolumeHalvesTheLevel) {
   const std::vector<uint8_t> sound = Sound(40000);
   const std::string played = Play(sound, 0x7FFF7FFF);
-  EXPECT_TRUE(BytesEqual(Sounding(played), Scaled(sound, 0x7FFF)));
+  EXPECT_TRUE(
+      BytesEqual(Sounding(played), Scaled(std::string(sound.begin(), sound.end()), 0x7FFF)));
 }
 
 TEST_F(SdlOutputTest, NothingIsPlayedWhilePaused) {

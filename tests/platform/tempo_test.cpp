@@ -10,22 +10,15 @@
 #include <vector>
 
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "platform/offline_wave_out.h"
 #include "platform/tempo_stretcher.h"
 #include "temp_dir.h"
-#include "tone.h"
+#include "wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 1000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(2ms);
-  }
-  return condition();
-}
 
 WaveFormatEx Format(int rate, int channels, int bits) {
   const uint16_t align = static_cast<uint16_t>(channels * bits / 8);

@@ -18,18 +18,11 @@
 #include "platform/sdl_wave_in.h"
 #include "platform/sdl_wave_out.h"
 #include "temp_dir.h"
+#include "wait_for.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 5000) {
-  for (int i = 0; i < ms / 2; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(2ms);
-  }
-  return condition();
-}
 
 // Non-zero 16-bit samples that differ along the buffer.
 std::vector<uint8_t> Sound(size_t bytes, int seed) {

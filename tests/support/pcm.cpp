@@ -1,4 +1,4 @@
-#include "tone.h"
+#include "pcm.h"
 
 #include <cmath>
 #include <cstring>
@@ -26,4 +26,23 @@ int ZeroCrossings(const std::vector<uint8_t>& pcm, int channels) {
     last = s;
   }
   return n;
+}
+
+std::string Sounding(const std::string& pcm) {
+  std::string out;
+  for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
+    if (pcm[i] != 0 || pcm[i + 1] != 0) out.append(pcm, i, 2);
+  }
+  return out;
+}
+
+std::string Scaled(const std::string& pcm, uint32_t level) {
+  std::string out = pcm;
+  for (size_t i = 0; i + 1 < out.size(); i += 2) {
+    int16_t s;
+    std::memcpy(&s, &out[i], 2);
+    s = static_cast<int16_t>(s * static_cast<int64_t>(level) / 0xFFFF);
+    std::memcpy(&out[i], &s, 2);
+  }
+  return out;
 }

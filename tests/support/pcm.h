@@ -1,11 +1,21 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-// seconds of a sine tone of hz as 16-bit PCM, the same in every channel.
+// 16-bit PCM as the tests make and check it.
+
+// seconds of a sine tone of hz, the same in every channel.
 std::vector<uint8_t> ToneBytes(double hz, double seconds, int rate, int channels,
                                double amplitude = 12000);
 
-// Sign changes of the first channel of 16-bit PCM.
+// Sign changes of the first channel.
 int ZeroCrossings(const std::vector<uint8_t>& pcm, int channels);
+
+// The samples that are not 0: what a device played without the silence SDL's
+// disk driver writes whenever nothing is queued.
+std::string Sounding(const std::string& pcm);
+
+// Sound at a volume level (0..0xFFFF), as the output device scales it.
+std::string Scaled(const std::string& pcm, uint32_t level);

@@ -16,6 +16,7 @@
 #include <QImage>
 
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "temp_dir.h"
 
 namespace {
@@ -132,18 +133,8 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
 
   // What the device played, without the silence the driver writes around it:
   // the lesson's bytes at the start-up volume (50 of 100: level 0x7FFF).
-  const std::string raw = ReadFileBytes(dir.File("out.raw"));
-  std::string sounding;
-  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-    if (raw[i] != 0 || raw[i + 1] != 0) sounding.append(raw, i, 2);
-  }
-  std::string scaled = lesson;
-  for (size_t i = 0; i + 1 < scaled.size(); i += 2) {
-    int16_t s;
-    std::memcpy(&s, &scaled[i], 2);
-    s = static_cast<int16_t>(s * 0x7FFF / 0xFFFF);
-    std::memcpy(&scaled[i], &s, 2);
-  }
+  const std::string sounding = Sounding(ReadFileBytes(dir.File("out.raw")));
+  const std::string scaled = Scaled(lesson, 0x7FFF);
   ASSERT_GE(sounding.size(), 176400u);  // at least a second of it
   ASSERT_LE(sounding.size(), scaled.size());
   EXPECT_TRUE(BytesEqual(sounding, scaled.substr(0, sounding.size())));
