@@ -201,9 +201,6 @@ class Engine {
   // the pitch kept, the file's own rate at the slider's tempo; otherwise the
   // device reopened at the slider's lower rate. False when no device opens.
   bool ApplySpeed();
-  // The slider position and keep-pitch choice ApplySpeed last used (engine thread).
-  int appliedSpeed = 0;
-  bool appliedKeepPitch = false;
   void ApplyVolume();
   bool PauseOutput();
   bool RestartOutput();
@@ -289,6 +286,9 @@ class Engine {
   std::atomic<uint16_t> playBits{0};
   std::atomic<uint32_t> outputRate{0};
   std::atomic<float> outputTempo{1.0f};
+  // The slider position and keep-pitch choice ApplySpeed last used (engine thread only).
+  int appliedSpeed = 0;
+  bool appliedKeepPitch = false;
 
   // ---- hand-overs between the engine and decode threads ----
   // The decoder's request to the codec: owned by the decode thread while
