@@ -157,7 +157,8 @@ void Engine::Post(uint32_t bits) {
 
 void Engine::StoreFlags(uint32_t value) {
   uint32_t old = engineFlags.load();
-  while (!engineFlags.compare_exchange_weak(old, value | (old & ENG_QUIT))) {
+  while (!engineFlags.compare_exchange_weak(
+      old, value | (old & ENG_QUIT) | (old & kPostedBits & ~flagsSeen))) {
   }
 }
 

@@ -168,8 +168,10 @@ class Engine {
 
   // ORs request bits into engineFlags and wakes the engine thread.
   void Post(uint32_t bits);
-  // The whole-word stores of the engine thread. They drop pending requests on
-  // purpose, but never a pending ENG_QUIT, which would leave shut-down waiting.
+  // The whole-word stores of the engine thread. They drop the requests the step
+  // being served found on purpose, but never one posted while it ran (the step
+  // could not have known of it: a Stop pressed during a speed change was lost)
+  // nor a pending ENG_QUIT, which would leave shut-down waiting.
   void StoreFlags(uint32_t value);
   // decodeControl stores of the engine thread that leave a pending DEC_QUIT (and
   // the decoder's DEC_QUIT_DONE) alone.
@@ -327,6 +329,9 @@ class Engine {
   DecodeThread decodeThread{*this};
   EngineThread engineThread{*this};
   uint64_t engineSeen = 0;  // engine thread only
+  // engineFlags as the step being served found them (engine thread only); 0
+  // outside the steps, where no store may drop a request.
+  uint32_t flagsSeen = 0;
   uint64_t decodeSeen = 0;  // decode thread only
 
   mutable std::mutex errorMutex;  // guards lastError

@@ -27,6 +27,11 @@ constexpr uint32_t ENG_STOP_REQ = 0x200000;
 constexpr uint32_t ENG_ITEM_CHANGE = 0x40000000;
 constexpr uint32_t ENG_QUIT = 0x80000000;
 
+// The bits other threads post: requests from commands and device callbacks.
+constexpr uint32_t kPostedBits = ENG_READ_REQ | ENG_PAUSE_REQ | ENG_RESUME_REQ | ENG_PLAYBACK_REQ |
+                                 ENG_REPEAT_REQ | ENG_RECORD_REQ | ENG_COMPARE_REQ | ENG_SEEK_REQ |
+                                 ENG_VOLUME_REQ | ENG_SPEED_REQ | ENG_STOP_REQ | ENG_ITEM_CHANGE;
+
 // The modes whose buffers move the progress display.
 constexpr uint32_t ENG_SOUNDING_MODES =
     ENG_COMPARING | ENG_PLAYING | ENG_REPEATING | ENG_PLAYING_BACK;

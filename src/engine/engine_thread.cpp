@@ -39,7 +39,10 @@ bool EngineThread::RequestPending() const {
 }
 
 bool EngineThread::Has(uint32_t bits) const {
-  return (engine.engineFlags.load() & bits) != 0;
+  const uint32_t flags = engine.engineFlags.load();
+  // What a step has looked at counts as found by it.
+  if (serving) engine.flagsSeen |= flags;
+  return (flags & bits) != 0;
 }
 void EngineThread::Set(uint32_t bits) {
   engine.engineFlags.fetch_or(bits);
@@ -286,17 +289,28 @@ EngineThread::Outcome EngineThread::ServeRequests() {
       &EngineThread::ServeRepeatEnd,
       &EngineThread::ServeRecordEnd,
   };
+  Outcome outcome = Outcome::kGoOn;
+  serving = true;
   for (Step step : kSteps) {
-    const Outcome outcome = (this->*step)();
-    if (outcome != Outcome::kGoOn) return outcome;
+    engine.flagsSeen = engine.engineFlags.load();
+    outcome = (this->*step)();
+    if (outcome != Outcome::kGoOn) break;
   }
-  return Outcome::kGoOn;
+  serving = false;
+  engine.flagsSeen = 0;
+  return outcome;
 }
 
 // 2. Item change.
 EngineThread::Outcome EngineThread::ServeItemChange() {
   Engine& e = engine;
   if (Has(ENG_ITEM_CHANGE)) {
+    // A command's open served before its post arrived (both come from the same
+    // command): reading goes on with the item it asked for.
+    if (Has(ENG_PLAYING) && !endOfItem && !e.openRequest.load()) {
+      Clear(ENG_ITEM_CHANGE);
+      return Outcome::kGoOn;
+    }
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.StoreFlags(0);
       if (endOfItem) {

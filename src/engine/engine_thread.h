@@ -98,6 +98,7 @@ class EngineThread {
 
   bool outputStarted = false;
   bool endOfItem = false;
+  bool serving = false;  // a step of ServeRequests is running
   uint32_t sectionStart = 0;
   // B as ResolvePassage found it, and whether it stopped the output to find it.
   uint32_t passageEnd = 0;

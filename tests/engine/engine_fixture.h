@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -24,8 +25,11 @@ class FakeView : public EngineView {
     captions[id] = color;
   }
   void EnableTransport(bool enable) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    transportEnabled = enable;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      transportEnabled = enable;
+    }
+    if (onTransport) onTransport(enable);
   }
   void EnablePlayButton() override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -63,6 +67,8 @@ class FakeView : public EngineView {
   }
 
   std::atomic<int> shown{0};
+  // Called on the engine thread, in the middle of the step that serves a request.
+  std::function<void(bool)> onTransport;
 
  private:
   std::mutex mutex;

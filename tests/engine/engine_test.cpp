@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -133,9 +134,14 @@ TEST_F(EngineCommandTest, AutoManualAndSettings) {
 
 TEST_F(EngineCommandTest, QuitSurvivesWholeWordStores) {
   Engine& e = *engine;
+  // A step that found the read request drops it; a stop posted after it looked
+  // and a pending quit stay.
   Inside(e).Post(ENG_QUIT | ENG_READ_REQ);
+  Inside(e).flagsSeen() = ENG_QUIT | ENG_READ_REQ;
+  Inside(e).Post(ENG_STOP_REQ);
   Inside(e).StoreFlags(ENG_PLAYING);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_QUIT | ENG_PLAYING);
+  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_QUIT | ENG_STOP_REQ | ENG_PLAYING);
+  Inside(e).flagsSeen() = 0;
   Inside(e).decodeControl() = DEC_QUIT;
   Inside(e).StoreDecode(DEC_RUN);
   EXPECT_EQ(Inside(e).decodeControl().load(), DEC_QUIT);
@@ -326,16 +332,35 @@ TEST_F(EngineFixture, APendingQuitIsNeverWipedByTheDecoder) {
   for (int run = 0; run < 20; ++run) {
     Inside(*engine).decodeControl().store(DEC_QUIT);
     Inside(*engine).StartDecodeThread();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (Inside(*engine).decodeControl().load() != DEC_QUIT_DONE &&
-           std::chrono::steady_clock::now() < end)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    WaitFor([&] { return Inside(*engine).decodeControl().load() == DEC_QUIT_DONE; });
     ASSERT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE) << run;
     Inside(*engine).StopDecodeThread();
     Inside(*engine).decodeControl().store(0);
   }
   qv->Close();
   Inside(*engine).codec().store(nullptr);
+}
+
+// A request the learner makes while the engine serves another one is served
+// next, never wiped by the served step's whole-word store.
+TEST_F(EngineFixture, AStopPressedDuringASpeedChangeIsServed) {
+  ASSERT_TRUE(engine->AllocateBuffers());
+  playlist.Append(MakeQv("a.qv", 5000 * 100));
+  audio.Clock().SetHeld(true);
+  engine->StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine->Status().outputRate == 44100; }));
+  std::atomic<bool> pressed{false};
+  view.onTransport = [&](bool enable) {
+    if (!enable && !pressed.exchange(true)) engine->CommandStop();
+  };
+  engine->SpeedSlider(4, 50);  // reopens the device: the transport is disabled meanwhile
+  ASSERT_TRUE(WaitFor([&] { return pressed.load(); }));
+  EXPECT_TRUE(WaitFor([&] {
+    const EngineStatus s = engine->Status();
+    return s.stopped && s.flags == 0;
+  })) << engine->Status().flags;
+  view.onTransport = nullptr;
+  EXPECT_TRUE(engine->Shutdown());
 }
 
 TEST_F(EngineFixture, ShutDownAfterAFailedOpenEndsEveryTime) {

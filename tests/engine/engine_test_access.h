@@ -20,6 +20,7 @@ class EngineTestAccess {
   auto& currentPath() { return e.currentPath; }
   auto& decodeControl() { return e.decodeControl; }
   auto& engineFlags() { return e.engineFlags; }
+  auto& flagsSeen() { return e.flagsSeen; }
   auto& fileLength() { return e.fileLength; }
   auto& haveStaged() { return e.haveStaged; }
   auto& itemByteRate() { return e.itemByteRate; }
