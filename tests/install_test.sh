@@ -27,9 +27,19 @@ done
 
 # The first start makes the learner's folder and starts the window in it.
 export XDG_DATA_HOME="$root/xdg"
-QT_QPA_PLATFORM=offscreen timeout 3 "$prefix/bin/kestro" --audio=offline || [ $? -eq 124 ] \
-  || fail "the launcher did not start the window"
 home="$XDG_DATA_HOME/kestro"
+QT_QPA_PLATFORM=offscreen "$prefix/bin/kestro" --audio=offline > "$root/kestro.out" 2>&1 &
+window=$!
+# Waits for the folder (a sanitizer build on a busy machine starts slowly),
+# then for the window to be still running: it must not have failed at start-up.
+for _ in $(seq 600); do
+  [ -f "$home/Kestro.m3u" ] && break
+  kill -0 "$window" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$window" 2>/dev/null || { cat "$root/kestro.out" >&2; fail "the launcher did not start the window"; }
+kill "$window"
+wait "$window" || true
 [ -f "$home/Skin/main.bmp" ] || fail "no skin in the learner's folder"
 ls "$home/Arch/"*.so > /dev/null || fail "no plug-ins in the learner's folder"
 grep -q "demo-lesson.ogg" "$home/Kestro.m3u" || fail "the learner's playlist lacks the demo"

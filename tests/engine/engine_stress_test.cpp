@@ -113,10 +113,11 @@ TEST_F(EngineStress, RandomCommandsFromManyThreads) {
   for (auto& hand : hands)
     hand.join();
 
+  // The handshake's waits are bounded: a hang would take for ever, a busy
+  // machine only longer.
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(engine->Shutdown());
-  // 20 ms, then at most 10 x 40 ms for each thread.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20 + 800 + 200));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_EXITED);
   EXPECT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE);
 

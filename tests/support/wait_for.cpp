@@ -4,7 +4,8 @@
 #include <thread>
 
 bool WaitFor(const std::function<bool()>& condition, int ms) {
-  for (int i = 0; i < ms / 2; ++i) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
     if (condition()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }

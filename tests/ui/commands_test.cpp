@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QMimeData>
 #include <QTest>
 #include <QToolButton>
@@ -51,8 +52,11 @@ class CommandsTest : public ::testing::Test {
     ASSERT_EQ(::chdir(oldDir.c_str()), 0);
   }
   EngineStatus Status() { return window->EngineOf().Status(); }
+  // Lets the window's thread run until condition holds (a minute at most: only
+  // a hang takes that long).
   bool Until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500 && !condition(); ++i)
+    const QDeadlineTimer deadline(60000);
+    while (!condition() && !deadline.hasExpired())
       QTest::qWait(10);
     return condition();
   }
@@ -140,7 +144,7 @@ TEST_F(CommandsTest, MenusHoldTheirItemsAndGreyExactlyTheTransport) {
   ASSERT_NE(window->Action(kCmdSettings), nullptr);
   EXPECT_EQ(window->Action(kCmdSettings)->text(), QStringLiteral("复读设置"));
   window->EnableTransport(false);
-  QTest::qWait(20);
+  ASSERT_TRUE(Until([&] { return !window->Action(kCmdStop)->isEnabled(); }));
   for (int c : {kCmdPause, kCmdRead, kCmdRepeat, kCmdRecord, kCmdPlayBack, kCmdCompare, kCmdStop})
     EXPECT_FALSE(window->Action(c)->isEnabled()) << c;
   for (int c :
@@ -152,7 +156,7 @@ TEST_F(CommandsTest, MenusHoldTheirItemsAndGreyExactlyTheTransport) {
   QTest::qWait(50);
   EXPECT_FALSE(Status().stopped);
   window->EnableTransport(true);
-  QTest::qWait(20);
+  ASSERT_TRUE(Until([&] { return window->Action(kCmdStop)->isEnabled(); }));
   QTest::keyClick(window.get(), Qt::Key_T, Qt::ControlModifier);
   ASSERT_TRUE(Until([&] { return Status().stopped; }));
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -58,9 +59,11 @@ class MainDialogTest : public ::testing::Test {
     window->show();
     started = window->OnInitDialog();
   }
-  // Lets the window's thread run until condition holds (5 s at most).
+  // Lets the window's thread run until condition holds (a minute at most: only
+  // a hang takes that long).
   bool Until(const std::function<bool()>& condition) {
-    for (int i = 0; i < 500 && !condition(); ++i)
+    const QDeadlineTimer deadline(60000);
+    while (!condition() && !deadline.hasExpired())
       QTest::qWait(10);
     return condition();
   }
