@@ -59,8 +59,11 @@ class WindowEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     // Xvfb picks a free display itself and tells its number once it is ready.
+    // Without -noreset it starts afresh whenever its last client leaves, and
+    // refuses connections meanwhile: kestro starting while an xdotool call
+    // ends could not connect.
     const std::string told = dir.File("display");
-    xvfb = Spawn("exec Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp > '" + told +
+    xvfb = Spawn("exec Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp -noreset > '" + told +
                  "' 2>/dev/null");
     std::string number;
     for (int i = 0; i < 500; ++i) {
@@ -71,13 +74,28 @@ class WindowEndToEnd : public ::testing::Test {
     ASSERT_FALSE(number.empty()) << "no X server";
     number.erase(number.find_last_not_of("\n") + 1);
     display = ":" + number;
+    // Told, and taking connections (a server on a busy machine may take a while).
+    bool answers = false;
+    for (int i = 0; i < 600 && !answers; ++i) {
+      answers = std::system(("DISPLAY=" + display + " timeout 20 xdotool getdisplaygeometry" +
+                             " > /dev/null 2>&1")
+                                .c_str()) == 0;
+      if (!answers) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(answers) << "the X server on " << display << " takes no connection";
     std::filesystem::copy(KESTRO_STAGE_DIR "/Arch", dir.File("Arch"));
     std::filesystem::copy(KESTRO_STAGE_DIR "/Skin", dir.File("Skin"));
   }
   void TearDown() override {
     if (kestro > 0) ::kill(-kestro, SIGKILL), ::waitpid(kestro, nullptr, 0);
-    ::kill(-xvfb, SIGKILL);
-    ::waitpid(xvfb, nullptr, 0);
+    // Asked to end, the server removes its lock and socket; the next test's
+    // server may then take the same display number safely.
+    int status = 0;
+    ::kill(-xvfb, SIGTERM);
+    if (!WaitExit(xvfb, std::chrono::seconds(20), &status)) {
+      ::kill(-xvfb, SIGKILL);
+      ::waitpid(xvfb, nullptr, 0);
+    }
   }
   // Starts kestro in the folder and returns its window's id once it shows
   // (empty when it never does).
@@ -85,7 +103,11 @@ class WindowEndToEnd : public ::testing::Test {
     kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
     std::string window;
     // Mapped, not just created: a window not yet viewable cannot be read or clicked.
-    for (int i = 0; i < 6000 && window.empty(); ++i) {  // sanitizer builds start slowly
+    for (int i = 0; i < 6000 && window.empty(); ++i) {      // sanitizer builds start slowly
+      if (::waitpid(kestro, nullptr, WNOHANG) == kestro) {  // it ended: no window will come
+        kestro = -1;
+        break;
+      }
       window = Output("DISPLAY=" + display +
                       " xdotool search --onlyvisible --name '^Kestro$' 2>/dev/null | head -1");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -177,7 +199,24 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
   ASSERT_EQ(std::system((x + "xdotool mousemove --window " + window + " 280 178 click 1").c_str()),
             0);
   ASSERT_EQ(std::system((x + "xdotool windowfocus --sync " + window).c_str()), 0);
-  const QImage before = shotWhen("before.png", [](const QImage&) { return true; });
+  // The window once it has painted its buttons (a light face, not the black
+  // of a window not yet drawn) and they look the same in two pictures in a row.
+  auto painted = [&](const QImage& i) {
+    int light = 0;
+    for (int yy = manual.top(); yy <= manual.bottom(); ++yy) {
+      for (int xx = manual.left(); xx <= manual.right(); ++xx)
+        light += qGray(i.pixel(xx, yy)) > 150;
+    }
+    return light > manual.width() * manual.height() / 2;
+  };
+  QImage previous;
+  const QImage before = shotWhen("before.png", [&](const QImage& i) {
+    const bool settled =
+        painted(i) && !previous.isNull() && region(i, manual) == region(previous, manual);
+    previous = i;
+    return settled;
+  });
+  ASSERT_TRUE(painted(before));
   ASSERT_EQ(before.size(), QSize(292, 186));
   // Ctrl+M: the 手动 button now reads 自动.
   ASSERT_EQ(std::system((x + "xdotool key ctrl+m").c_str()), 0);
