@@ -268,9 +268,10 @@ uint32_t Engine::VolumeValue(int volume, int volumeMax, int balance, int balance
   const uint32_t level = static_cast<uint32_t>(volume * (65535.0 / volumeMax));
   const int half = balanceMax / 2;
   if (half == 0) return level << 16 | level;
-  const uint32_t high = level * static_cast<uint32_t>(std::min(half, balanceMax - balance)) / half;
-  const uint32_t low = level * static_cast<uint32_t>(std::min(half, balance)) / half;
-  return high * 65536 + low;
+  // The low word is the left channel: the slider's left end is the learner's left.
+  const uint32_t right = level * static_cast<uint32_t>(std::min(half, balance)) / half;
+  const uint32_t left = level * static_cast<uint32_t>(std::min(half, balanceMax - balance)) / half;
+  return right * 65536 + left;
 }
 
 uint32_t Engine::SpeedRate(uint32_t fileRate, int position, int maximum) {

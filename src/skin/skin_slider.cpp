@@ -169,11 +169,12 @@ void SkinSlider::keyPressEvent(QKeyEvent* event) {
   int code;
   switch (event->key()) {
     case Qt::Key_PageUp:
-      next = pos + pageSize > hi ? lo : pos + pageSize;
+      next = pos + pageSize <= hi ? pos + pageSize : wrapping ? lo : hi;
       code = kPageUp;
       break;
     case Qt::Key_PageDown:
-      next = pos - pageSize < lo ? hi + 1 : pos - pageSize;  // stored as the maximum
+      // hi + 1 is stored as the maximum.
+      next = pos - pageSize >= lo ? pos - pageSize : wrapping ? hi + 1 : lo;
       code = kPageDown;
       break;
     case Qt::Key_End:

@@ -23,6 +23,9 @@ class SkinSlider : public QWidget {
   int Position() const { return position.load(); }
   void SetLineSize(int size) { lineSize = size; }
   void SetPageSize(int size) { pageSize = size; }
+  // Whether a page past either end wraps to the other (the default); a volume
+  // control must not jump from silence to full level.
+  void SetWrapping(bool on) { wrapping = on; }
   // Safe from any thread: stores the position (clamped to the range) and asks
   // for a repaint.
   void SetPosition(int pos);
@@ -57,6 +60,7 @@ class SkinSlider : public QWidget {
   std::atomic<int> position{0};
   int lineSize = 1;
   int pageSize = 10;
+  bool wrapping = true;
   bool dragging = false;
   bool movedDuringDrag = false;
   uint32_t channelColor = 0xC6C3C6;

@@ -18,9 +18,10 @@ TEST(EngineFormulas, Volume) {
   EXPECT_EQ(Engine::VolumeValue(50, 100, 50, 100), 32767u << 16 | 32767u);
   EXPECT_EQ(Engine::VolumeValue(100, 100, 50, 100), 0xFFFFFFFFu);
   EXPECT_EQ(Engine::VolumeValue(0, 100, 50, 100), 0u);
-  EXPECT_EQ(Engine::VolumeValue(100, 100, 100, 100), 0x0000FFFFu);  // right silent
-  EXPECT_EQ(Engine::VolumeValue(100, 100, 0, 100), 0xFFFF0000u);    // left silent
-  EXPECT_EQ(Engine::VolumeValue(100, 100, 75, 100), (0xFFFFu / 2) << 16 | 0xFFFFu);
+  // The low word is the left channel (the devices' contract).
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 0, 100), 0x0000FFFFu);    // slider left: right silent
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 100, 100), 0xFFFF0000u);  // slider right: left silent
+  EXPECT_EQ(Engine::VolumeValue(100, 100, 75, 100), 0xFFFFu << 16 | 0xFFFFu / 2);
 }
 
 TEST(EngineFormulas, SpeedRate) {
@@ -109,8 +110,8 @@ TEST_F(EngineCommandTest, RequestsAndSliders) {
 
   Inside(e).engineFlags() = 0;
   EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16 | 32767u);
-  e.BalanceSlider(0, 100);
-  EXPECT_EQ(Inside(e).volumeValue().load(), 32767u);
+  e.BalanceSlider(0, 100);  // all the way right: the left channel (low word) silent
+  EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16);
   e.VolumeSlider(2, 0);
   EXPECT_EQ(Inside(e).volumeValue().load(), 0u);
   EXPECT_EQ(Inside(e).engineFlags().load(), ENG_VOLUME_REQ);

@@ -89,6 +89,21 @@ TEST_F(SliderTest, KeysWithWrappingPages) {
   EXPECT_EQ(Take(), (std::vector<Heard>{{2, 0}, {3, 100}, {0, 99}, {1, 100}, {0, 0}}));
 }
 
+TEST_F(SliderTest, WithoutWrappingPagesStopAtTheEnds) {
+  slider.SetWrapping(false);
+  slider.setFocus();
+  slider.SetPosition(5);
+  QTest::keyClick(&slider, Qt::Key_PageDown);
+  EXPECT_EQ(slider.Position(), 0);
+  QTest::keyClick(&slider, Qt::Key_PageDown);
+  EXPECT_EQ(slider.Position(), 0);
+  slider.SetPosition(95);
+  QTest::keyClick(&slider, Qt::Key_PageUp);
+  EXPECT_EQ(slider.Position(), 100);
+  QTest::keyClick(&slider, Qt::Key_PageUp);
+  EXPECT_EQ(slider.Position(), 100);
+}
+
 TEST_F(SliderTest, DragEndsWithOneThumbPosition) {
   slider.SetPosition(0);
   QTest::mousePress(&slider, Qt::LeftButton, {}, QPoint(18, 2));
