@@ -2,11 +2,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <mutex>
 #include <thread>
 
 #include "cli/cli_options.h"
@@ -17,6 +21,7 @@
 #include "codec/playlist_file.h"
 #include "engine/engine.h"
 #include "platform/audio_backend.h"
+#include "platform/signal_watcher.h"
 
 namespace {
 
@@ -113,12 +118,37 @@ void FillPlaylist(const CliOptions& options, const CodecRegistry& registry, Play
   }
 }
 
+// The end of a run, taken once: by the main thread when the work is done, or
+// by the signal watcher when Ctrl+C, kill or a logout stops the run.
+std::atomic<bool> finishing{false};
+std::atomic<int> caught{0};
+// Set once the engine exists: stops the threads and finishes the output files.
+std::function<void(int)> stopNow;
+std::mutex stopNowMutex;
+
+void OnSignal(int signal) {
+  caught = signal;
+  std::function<void(int)> stop;
+  {
+    std::lock_guard<std::mutex> lock(stopNowMutex);
+    stop = stopNow;
+  }
+  // The main thread finishing on its own ends with the signal's status.
+  if (finishing.exchange(true)) return;
+  // Before the engine exists nothing is written yet.
+  if (stop) stop(signal);
+  std::cout.flush();
+  ::_exit(SignalWatcher::ExitStatusFor(signal));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // A file-size limit then fails the write like a full disk, which is
   // reported, instead of killing the program in the middle of a recording.
   std::signal(SIGXFSZ, SIG_IGN);
+  SignalWatcher signals;
+  signals.Start(OnSignal);
   CliOptions options;
   std::string error;
   if (!ParseCliOptions(argc, argv, &options, &error)) {
@@ -158,7 +188,18 @@ int main(int argc, char** argv) {
     std::cerr << "kestro-cli: nothing to drill\n";
     return 1;
   }
-  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) return Fail(error);
+  {
+    std::lock_guard<std::mutex> lock(stopNowMutex);
+    stopNow = [&](int signal) {
+      engine.Shutdown();  // a recording under way is finished and kept
+      if (!audio.Sink().Close()) std::cerr << "kestro-cli: " << audio.Sink().Error() << "\n";
+      std::cerr << "kestro-cli: stopped by " << ::strsignal(signal) << "\n";
+    };
+  }
+  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) {
+    finishing = true;  // a signal from here on only ends the process
+    return Fail(error);
+  }
   engine.VolumeSlider(4, static_cast<int>(options.volume));
   engine.SetKeepPitch(options.keepPitch);
   engine.SetStartSpeed(static_cast<int>(options.speed));
@@ -219,6 +260,12 @@ int main(int argc, char** argv) {
     std::cerr << "kestro-cli: " << engine.LastError() << "\n";
     status = 1;
   }
+  // A signal now either finds the run ending already or waits here for ever
+  // (the watcher then finishes and exits).
+  if (finishing.exchange(true)) {
+    for (;;)
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
   engine.Shutdown();
   const bool wroteSound = audio.Sink().DataBytes() > 0;
   if (!audio.Sink().Close()) {
@@ -236,5 +283,6 @@ int main(int argc, char** argv) {
                 << " s or longer; try a shorter --seconds\n";
     }
   }
+  if (caught.load() != 0) return SignalWatcher::ExitStatusFor(caught.load());
   return status;
 }

@@ -224,6 +224,9 @@ void EngineThread::Run() {
 
 void EngineThread::ServeQuit() {
   Engine& e = engine;
+  // A recording under way keeps what the input has filled (quitting the
+  // window, a signal): its last slots are stored before the input goes.
+  if (recordSlot != nullptr) FinishRecording();
   e.engineFlags.store(ENG_QUIT);
   if (e.waveIn) e.CloseInput();
   e.recorder.Finish();

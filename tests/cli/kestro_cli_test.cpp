@@ -398,6 +398,25 @@ TEST_F(KestroCli, StopWhileRecordingKeepsTheRecording) {
   EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, n1) + Buffers(lesson, 0, n3)));
 }
 
+// SIGTERM (a logout, `kill`) while recording from a script still being typed:
+// kestro-cli ends at once, the recording and the WAV file whole, status 143.
+TEST_F(KestroCli, ASignalEndsTheRunWithWholeFiles) {
+  const size_t n1 = time.Buffers(200), n2 = Recorded(700);
+  WriteFileBytes(cli.File("script.txt"), "volume 100\nwait 200\nrecord\nwait 700\nstatus\n");
+  const std::string command =
+      "cd '" + cli.dir.path() +
+      "' && mkfifo in && ('" KESTRO_STAGE_DIR
+      "/kestro-cli' --audio=offline --wav=out.wav --record-from=voice.wav --script=- lesson.qv"
+      " < in > out.txt 2> err.txt & pid=$!; exec 3> in; cat script.txt >&3;"
+      " for i in $(seq 3000); do grep -q mode=recording out.txt && break; sleep 0.02; done;"
+      " kill -TERM $pid; wait $pid; echo $? > code; exec 3>&-)";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFileBytes(cli.File("code")), "143\n") << ReadFileBytes(cli.File("err.txt"));
+  EXPECT_NE(ReadFileBytes(cli.File("err.txt")).find("stopped by"), std::string::npos);
+  EXPECT_TRUE(BytesEqual(cli.QvData("RecordVM.qv"), voice.substr(0, n2)));
+  EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, n1)));
+}
+
 TEST_F(KestroCli, StopDuringAModeThenPlayReadsPastTheOldB) {
   for (const char* mode : {"repeat", "compare"}) {
     SoundTime t;
