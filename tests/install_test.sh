@@ -43,4 +43,31 @@ wait "$window" || true
 [ -f "$home/Skin/main.bmp" ] || fail "no skin in the learner's folder"
 ls "$home/Arch/"*.so > /dev/null || fail "no plug-ins in the learner's folder"
 grep -q "demo-lesson.ogg" "$home/Kestro.m3u" || fail "the learner's playlist lacks the demo"
+
+# Kestro moved to another prefix: the links lead nowhere and are made again. A
+# file named from the learner's own folder is added with its whole path, and
+# SIGTERM (a logout) ends the window with the list saved.
+ln -sfn "$root/gone/Skin" "$home/Skin"
+rm "$home/Arch"
+mkdir -p "$root/lessons"
+cp "$prefix/share/kestro/demo/demo-lesson.ogg" "$root/lessons/mine.ogg"
+(cd "$root/lessons" && QT_QPA_PLATFORM=offscreen exec "$prefix/bin/kestro" --audio=offline mine.ogg) \
+  > "$root/kestro.out" 2>&1 &
+window=$!
+# SIGTERM is blocked once the window watches for it (bit 15 of the mask).
+watching() {
+  mask=$(awk '/^SigBlk/ {print $2}' "/proc/$window/status" 2>/dev/null) || return 1
+  [ -n "$mask" ] && [ $((0x$mask & 0x4000)) -ne 0 ]
+}
+for _ in $(seq 600); do
+  watching && break
+  kill -0 "$window" 2>/dev/null || break
+  sleep 0.1
+done
+watching || { cat "$root/kestro.out" >&2; fail "the window did not start"; }
+kill -TERM "$window"
+wait "$window" || fail "the window did not end well on SIGTERM: $(cat "$root/kestro.out")"
+[ -f "$home/Skin/main.bmp" ] || fail "the skin link was not made again"
+ls "$home/Arch/"*.so > /dev/null || fail "the plug-in link was not made again"
+grep -q "$root/lessons/mine.ogg" "$home/Kestro.m3u" || fail "the named file is not in the list"
 echo "install test: passed"

@@ -1,25 +1,43 @@
-// kestro: the window. Started in its program folder (Skin/, Arch/, Kestro.m3u).
+// kestro: the window, in the folder it is started in (Skin/, Arch/, Kestro.m3u).
 #include <getopt.h>
 
 #include <QApplication>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/audio_backend.h"
+#include "platform/signal_watcher.h"
 #include "ui/main_dialog.h"
 
 namespace {
 
-const char kUsage[] = R"(Usage: kestro [OPTION...]
+const char kUsage[] = R"(Usage: kestro [OPTION...] [FILE...]
 
 Kestro, a repeater for language learners: plays the lessons of its playlist
 passage by passage, repeats them, splits them into sentences at their pauses,
-records the learner and plays passage and recording in turn.
+records the learner and plays passage and recording in turn. FILEs (sound
+files or .m3u lists) are added to the playlist and the first of them plays.
 
-Started in its program folder: the skin comes from Skin/main.bmp, the codec
-plug-ins from Arch/, and the playlist from Kestro.m3u there, which is saved
-again at exit; the recording is RecordVM.qv in the same folder.
+Folders: the window works in the folder it is started in. The installed
+launcher (bin/kestro) starts it in the learner's folder, $XDG_DATA_HOME/kestro
+(~/.local/share/kestro), made on the first start. There the skin comes from
+Skin/main.bmp, the codec plug-ins from Arch/ and the playlist from Kestro.m3u,
+which is saved again at exit; the learner's recording is RecordVM.qv.
+
+Modes (the buttons under the display): 手动/自动 manual or automatic repeat
+(automatic splits the lesson into sentences at its pauses and repeats each),
+阅读 read (pressed while reading: marks the start of a passage), 复读 repeat
+the passage, 录音 record yourself, 回放 play the recording back, 对比 hear
+passage and recording in turn.
+
+Keys: Ctrl+W play, Ctrl+P pause, Ctrl+T stop, Ctrl+L previous, Ctrl+I next,
+Ctrl+N open a file, Ctrl+A read/mark, Ctrl+S repeat, Ctrl+D record,
+Ctrl+F play back, Ctrl+G compare, Ctrl+M automatic/manual; Esc ends Kestro.
+A slider with the focus moves with the arrow keys and Page Up/Page Down.
+The right mouse button opens the menus (高级设置: repeat settings, keep pitch).
 
 Options:
   --audio=sdl|offline  sound devices: the sound card through SDL (default), or
@@ -51,12 +69,37 @@ int main(int argc, char** argv) {
                  argv[optind - 1]);
     return 2;
   }
+  // Ctrl+C, kill and a desktop logout end the window as its close button does.
+  std::atomic<MainDialog*> shown{nullptr};
+  std::atomic<bool> asked{false};
+  SignalWatcher signals;
+  signals.Start([&](int) {
+    asked = true;
+    if (MainDialog* w = shown.load()) {
+      QMetaObject::invokeMethod(
+          w,
+          [w] {
+            w->ExitProgram();
+            QCoreApplication::exit(0);  // also ends a dialog's loop
+          },
+          Qt::QueuedConnection);
+    }
+  });
+  // Taken before Qt removes its own options from argv.
+  const std::vector<std::string> files(argv + optind, argv + argc);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestro"));
   QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
   AudioBackend audio(kind);
   MainDialog window(audio);
   window.show();
-  window.OnInitDialog();
-  return app.exec();
+  if (window.OnInitDialog()) window.OpenFromCommandLine(files);
+  shown = &window;
+  if (asked.load()) {
+    window.ExitProgram();
+    return 0;
+  }
+  const int status = app.exec();
+  shown = nullptr;
+  return status;
 }

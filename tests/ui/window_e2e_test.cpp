@@ -99,8 +99,8 @@ class WindowEndToEnd : public ::testing::Test {
   }
   // Starts kestro in the folder and returns its window's id once it shows
   // (empty when it never does).
-  std::string StartKestro() {
-    kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' 2>kestro.err");
+  std::string StartKestro(const std::string& arguments = "") {
+    kestro = Spawn(Env() + "exec '" KESTRO_STAGE_DIR "/kestro' " + arguments + " 2>kestro.err");
     std::string window;
     // Mapped, not just created: a window not yet viewable cannot be read or clicked.
     for (int i = 0; i < 6000 && window.empty(); ++i) {      // sanitizer builds start slowly
@@ -167,6 +167,39 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   ASSERT_GE(sounding.size(), 176400u);  // at least a second of it
   ASSERT_LE(sounding.size(), scaled.size());
   EXPECT_TRUE(BytesEqual(sounding, scaled.substr(0, sounding.size())));
+}
+
+// As a file manager starts it: the file named plays; a logout's SIGTERM then
+// ends it as the close button does, the list saved with the file in it.
+TEST_F(WindowEndToEnd, AFileNamedOnTheCommandLinePlaysAndSigtermEndsItWhole) {
+  WriteFileBytes(dir.File("listed.qv"),
+                 QvFileBytes(RecordingFormat(), PatternBytes(5000 * 150, 3)));
+  const std::string named = PatternBytes(5000 * 150, 8);
+  WriteFileBytes(dir.File("named.qv"), QvFileBytes(RecordingFormat(), named));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlisted.qv\n");
+  ASSERT_FALSE(StartKestro("named.qv").empty()) << "no window; kestro said: " << KestroSaid();
+  const std::string played = dir.File("out.raw");
+  const std::string scaled = Scaled(named, 0x7FFF);
+  // Half a second of the named file's own sound reaches the driver.
+  auto heard = [&] {
+    if (::access(played.c_str(), R_OK) != 0) return std::string();
+    const std::string sounding = Sounding(ReadFileBytes(played));
+    const size_t at = sounding.find(scaled.substr(0, 4000));
+    return at == std::string::npos ? std::string() : sounding.substr(at);
+  };
+  for (int i = 0; i < 6000 && heard().size() < 88200; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string sound = heard();
+  ASSERT_GE(sound.size(), 88200u) << KestroSaid();
+  EXPECT_TRUE(BytesEqual(sound.substr(0, 88200), scaled.substr(0, 88200)));
+
+  ASSERT_EQ(::kill(kestro, SIGTERM), 0);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(kestro, std::chrono::seconds(60), &status)) << "SIGTERM ignored";
+  kestro = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << KestroSaid();
+  const std::string list = ReadFileBytes(dir.File("Kestro.m3u"));
+  EXPECT_EQ(list, "#EXTM3U\r\n#EXTINF:0,listed\r\nlisted.qv\r\n#EXTINF:1,named\r\nnamed.qv\r\n");
 }
 
 TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
