@@ -129,6 +129,7 @@ void MainDialog::CreateControls() {
   for (size_t i = 0; i < 4; ++i) {
     sliders[i] = new SkinSlider(this);
     sliders[i]->setProperty("controlId", kSliderIds[i]);
+    sliders[i]->SetWrapping(kSliderIds[i] != kIdVolume);
   }
   playlistBox = new QListWidget(this);
   playlistBox->setProperty("controlId", kIdPlaylist);
@@ -316,6 +317,11 @@ void MainDialog::CreateAccelerators() {
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
     shortcut->setContext(Qt::WindowShortcut);
     const int c = command;
+    // Shown in the menu item; the window's shortcut above is the one that acts.
+    if (QAction* a = Action(c)) {
+      a->setShortcut(shortcut->key());
+      a->setShortcutContext(Qt::WidgetShortcut);
+    }
     // A greyed command's accelerator does nothing, as its button and menu item.
     connect(shortcut, &QShortcut::activated, this, [this, c] {
       if (actions.count(c) && !actions[c]->isEnabled()) return;
@@ -500,10 +506,20 @@ void MainDialog::RefreshPlaylistBox() {
   const uint64_t revision = playlist.Revision();
   if (revision != shownRevision) {
     shownRevision = revision;
-    const QSignalBlocker block(playlistBox);
-    playlistBox->clear();
-    for (const std::string& entry : playlist.Entries())
-      playlistBox->addItem(QString::fromStdString(entry));
+    // A new selection changes the revision too; rebuilding the box then would
+    // swallow the second click of a double click.
+    std::vector<std::string> entries = playlist.Entries();
+    if (entries != shownEntries) {
+      shownEntries = std::move(entries);
+      const QSignalBlocker block(playlistBox);
+      playlistBox->clear();
+      for (const std::string& entry : shownEntries) {
+        // The file's name, which a narrow box still shows; the whole path on hover.
+        const QString path = QString::fromStdString(entry);
+        auto* item = new QListWidgetItem(QFileInfo(path).fileName(), playlistBox);
+        item->setToolTip(QFileInfo(path).absoluteFilePath());
+      }
+    }
   }
   const int selection = playlist.Selection();
   if (playlistBox->currentRow() != selection) {
@@ -513,22 +529,42 @@ void MainDialog::RefreshPlaylistBox() {
 }
 
 void MainDialog::OpenFiles(bool add) {
-  // The plug-ins' filter in Qt's syntax: "wav文件 (*.wav);;..."
-  QString filter;
+  // The plug-ins' filter in Qt's syntax: "wav文件 (*.wav);;...", after one that
+  // shows every format at once, the one a learner wants.
+  QStringList filters, patterns;
   const QStringList parts = QString::fromStdString(BuildOpenFilter(registry)).split('|');
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     if (parts[i].isEmpty()) break;
     QString name = parts[i];
     name.replace('(', " (");
-    if (!filter.isEmpty()) filter += ";;";
-    filter += name;
+    filters << name;
+    if (parts[i + 1] != QStringLiteral("*.*")) patterns << parts[i + 1] << parts[i + 1].toUpper();
   }
-  QFileDialog dialog(this, QString(), QString(), filter);
-  dialog.setFileMode(QFileDialog::ExistingFile);
+  filters.prepend(QStringLiteral("所有支持的文件 (%1)").arg(patterns.join(' ')));
+  const QString folder = lastFolder.isEmpty() ? QDir::homePath() : lastFolder;
+  QFileDialog dialog(this, QString(), folder, filters.join(QStringLiteral(";;")));
+  dialog.setFileMode(add ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(QStringLiteral("mp3"));
+  dialog.selectNameFilter(filters.first());
+  if (fileDialogHook) fileDialogHook(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  QDir::setCurrent(dialog.directory().absolutePath());
-  OpenPath(dialog.selectedFiles().first().toStdString(), add);
+  lastFolder = dialog.directory().absolutePath();
+  QDir::setCurrent(lastFolder);
+  for (const QString& file : dialog.selectedFiles())
+    OpenPath(file.toStdString(), add);
+}
+
+void MainDialog::OpenFromCommandLine(const std::vector<std::string>& files) {
+  int first = -1;
+  for (const std::string& file : files) {
+    const int before = playlist.Count();
+    OpenPath(file, true);
+    if (first < 0 && playlist.Count() > before) first = before;
+  }
+  if (first < 0) return;
+  playlist.Select(first);
+  RefreshPlaylistBox();
+  engine->CommandPlayEntry(first);
 }
 
 void MainDialog::OpenPath(const std::string& path, bool add) {
@@ -562,6 +598,16 @@ void MainDialog::DeleteSelected() {
 }
 
 void MainDialog::DeleteAll() {
+  // A small button beside 删除 empties the whole list, which is saved at exit.
+  const int n = playlist.Count();
+  if (n == 0) return;
+  const QString question = QStringLiteral("从播放列表中删除全部 %1 个文件?").arg(n);
+  const QString caption = QStringLiteral("全部删除");
+  const bool yes = questionBox ? questionBox(question, caption)
+                               : QMessageBox::question(this, caption, question,
+                                                       QMessageBox::Yes | QMessageBox::No,
+                                                       QMessageBox::No) == QMessageBox::Yes;
+  if (!yes) return;
   playlist.Clear();
   RefreshPlaylistBox();
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
@@ -22,6 +23,8 @@
 #include "skin/skin_button.h"
 #include "skin/skin_slider.h"
 #include "ui/waveform_panel.h"
+
+class QFileDialog;
 
 // Control ids of the main window (the engine's own ids are in engine_flags.h).
 constexpr int kIdBegin = 1006;
@@ -75,6 +78,8 @@ class MainDialog : public QWidget, public EngineView {
  public:
   // How a message box is shown; tests replace it so that nothing blocks.
   using MessageBox = std::function<void(const QString& text, const QString& caption)>;
+  // Asks the learner; true for yes.
+  using QuestionBox = std::function<bool(const QString& text, const QString& caption)>;
 
   explicit MainDialog(AudioBackend& audio, QWidget* parent = nullptr);
   ~MainDialog() override;
@@ -85,10 +90,18 @@ class MainDialog : public QWidget, public EngineView {
   void ExitProgram();
 
   void SetMessageBox(MessageBox box) { messageBox = std::move(box); }
+  void SetQuestionBox(QuestionBox box) { questionBox = std::move(box); }
+  // For tests: sees (and may answer) the open dialog before it runs.
+  void SetFileDialogHook(std::function<void(QFileDialog&)> hook) {
+    fileDialogHook = std::move(hook);
+  }
   // For tests: the buffer allocation of the start-up fails.
   void FailAllocationForTest() { failAllocation = true; }
 
   // ---- commands of the playlist area ----
+  // Files named on the command line (or by the file manager): added to the
+  // list as Add adds them, and the first of them plays.
+  void OpenFromCommandLine(const std::vector<std::string>& files);
   void OpenFiles(bool add);  // the Open and Add commands with the open dialog
   // What Open (add = false) or Add does with a chosen path.
   void OpenPath(const std::string& path, bool add);
@@ -183,6 +196,7 @@ class MainDialog : public QWidget, public EngineView {
 
   std::string programDir;
   uint64_t shownRevision = UINT64_MAX;
+  std::vector<std::string> shownEntries;
   uint32_t faultsShown = 0;
   bool deviceFaultShown = false;
   bool started = false;  // the engine threads run
@@ -190,6 +204,9 @@ class MainDialog : public QWidget, public EngineView {
   bool failAllocation = false;
   bool exited = false;
   MessageBox messageBox;
+  QuestionBox questionBox;
+  std::function<void(QFileDialog&)> fileDialogHook;
+  QString lastFolder;  // where the open dialog was last left
   MenuHook menuHook;
   DialogHook dialogHook;
   std::array<QMenu*, 3> menus{};

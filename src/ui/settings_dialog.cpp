@@ -118,23 +118,33 @@ void SettingsDialog::WriteEdits() {
 }
 
 void SettingsDialog::Step(int i, int delta) {
-  const int next = std::clamp(spinPositions[i] + delta, kRows[i].spinMin, kRows[i].spinMax);
+  // The arrows step what the field shows, typed or not, and leave the other
+  // fields as the learner typed them.
+  bool typed = false;
+  const QString text = edits[i]->text().trimmed();
+  int from =
+      i == 2 ? static_cast<int>(std::lround(text.toDouble(&typed) * 10)) : text.toInt(&typed);
+  if (!typed) from = spinPositions[i];
+  const int next = std::clamp(from + delta, kRows[i].spinMin, kRows[i].spinMax);
   spinPositions[i] = next;
   switch (i) {
     case 0:
       repeatCount = static_cast<uint32_t>(next);
+      edits[0]->setText(QString::number(repeatCount));
       break;
     case 1:
       verticalPrecision = static_cast<uint32_t>(next);
+      edits[1]->setText(QString::number(verticalPrecision));
       break;
     case 2:
       horizontalSeconds = static_cast<float>(next) * 0.1f;
+      edits[2]->setText(QString::number(static_cast<double>(horizontalSeconds), 'g', 6));
       break;
     case 3:
       samplePercent = static_cast<uint32_t>(next);
+      edits[3]->setText(QString::number(samplePercent));
       break;
   }
-  WriteEdits();  // replaces whatever was typed since the fields were last read
 }
 
 void SettingsDialog::Message(const QString& text) {

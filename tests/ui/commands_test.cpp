@@ -7,8 +7,13 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileDialog>
+#include <QListWidget>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <filesystem>
@@ -259,6 +264,19 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   EXPECT_EQ(Status().outputRate, 0u);
 }
 
+TEST_F(CommandsTest, PageDownAtTheBottomOfTheVolumeKeepsItSilent) {
+  SkinSlider* volume = window->Slider(kIdVolume);
+  volume->setFocus();
+  for (int i = 0; i < 7; ++i)
+    QTest::keyClick(volume, Qt::Key_PageDown);
+  EXPECT_EQ(volume->Position(), 0);
+  ASSERT_TRUE(Until([&] { return Status().volumePosition == 0; }));
+  for (int i = 0; i < 12; ++i)
+    QTest::keyClick(volume, Qt::Key_PageUp);
+  EXPECT_EQ(volume->Position(), 100);
+  ASSERT_TRUE(Until([&] { return Status().volumePosition == 100; }));
+}
+
 TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
   SkinSlider* progress = window->Slider(kIdProgress);
   Engine& e = window->EngineOf();
@@ -294,6 +312,52 @@ TEST_F(CommandsTest, DroppedFilesAreAddedAtTheEnd) {
   EXPECT_EQ(list.At(1), dir.File("b.qv"));
   EXPECT_EQ(list.At(2), dir.File("a.qv"));
   EXPECT_EQ(Status().item, 0);  // nothing else changes
+  // The box names the files; the whole path is the tooltip.
+  ASSERT_EQ(window->PlaylistBox()->count(), 3);
+  EXPECT_EQ(window->PlaylistBox()->item(1)->text(), QStringLiteral("b.qv"));
+  EXPECT_EQ(window->PlaylistBox()->item(1)->toolTip(), QString::fromStdString(dir.File("b.qv")));
+}
+
+TEST_F(CommandsTest, TheOpenDialogShowsEveryFormatFromTheLearnersHome) {
+  QStringList filters;
+  QString selected, folder;
+  QFileDialog::FileMode mode{};
+  window->SetFileDialogHook([&](QFileDialog& d) {
+    filters = d.nameFilters();
+    selected = d.selectedNameFilter();
+    folder = d.directory().absolutePath();
+    mode = d.fileMode();
+    QTimer::singleShot(0, &d, &QDialog::reject);
+  });
+  window->OpenFiles(true);
+  ASSERT_FALSE(filters.isEmpty());
+  EXPECT_EQ(selected, filters.first());
+  for (const char* pattern : {"*.qv", "*.wav", "*.mp3", "*.m3u", "*.MP3"})
+    EXPECT_TRUE(filters.first().contains(QLatin1String(pattern))) << pattern;
+  EXPECT_EQ(folder, QDir::homePath());
+  EXPECT_EQ(mode, QFileDialog::ExistingFiles);  // Add takes several files at once
+  window->OpenFiles(false);
+  EXPECT_EQ(mode, QFileDialog::ExistingFile);
+}
+
+TEST_F(CommandsTest, ADoubleClickPlaysTheEntryEvenIfTheListIsRefreshedBetweenTheClicks) {
+  WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 50)));
+  window->OpenPath(dir.File("b.qv"), true);
+  QListWidget* box = window->PlaylistBox();
+  window->TogglePlaylistView();
+  ASSERT_EQ(box->count(), 2);
+  QWidget* view = box->viewport();
+  const QPoint at = box->visualItemRect(box->item(1)).center();
+  // The first click selects; the window's refresh comes before the second.
+  QTest::mousePress(view, Qt::LeftButton, {}, at);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at);
+  ASSERT_EQ(box->currentRow(), 1);
+  window->RefreshPlaylistBox();
+  QMouseEvent second(QEvent::MouseButtonDblClick, at, view->mapToGlobal(at), Qt::LeftButton,
+                     Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view, &second);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, at);
+  ASSERT_TRUE(Until([&] { return Status().item == 1 && Status().itemsOpened == 2; }));
 }
 
 TEST_F(CommandsTest, GlyphButtonsNameTheirCommands) {
@@ -312,19 +376,21 @@ class SettingsDialogTest : public ::testing::Test {
   QStringList messages;
 };
 
-TEST_F(SettingsDialogTest, OpensClampedAndStepsRewriteEveryEdit) {
+TEST_F(SettingsDialogTest, OpensClampedAndStepsKeepWhatWasTyped) {
   dialog.SetValues(3, 2, 3, 2.0f);  // a share of 3 % shows as 10
   dialog.show();
   EXPECT_EQ(dialog.Edit(0)->text(), QStringLiteral("3"));
   EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("2"));
   EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("2"));
   EXPECT_EQ(dialog.Edit(3)->text(), QStringLiteral("10"));
-  dialog.Edit(1)->setText(QStringLiteral("33"));  // typed, then a spin step
+  dialog.Edit(1)->setText(QStringLiteral("33"));  // typed, then a spin step elsewhere
   QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("up0")), Qt::LeftButton);
   EXPECT_EQ(dialog.Edit(0)->text(), QStringLiteral("4"));
-  EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("2"));  // the typed text is replaced
+  EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("33"));  // kept as typed
+  dialog.Edit(2)->setText(QStringLiteral("0.75"));          // a step goes on from what is typed
   QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("down2")), Qt::LeftButton);
-  EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("1.9"));
+  EXPECT_EQ(dialog.Edit(2)->text(), QStringLiteral("0.7"));
+  EXPECT_EQ(dialog.Edit(1)->text(), QStringLiteral("33"));
   for (int i = 0; i < 200; ++i)
     dialog.Step(3, +1);
   EXPECT_EQ(dialog.Edit(3)->text(), QStringLiteral("100"));  // the top of its range

@@ -174,6 +174,17 @@ TEST_F(MainDialogTest, PlaylistCommandsEditTheSharedList) {
   EXPECT_EQ(list.At(2), "B2.qv");
   window->OpenPath("more.m3u", false);  // Open of a list replaces it
   EXPECT_EQ(list.Entries(), std::vector<std::string>{"B2.qv"});
+  // Delete all asks first: no keeps the list.
+  QString asked;
+  bool answer = false;
+  window->SetQuestionBox([&](const QString& text, const QString&) {
+    asked = text;
+    return answer;
+  });
+  window->DeleteAll();
+  EXPECT_EQ(list.Count(), 1);
+  EXPECT_TRUE(asked.contains(QStringLiteral("全部 1 个"))) << asked.toStdString();
+  answer = true;
   window->DeleteAll();
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(window->PlaylistBox()->count(), 0);
