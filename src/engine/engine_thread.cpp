@@ -474,6 +474,7 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
         Caption(kIdRecord, kCaptionRunning);
         recordSlotIndex = 0;
         recordSlot = e.pool.SlotAt(0);
+        recordedPassage = {e.currentPath, sectionStart, passageEnd};
         e.waveIn->Start();
       }
     }
@@ -642,6 +643,12 @@ EngineThread::Outcome EngineThread::ServeCompareRequest() {
     if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
       ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_COMPARE_REQ);
+      // The recording is compared with what it was recorded over, not with
+      // whatever was read since (a recording of this item made this session).
+      if (recordedPassage.path == e.currentPath && recordedPassage.end > recordedPassage.start) {
+        sectionStart = recordedPassage.start;
+        passageEnd = recordedPassage.end;
+      }
       // The mode decides from here on; a passage is found anew next time.
       outputStarted = false;
       comparePhase = true;  // the recording first

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <thread>
 
 #include "engine/thread_join.h"
@@ -110,5 +111,10 @@ class EngineThread {
   bool comparePhase = false;
   bool compareLoaded = false;
   uint32_t recordSlotIndex = 0;
+  // The passage the last recording was made over, and in which item.
+  struct {
+    std::string path;
+    uint32_t start = 0, end = 0;
+  } recordedPassage;
   WaveSlot* recordSlot = nullptr;
 };

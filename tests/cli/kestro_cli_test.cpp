@@ -181,6 +181,21 @@ TEST_F(KestroCli, CompareAlternatesRecordingAndPassage) {
                          Buffers(lesson, 0, n1 + n2) + cycle + Buffers(lesson, b, n5)));
 }
 
+// Read on after play-back and mark another passage: compare still pairs the
+// recording with the passage it was recorded over.
+TEST_F(KestroCli, CompareUsesThePassageTheRecordingWasMadeOver) {
+  const size_t n1 = time.Buffers(300), n2 = time.Buffers(200), n3 = Recorded(150);
+  const size_t a = n1 - 1, b = n1 + n2 - 1;
+  const auto r = Script(
+      "volume 100\nwait 300\nread\nwait 200\nrecord\nwait 150\nplayback\nwait 500\n"
+      "read\nwait 400\nread\nwait 300\ncompare\nwait 2000\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string played = cli.WavData("out.wav");
+  const std::string recording = voice.substr(0, n3);
+  const std::string pair = recording + Buffers(lesson, a, b - a) + recording;
+  EXPECT_NE(played.find(pair), std::string::npos);
+}
+
 TEST_F(KestroCli, StopThenPlayReopensTheSelectedItem) {
   const size_t n1 = time.Buffers(200), n2 = time.Buffers(100);
   const auto r = Script("volume 100\nwait 200\nstop\nstatus\nwait 50\nplay\nwait 100\n");
