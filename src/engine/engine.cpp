@@ -375,7 +375,11 @@ void Engine::SetIdle() {
 bool Engine::OpenItem(const std::string& path) {
   StopDecoder();
   SetIdle();
+  const uint32_t faultsBefore = faults.load();
   const bool opened = OpenSound(path);
+  // A file the learner listed that cannot be played is named; a sound device
+  // that failed is a fault, told as such.
+  if (!opened && view && faults.load() == faultsBefore) view->ItemNotPlayable(path, LastError());
   const int speed = startSpeed.load();
   speedPosition = speed;
   if (view) view->SetSpeedPosition(speed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Everything the engine tells the window. The main window implements it; tests
 // and kestro-cli implement it too. Calls come from the engine thread and the
@@ -23,4 +24,7 @@ class EngineView {
   virtual void ShowBuffer(const uint8_t* /*data*/, uint32_t /*bytes*/) {}
   // The engine selected a playlist entry to play.
   virtual void PlaylistSelectionChanged(int /*index*/) {}
+  // An entry could not be played (no codec, a missing or broken file) and was
+  // skipped; why says so in words. Not called for a sound device that failed.
+  virtual void ItemNotPlayable(const std::string& /*path*/, const std::string& /*why*/) {}
 };

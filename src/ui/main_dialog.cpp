@@ -519,6 +519,7 @@ void MainDialog::RefreshPlaylistBox() {
         auto* item = new QListWidgetItem(QFileInfo(path).fileName(), playlistBox);
         item->setToolTip(QFileInfo(path).absoluteFilePath());
       }
+      MarkUnplayableEntries();
     }
   }
   const int selection = playlist.Selection();
@@ -679,6 +680,41 @@ void MainDialog::ShowBuffer(const uint8_t* data, uint32_t bytes) {
   waveformPanel->ShowBuffer(data, bytes);
 }
 
+void MainDialog::ItemNotPlayable(const std::string& path, const std::string& why) {
+  QMetaObject::invokeMethod(
+      this, [this, path, why] { NoteUnplayable(path, QString::fromStdString(why)); },
+      Qt::QueuedConnection);
+}
+
+void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
+  // Once per file, and never a box to click away: automatic reading goes on.
+  if (!unplayable.emplace(path, why).second) return;
+  notice = QStringLiteral("无法播放 %1: %2")
+               .arg(QFileInfo(QString::fromStdString(path)).fileName(), why);
+  if (noticeTimer == nullptr) {
+    noticeTimer = new QTimer(this);
+    noticeTimer->setSingleShot(true);
+    connect(noticeTimer, &QTimer::timeout, this, [this] {
+      notice.clear();
+      update();
+    });
+  }
+  noticeTimer->start(10000);
+  MarkUnplayableEntries();
+  update();
+}
+
+void MainDialog::MarkUnplayableEntries() {
+  for (int i = 0; i < playlistBox->count() && i < static_cast<int>(shownEntries.size()); ++i) {
+    const auto it = unplayable.find(shownEntries[i]);
+    if (it == unplayable.end()) continue;
+    QListWidgetItem* item = playlistBox->item(i);
+    item->setForeground(Qt::gray);
+    item->setToolTip(QFileInfo(QString::fromStdString(shownEntries[i])).absoluteFilePath() +
+                     QStringLiteral("\n无法播放: ") + it->second);
+  }
+}
+
 void MainDialog::PlaylistSelectionChanged(int) {
   QMetaObject::invokeMethod(
       this, [this] { RefreshPlaylistBox(); }, Qt::QueuedConnection);
@@ -745,4 +781,10 @@ void MainDialog::paintEvent(QPaintEvent*) {
   const QRect titleRect(2, 0, metrics.horizontalAdvance(title), metrics.height());
   painter.setPen(ColorFromRef(titleColor));
   painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title);
+  if (!notice.isEmpty()) {
+    // Up to the title strip's buttons; the whole line is the tooltip of the list entry.
+    const QRect noticeRect(titleRect.right() + 8, 0, 248 - titleRect.right() - 8, metrics.height());
+    painter.drawText(noticeRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     metrics.elidedText(notice, Qt::ElideRight, noticeRect.width()));
+  }
 }

@@ -25,6 +25,7 @@
 #include "ui/waveform_panel.h"
 
 class QFileDialog;
+class QTimer;
 
 // Control ids of the main window (the engine's own ids are in engine_flags.h).
 constexpr int kIdBegin = 1006;
@@ -137,9 +138,12 @@ class MainDialog : public QWidget, public EngineView {
   void SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) override;
   void ShowBuffer(const uint8_t* data, uint32_t bytes) override;
   void PlaylistSelectionChanged(int index) override;
+  void ItemNotPlayable(const std::string& path, const std::string& why) override;
 
   // ---- what tests and the other parts of the window look at ----
   Engine& EngineOf() { return *engine; }
+  // The line in the title strip that tells of a file skipped (empty when none).
+  const QString& Notice() const { return notice; }
   Playlist& PlaylistModel() { return playlist; }
   CodecRegistry& Registry() { return registry; }
   QWidget* Control(int id) const;
@@ -197,6 +201,12 @@ class MainDialog : public QWidget, public EngineView {
   std::string programDir;
   uint64_t shownRevision = UINT64_MAX;
   std::vector<std::string> shownEntries;
+  // Files that could not be played, with why: marked in the list, told once.
+  std::map<std::string, QString> unplayable;
+  QString notice;
+  QTimer* noticeTimer = nullptr;
+  void NoteUnplayable(const std::string& path, const QString& why);
+  void MarkUnplayableEntries();
   uint32_t faultsShown = 0;
   bool deviceFaultShown = false;
   bool started = false;  // the engine threads run

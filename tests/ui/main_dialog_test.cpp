@@ -217,6 +217,27 @@ TEST_F(MainDialogTest, OpenPlaysTheChosenFileAndDeleteBeforeItKeepsTheIndex) {
   EXPECT_EQ(window->EngineOf().Status().item, 1);
 }
 
+TEST_F(MainDialogTest, AnEntryThatCannotBePlayedIsNamedAndMarkedWithoutABox) {
+  WithSkin();
+  WriteFileBytes("broken.qv", "not a recording");
+  WriteFileBytes("good.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\ngone.qv\r\nbroken.qv\r\ngood.qv\r\n");
+  Start();
+  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().itemsOpened >= 1; }));
+  ASSERT_TRUE(Until([&] {
+    return window->PlaylistBox()->count() == 3 &&
+           window->PlaylistBox()->item(1)->foreground().color() == QColor(Qt::gray);
+  }));
+  for (int i : {0, 1}) {
+    EXPECT_EQ(window->PlaylistBox()->item(i)->foreground().color(), QColor(Qt::gray)) << i;
+    EXPECT_TRUE(window->PlaylistBox()->item(i)->toolTip().contains(QStringLiteral("无法播放")));
+  }
+  EXPECT_NE(window->PlaylistBox()->item(2)->foreground().color(), QColor(Qt::gray));
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("broken.qv")))
+      << window->Notice().toStdString();
+  EXPECT_TRUE(messages.empty());  // no box to click away
+}
+
 TEST_F(MainDialogTest, WithoutASoundDeviceTheLearnerIsToldOnceWhy) {
   WithSkin();
   WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
