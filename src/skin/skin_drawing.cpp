@@ -1,5 +1,8 @@
 #include "skin/skin_drawing.h"
 
+#include <QFontDatabase>
+#include <cstdio>
+
 #include <QPainter>
 
 #include <cstdlib>
@@ -9,7 +12,21 @@ QColor ColorFromRef(uint32_t ref) {
 }
 
 QFont SkinFont() {
-  QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+  // The skin is drawn for WenQuanYi Micro Hei; without it any font that has
+  // the captions' Chinese characters is better than boxes.
+  static const QString family = [] {
+    const QString preferred = QStringLiteral("WenQuanYi Micro Hei");
+    if (QFontDatabase::hasFamily(preferred)) return preferred;
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    if (chinese.isEmpty()) {
+      std::fprintf(stderr,
+                   "kestro: no font with Chinese characters is installed; the captions will "
+                   "show as boxes (install fonts-wqy-microhei)\n");
+      return preferred;
+    }
+    return chinese.first();
+  }();
+  QFont font(family);
   font.setPixelSize(12);
   font.setStyleStrategy(QFont::NoAntialias);
   return font;
