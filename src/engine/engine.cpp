@@ -133,6 +133,10 @@ EngineStatus Engine::Status() const {
   s.verticalPrecision = verticalPrecision.load();
   s.samplePercent = samplePercent.load();
   s.horizontalSeconds = horizontalSeconds.load();
+  s.byteRate = itemByteRate.load();
+  s.passageStart = shownPassageStart.load();
+  s.passageEnd = shownPassageEnd.load();
+  s.playsHeard = playsHeard.load();
   s.windowBlocks = windowBlocks.load();
   return s;
 }
@@ -397,6 +401,8 @@ bool Engine::OpenItem(const std::string& path) {
   // A passage end left from before (Stop during a mode) must not end this item.
   sectionEnd = 0;
   currentPath = path;
+  shownPassageStart = 0;
+  shownPassageEnd = 0;
   itemsOpened.fetch_add(1);
   // The mode goes first: the decoder measures silence only while reading, and
   // must not read a block before it knows.
@@ -748,6 +754,10 @@ void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count())) return;
   const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
   lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
+  // A play of a repeated passage has begun to sound.
+  if ((engineFlags.load() & ENG_REPEATING) &&
+      done->position.load(std::memory_order_relaxed) == shownPassageStart.load())
+    playsHeard.fetch_add(1);
   pool.NoteFinished(*done);
   buffersFinished.fetch_add(1);
   const WaveSlot* sounding =

@@ -53,6 +53,13 @@ struct EngineStatus {
   uint32_t samplePercent = 5;
   float horizontalSeconds = 2.0f;
   uint32_t windowBlocks = 0;
+  // What the learner sees: the open item's bytes per second (for times), the
+  // passage a repeat or compare plays (both 0 outside those modes), and which
+  // play of the passage is heard in a repeat (1 for the first).
+  uint32_t byteRate = 0;
+  uint32_t passageStart = 0;
+  uint32_t passageEnd = 0;
+  uint32_t playsHeard = 0;
 };
 
 // The playback, record and repeat engine: its whole state, the commands that set
@@ -316,6 +323,11 @@ class Engine {
   std::atomic<uint64_t> buffersFinished{0};
   std::atomic<uint32_t> sentencesFound{0};
   std::atomic<uint32_t> progressCounter{0};
+  std::atomic<uint32_t> playsHeard{0};  // reset by the engine thread at a repeat's start
+
+  // ---- the passage of a repeat or compare, for the window (engine thread) ----
+  std::atomic<uint32_t> shownPassageStart{0};
+  std::atomic<uint32_t> shownPassageEnd{0};
   // The callback raised a request; the lockstep pacer waits until it is served.
   std::atomic<bool> callbackRaised{false};
 

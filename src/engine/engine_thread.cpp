@@ -150,6 +150,11 @@ void EngineThread::FinishRecording() {
   Caption(kIdRecord, kCaptionIdle);
 }
 
+void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
+  engine.shownPassageStart = start;
+  engine.shownPassageEnd = end;
+}
+
 void EngineThread::TogglePause(bool* paused, int captionId) {
   *paused = !*paused;
   engine.PauseDevice(*paused);
@@ -598,6 +603,8 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
         e.silenceRing.Clear();
         repeatsLeft = e.repeatCount.load();
         repeatPaused = false;
+        ShowPassage(sectionStart, passageEnd);
+        e.playsHeard = 0;
         e.StoreFlags(ENG_REPEATING);
         e.StoreDecode(DEC_RUN);
         e.Sleep(10);
@@ -657,6 +664,7 @@ EngineThread::Outcome EngineThread::ServeCompareRequest() {
       Caption(kIdCompare, kCaptionRunning);
       savedSectionEnd = passageEnd;
       e.sectionEnd = 0;
+      ShowPassage(sectionStart, passageEnd);
       e.StoreFlags(ENG_COMPARING);
     }
   }
@@ -720,6 +728,7 @@ EngineThread::Outcome EngineThread::ServeCompareEnd() {
   if (Has(ENG_COMPARE_END)) {
     e.StopDecoder();
     Caption(kIdCompare, kCaptionIdle);
+    ShowPassage(0, 0);
     if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
   }
   return Outcome::kGoOn;
@@ -751,6 +760,7 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
     }
     e.haveStaged = false;
     e.sentencePending = false;
+    ShowPassage(0, 0);
     Clear(ENG_REPEATING | ENG_REPEAT_END);
     Set(ENG_PLAYING);
     outputStarted = false;

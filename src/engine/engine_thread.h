@@ -88,6 +88,8 @@ class EngineThread {
   bool ReturnToItem(uint32_t modeBits);
   // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
   void TogglePause(bool* paused, int captionId);
+  // The passage the window marks on the progress bar; (0, 0) for none.
+  void ShowPassage(uint32_t start, uint32_t end);
   void Caption(int id, uint32_t color);
   // Restarts the decoder at position with no read limit, the device and the
   // pool being empty.

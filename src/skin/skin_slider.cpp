@@ -11,8 +11,9 @@
 
 namespace {
 constexpr uint32_t kFocusThumb = 0xFF0040;
-constexpr uint32_t kHighlight = 0xFFFFFF;   // the button-highlight colour
-constexpr uint32_t kDarkShadow = 0x404040;  // the 3-D dark-shadow colour
+constexpr uint32_t kPassageMark = 0x00D0FF;  // amber (0x00BBGGRR)
+constexpr uint32_t kHighlight = 0xFFFFFF;    // the button-highlight colour
+constexpr uint32_t kDarkShadow = 0x404040;   // the 3-D dark-shadow colour
 }  // namespace
 
 SkinSlider::SkinSlider(QWidget* parent) : QWidget(parent) {
@@ -69,6 +70,13 @@ void SkinSlider::NotifyParent(int code) {
       parent, [this, code, pos] { notifier(this, code, pos); }, Qt::QueuedConnection);
 }
 
+void SkinSlider::SetMarks(int a, int b) {
+  if (a == markA && b == markB) return;
+  markA = a;
+  markB = b;
+  update();
+}
+
 QImage SkinSlider::Render() const {
   QImage image(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
   QPainter painter(&image);
@@ -103,6 +111,12 @@ QImage SkinSlider::Render() const {
   const uint32_t thumb = dragging ? dragThumbColor : hasFocus() ? kFocusThumb : thumbColor;
   FillRect(painter, t, thumb);
   DrawFrame(painter, t, kHighlight, kDarkShadow);
+  // The passage's ends, where the thumb would stand at them, over everything.
+  for (const int mark : {markA, markB}) {
+    if (mark < lo || mark > hi || hi == lo) continue;
+    const int mx = std::clamp((w - 10) * (mark - lo) / (hi - lo) + 5, 1, w - 2);
+    FillRect(painter, WinRect{mx - 1, r.top, mx + 1, r.bottom}, kPassageMark);
+  }
   return image;
 }
 

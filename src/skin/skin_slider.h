@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 // A horizontal slider of the skin: a flat coloured channel, filled up to the
 // thumb, that handles mouse and keys itself and tells its parent of every change
@@ -26,6 +27,9 @@ class SkinSlider : public QWidget {
   // Whether a page past either end wraps to the other (the default); a volume
   // control must not jump from silence to full level.
   void SetWrapping(bool on) { wrapping = on; }
+  // A and B of a passage, drawn as ticks on the channel (positions; -1: none).
+  void SetMarks(int a, int b);
+  std::pair<int, int> Marks() const { return {markA, markB}; }
   // Safe from any thread: stores the position (clamped to the range) and asks
   // for a repaint.
   void SetPosition(int pos);
@@ -61,6 +65,7 @@ class SkinSlider : public QWidget {
   int lineSize = 1;
   int pageSize = 10;
   bool wrapping = true;
+  int markA = -1, markB = -1;
   bool dragging = false;
   bool movedDuringDrag = false;
   uint32_t channelColor = 0xC6C3C6;

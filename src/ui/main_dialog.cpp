@@ -199,6 +199,7 @@ bool MainDialog::OnInitDialog() {
   connect(timer, &QTimer::timeout, this, [this] {
     RefreshPlaylistBox();
     CheckFaults();
+    ShowWhereTheLearnerIs();
   });
   timer->start(100);
   return true;
@@ -678,6 +679,30 @@ void MainDialog::SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels
 
 void MainDialog::ShowBuffer(const uint8_t* data, uint32_t bytes) {
   waveformPanel->ShowBuffer(data, bytes);
+}
+
+void MainDialog::ShowWhereTheLearnerIs() {
+  const EngineStatus s = engine->Status();
+  auto clock = [](uint64_t seconds) {
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+  };
+  QString caption;
+  if (s.byteRate != 0 && s.length != 0 && !s.stopped) {
+    caption = clock(s.position / s.byteRate) + QStringLiteral(" / ") + clock(s.length / s.byteRate);
+    if ((s.flags & ENG_REPEATING) && s.playsHeard > 0) {
+      // Automatic repeat plays each sentence a set number of times; the
+      // learner's own repeat loops until they end it.
+      caption += s.autoMode ? QStringLiteral("   %1/%2").arg(s.playsHeard).arg(s.repeatCount)
+                            : QStringLiteral("   ×%1").arg(s.playsHeard);
+    }
+  }
+  waveformPanel->SetCaption(caption);
+  int a = -1, b = -1;
+  if ((s.flags & (ENG_REPEATING | ENG_COMPARING)) && s.length != 0 && s.passageEnd > 0) {
+    a = static_cast<int>(static_cast<uint64_t>(s.passageStart) * Engine::kProgressMax / s.length);
+    b = static_cast<int>(static_cast<uint64_t>(s.passageEnd) * Engine::kProgressMax / s.length);
+  }
+  if (SkinSlider* progress = Slider(kIdProgress)) progress->SetMarks(a, b);
 }
 
 void MainDialog::ItemNotPlayable(const std::string& path, const std::string& why) {

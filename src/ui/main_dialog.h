@@ -207,6 +207,8 @@ class MainDialog : public QWidget, public EngineView {
   QTimer* noticeTimer = nullptr;
   void NoteUnplayable(const std::string& path, const QString& why);
   void MarkUnplayableEntries();
+  // Elapsed and total time, the repeat count and the passage's A and B.
+  void ShowWhereTheLearnerIs();
   uint32_t faultsShown = 0;
   bool deviceFaultShown = false;
   bool started = false;  // the engine threads run

@@ -1,5 +1,7 @@
 #include "ui/waveform_panel.h"
 
+#include "skin/skin_drawing.h"
+
 #include <pthread.h>
 
 #include <QMetaObject>
@@ -137,4 +139,17 @@ void WaveformPanel::paintEvent(QPaintEvent*) {
   } else {
     painter.drawImage(0, 0, shown);
   }
+  if (!caption.isEmpty()) {
+    QFont font = SkinFont();
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(QColor(0, 200, 0));  // the running caption's green
+    painter.drawText(rect().adjusted(3, 0, -3, -1), Qt::AlignLeft | Qt::AlignBottom, caption);
+  }
+}
+
+void WaveformPanel::SetCaption(const QString& text) {
+  if (text == caption) return;
+  caption = text;
+  update();
 }

@@ -35,6 +35,10 @@ class WaveformPanel : public QWidget {
   uint32_t PanelState() const { return panelState.load(); }
   // The last frame handed to the widget (for tests and screenshots).
   QImage Frame() const;
+  // The line under the waveform that tells the learner where they are
+  // (user-interface thread; repainted only when it changes).
+  void SetCaption(const QString& text);
+  const QString& Caption() const { return caption; }
   // Draws one frame of the current buffer into image (w x h) and advances the
   // sample index; false when the buffer's samples are used up.
   bool DrawFrame(QImage& image);
@@ -59,4 +63,5 @@ class WaveformPanel : public QWidget {
   mutable std::mutex frameMutex;  // guards frame
   QImage frame;
   std::thread thread;
+  QString caption;
 };

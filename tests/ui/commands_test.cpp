@@ -264,6 +264,32 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   EXPECT_EQ(Status().outputRate, 0u);
 }
 
+// Elapsed and total time under the waveform; while repeating, the passage's A
+// and B on the progress bar and how many times it has been heard.
+TEST_F(CommandsTest, TheLearnerSeesTheTimeThePassageAndTheRepeatCount) {
+  Play(1500);  // 1.5 s of the 11.3 s lesson
+  ASSERT_TRUE(Until([&] { return window->Panel()->Caption() == QStringLiteral("0:01 / 0:11"); }))
+      << window->Panel()->Caption().toStdString();
+  EXPECT_EQ(window->Slider(kIdProgress)->Marks(), std::make_pair(-1, -1));
+  Click(kIdRepeat);
+  ASSERT_TRUE(Until([&] { return Status().flags == ENG_REPEATING; }));
+  const EngineStatus s = Status();
+  ASSERT_GT(s.passageEnd, s.passageStart);
+  const auto marks =
+      std::make_pair(static_cast<int>(uint64_t{s.passageStart} * Engine::kProgressMax / s.length),
+                     static_cast<int>(uint64_t{s.passageEnd} * Engine::kProgressMax / s.length));
+  ASSERT_TRUE(Until([&] { return window->Slider(kIdProgress)->Marks() == marks; }));
+  Play(200);
+  ASSERT_TRUE(Until([&] { return window->Panel()->Caption().endsWith(QStringLiteral("×1")); }))
+      << window->Panel()->Caption().toStdString();
+  Play(static_cast<int>((s.passageEnd - s.passageStart) * 1000LL / s.byteRate));
+  ASSERT_TRUE(Until([&] { return window->Panel()->Caption().endsWith(QStringLiteral("×2")); }))
+      << window->Panel()->Caption().toStdString();
+  Click(kIdRead);  // the learner ends the repeat: the marks go
+  ASSERT_TRUE(
+      Until([&] { return window->Slider(kIdProgress)->Marks() == std::make_pair(-1, -1); }));
+}
+
 TEST_F(CommandsTest, PageDownAtTheBottomOfTheVolumeKeepsItSilent) {
   SkinSlider* volume = window->Slider(kIdVolume);
   volume->setFocus();
