@@ -188,8 +188,10 @@ int main(int argc, char** argv) {
     std::cerr << "kestro-cli: nothing to drill\n";
     return 1;
   }
+  // Held until the threads run: a signal meanwhile waits for it, and so sees
+  // the engine as StartThreads left it.
+  std::unique_lock<std::mutex> starting(stopNowMutex);
   {
-    std::lock_guard<std::mutex> lock(stopNowMutex);
     stopNow = [&](int signal) {
       engine.Shutdown();  // a recording under way is finished and kept
       if (!audio.Sink().Close()) std::cerr << "kestro-cli: " << audio.Sink().Error() << "\n";
@@ -224,6 +226,7 @@ int main(int argc, char** argv) {
       engine.SetLockstep(true);
   }
   engine.StartThreads();
+  starting.unlock();
 
   int status = 0;
   if (scripted) {

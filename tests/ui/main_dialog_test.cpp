@@ -219,21 +219,21 @@ TEST_F(MainDialogTest, OpenPlaysTheChosenFileAndDeleteBeforeItKeepsTheIndex) {
 
 TEST_F(MainDialogTest, AnEntryThatCannotBePlayedIsNamedAndMarkedWithoutABox) {
   WithSkin();
-  WriteFileBytes("broken.qv", "not a recording");
-  WriteFileBytes("good.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
-  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\ngone.qv\r\nbroken.qv\r\ngood.qv\r\n");
+  // Sorted as listed; reading starts after the first entry and wraps to it.
+  WriteFileBytes("a-good.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
+  WriteFileBytes("c-broken.qv", "not a recording");
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na-good.qv\r\nb-gone.qv\r\nc-broken.qv\r\n");
   Start();
-  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().itemsOpened >= 1; }));
   ASSERT_TRUE(Until([&] {
     return window->PlaylistBox()->count() == 3 &&
-           window->PlaylistBox()->item(1)->foreground().color() == QColor(Qt::gray);
+           window->PlaylistBox()->item(2)->foreground().color() == QColor(Qt::gray);
   }));
-  for (int i : {0, 1}) {
+  for (int i : {1, 2}) {
     EXPECT_EQ(window->PlaylistBox()->item(i)->foreground().color(), QColor(Qt::gray)) << i;
     EXPECT_TRUE(window->PlaylistBox()->item(i)->toolTip().contains(QStringLiteral("无法播放")));
   }
-  EXPECT_NE(window->PlaylistBox()->item(2)->foreground().color(), QColor(Qt::gray));
-  EXPECT_TRUE(window->Notice().contains(QStringLiteral("broken.qv")))
+  EXPECT_NE(window->PlaylistBox()->item(0)->foreground().color(), QColor(Qt::gray));
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("c-broken.qv")))
       << window->Notice().toStdString();
   EXPECT_TRUE(messages.empty());  // no box to click away
 }
