@@ -115,6 +115,36 @@ class WindowEndToEnd : public ::testing::Test {
     if (!window.empty()) window.erase(window.find_last_not_of("\n") + 1);
     return window;
   }
+  // The window as it shows once shown(image) holds: the window repaints when
+  // it gets to it, so the picture is taken again until then (a minute at most).
+  QImage ShotWhen(const std::string& window, const std::string& name,
+                  const std::function<bool(const QImage&)>& shown) {
+    const std::string path = dir.File(name);
+    QImage image;
+    for (int i = 0; i < 600; ++i) {
+      ::unlink(path.c_str());
+      if (X("import -window " + window + " " + path + " 2>/dev/null")) {
+        image = QImage(QString::fromStdString(path));
+        if (!image.isNull() && shown(image)) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return image;
+  }
+  // An X command on the test's display; none may hang the test.
+  bool X(const std::string& command) const {
+    return std::system(("DISPLAY=" + display + " timeout 20 " + command).c_str()) == 0;
+  }
+  // Whether the display area shows the (light) playlist rather than the black panel.
+  static bool ListShown(const QImage& image) {
+    const QRect area(8, 21, 194, 104);
+    int light = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+      for (int x = area.left(); x <= area.right(); ++x)
+        light += qGray(image.pixel(x, y)) > 200;
+    }
+    return light > area.width() * area.height() / 2;
+  }
   std::string KestroSaid() const {
     const std::string err = dir.File("kestro.err");
     return ::access(err.c_str(), R_OK) == 0 ? ReadFileBytes(err) : std::string();
@@ -210,22 +240,6 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
   ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
   // No command may hang the test (import waits for ever on a window gone).
   const std::string x = "DISPLAY=" + display + " timeout 20 ";
-  // The window as it shows once shown(image) holds: the window repaints when
-  // it gets to it, so the picture is taken again until then (a minute at most).
-  auto shotWhen = [&](const std::string& name, const std::function<bool(const QImage&)>& shown) {
-    const std::string path = dir.File(name);
-    QImage image;
-    for (int i = 0; i < 600; ++i) {
-      ::unlink(path.c_str());
-      if (std::system((x + "import -window " + window + " " + path + " 2>/dev/null").c_str()) ==
-          0) {
-        image = QImage(QString::fromStdString(path));
-        if (!image.isNull() && shown(image)) break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return image;
-  };
   auto region = [](const QImage& image, const QRect& r) { return image.copy(r); };
   const QRect manual(7, 147, 39, 30), display(8, 21, 194, 104);
   // No window manager: a click on the bare skin gives the window the focus.
@@ -243,7 +257,7 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
     return light > manual.width() * manual.height() / 2;
   };
   QImage previous;
-  const QImage before = shotWhen("before.png", [&](const QImage& i) {
+  const QImage before = ShotWhen(window, "before.png", [&](const QImage& i) {
     const bool settled =
         painted(i) && !previous.isNull() && region(i, manual) == region(previous, manual);
     previous = i;
@@ -253,27 +267,41 @@ TEST_F(WindowEndToEnd, KeysAndClicksChangeWhatTheWindowShows) {
   ASSERT_EQ(before.size(), QSize(292, 186));
   // Ctrl+M: the 手动 button now reads 自动.
   ASSERT_EQ(std::system((x + "xdotool key ctrl+m").c_str()), 0);
-  const QImage automatic = shotWhen(
-      "auto.png", [&](const QImage& i) { return region(i, manual) != region(before, manual); });
+  const QImage automatic = ShotWhen(window, "auto.png", [&](const QImage& i) {
+    return region(i, manual) != region(before, manual);
+  });
   EXPECT_NE(region(automatic, manual), region(before, manual));
   ASSERT_EQ(std::system((x + "xdotool key ctrl+m").c_str()), 0);
-  const QImage again = shotWhen(
-      "manual.png", [&](const QImage& i) { return region(i, manual) == region(before, manual); });
+  const QImage again = ShotWhen(window, "manual.png", [&](const QImage& i) {
+    return region(i, manual) == region(before, manual);
+  });
   EXPECT_EQ(region(again, manual), region(before, manual));
   // A click on the exchange button (191, 126) shows the playlist in the display.
   ASSERT_EQ(std::system((x + "xdotool mousemove --window " + window + " 196 131 click 1").c_str()),
             0);
-  auto light = [&](const QImage& i) {
-    int n = 0;
-    for (int yy = display.top(); yy <= display.bottom(); ++yy) {
-      for (int xx = display.left(); xx <= display.right(); ++xx)
-        n += qGray(i.pixel(xx, yy)) > 200;
-    }
-    return n;
-  };
-  const int half = display.width() * display.height() / 2;
-  const QImage list = shotWhen("list.png", [&](const QImage& i) { return light(i) > half; });
-  EXPECT_GT(light(list), half);  // a light list, not the black panel
+  EXPECT_TRUE(ListShown(ShotWhen(window, "list.png", ListShown)));  // not the black panel
+}
+
+// Two entries; the window plays the second first (it reads on after the
+// first): a double click on the first plays it, every time.
+TEST_F(WindowEndToEnd, ADoubleClickOnAnEntryPlaysIt) {
+  WriteFileBytes(dir.File("a.qv"), QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 5)));
+  WriteFileBytes(dir.File("b.qv"), QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 6)));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nb.qv\na.qv\n");
+  const std::string window = StartKestro();
+  ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+  ASSERT_TRUE(X("xdotool mousemove --window " + window + " 196 131 click 1"));
+  ASSERT_TRUE(ListShown(ShotWhen(window, "list.png", ListShown)));
+  // The first row (a.qv, sorted in) is 15 pixels high from the list's top.
+  ASSERT_TRUE(X("xdotool mousemove --window " + window + " 60 29 click --repeat 2 --delay 80 1"));
+  const std::string scaled = Scaled(PatternBytes(5000 * 400, 5), 0x7FFF).substr(0, 4000);
+  const std::string played = dir.File("out.raw");
+  bool heard = false;
+  for (int i = 0; i < 6000 && !heard; ++i) {
+    heard = ReadFileBytes(played).find(scaled) != std::string::npos;
+    if (!heard) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(heard) << "the double-clicked entry did not play; kestro said: " << KestroSaid();
 }
 
 }  // namespace
