@@ -151,6 +151,9 @@ TEST_F(CommandsTest, MenusHoldTheirItemsAndGreyExactlyTheTransport) {
                                "对比(&G)", "自动/手动(&M)", "高级设置"}));
   ASSERT_NE(window->Action(kCmdSettings), nullptr);
   EXPECT_EQ(window->Action(kCmdSettings)->text(), QStringLiteral("复读设置"));
+  // Each menu item shows the accelerator that works for it.
+  EXPECT_EQ(window->Action(kCmdStop)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
+  EXPECT_EQ(window->Action(kCmdRepeat)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
   window->EnableTransport(false);
   ASSERT_TRUE(Until([&] { return !window->Action(kCmdStop)->isEnabled(); }));
   for (int c : {kCmdPause, kCmdRead, kCmdRepeat, kCmdRecord, kCmdPlayBack, kCmdCompare, kCmdStop})
