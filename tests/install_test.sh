@@ -46,14 +46,21 @@ wait_for_window() {
   return 1
 }
 
+# Starts the installed launcher in folder with the files given, waits until
+# the window runs, then ends it as a logout would; it must end well.
+run_window_until_sigterm() {
+  (cd "$1" && shift && QT_QPA_PLATFORM=offscreen exec "$prefix/bin/kestro" --audio=offline "$@") \
+    > "$root/kestro.out" 2>&1 &
+  window=$!
+  wait_for_window || { cat "$root/kestro.out" >&2; return 1; }
+  kill -TERM "$window"
+  wait "$window" || fail "the window did not end well on SIGTERM: $(cat "$root/kestro.out")"
+}
+
 # The first start makes the learner's folder and starts the window in it.
 export XDG_DATA_HOME="$root/xdg"
 home="$XDG_DATA_HOME/kestro"
-QT_QPA_PLATFORM=offscreen "$prefix/bin/kestro" --audio=offline > "$root/kestro.out" 2>&1 &
-window=$!
-wait_for_window || { cat "$root/kestro.out" >&2; fail "the launcher did not start the window"; }
-kill -TERM "$window"
-wait "$window" || fail "the window did not end well on SIGTERM: $(cat "$root/kestro.out")"
+run_window_until_sigterm "$root" || fail "the launcher did not start the window"
 [ -f "$home/Skin/main.bmp" ] || fail "no skin in the learner's folder"
 ls "$home/Arch/"*.so > /dev/null || fail "no plug-ins in the learner's folder"
 grep -q "demo-lesson.ogg" "$home/Kestro.m3u" || fail "the learner's playlist lacks the demo"
@@ -65,12 +72,7 @@ ln -sfn "$root/gone/Skin" "$home/Skin"
 rm "$home/Arch"
 mkdir -p "$root/lessons"
 cp "$prefix/share/kestro/demo/demo-lesson.ogg" "$root/lessons/mine.ogg"
-(cd "$root/lessons" && QT_QPA_PLATFORM=offscreen exec "$prefix/bin/kestro" --audio=offline mine.ogg) \
-  > "$root/kestro.out" 2>&1 &
-window=$!
-wait_for_window || { cat "$root/kestro.out" >&2; fail "the window did not start"; }
-kill -TERM "$window"
-wait "$window" || fail "the window did not end well on SIGTERM: $(cat "$root/kestro.out")"
+run_window_until_sigterm "$root/lessons" mine.ogg || fail "the window did not start"
 [ -f "$home/Skin/main.bmp" ] || fail "the skin link was not made again"
 ls "$home/Arch/"*.so > /dev/null || fail "the plug-in link was not made again"
 grep -q "$root/lessons/mine.ogg" "$home/Kestro.m3u" || fail "the named file is not in the list"
