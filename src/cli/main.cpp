@@ -19,6 +19,7 @@
 #include "codec/playable_format.h"
 #include "codec/playlist.h"
 #include "codec/playlist_file.h"
+#include "codec/replacing_file.h"
 #include "engine/engine.h"
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
@@ -57,16 +58,23 @@ std::string WhyUnplayable(const std::string& path, const CodecRegistry& registry
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0) return "cannot read it";
   if (S_ISDIR(st.st_mode)) return "it is a directory";
+  // A FIFO or a device would block the plug-in or feed it for ever.
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
   std::string extension;
   CodecServer* codec = ExtensionOfPath(path, &extension) ? registry.FindCodec(extension) : nullptr;
   if (codec == nullptr) return "no codec plug-in plays it";
   WaveFormatEx format{};
   if (codec->Open(path.c_str(), &format) == 0) return "it is not a sound file its plug-in can open";
   const uint32_t length = codec->GetLength();
+  // A file cut off after its header opens, but gives nothing.
+  uint8_t first[4096];
+  CodecBlock block{first, sizeof(first), 0, 0, 0, 0};
+  const bool decodes = codec->Read(&block, 0) == kReadFilled && block.bytesRead > 0;
   codec->Close();
   std::string why;
   if (!IsPlayableFormat(format, &why)) return "it has a " + why;
   if (length == 0) return "it holds no sound";
+  if (!decodes) return "no sound could be decoded from it";
   return "";
 }
 
@@ -89,10 +97,10 @@ int AddPlayable(const std::vector<std::string>& entries, bool sorted, const Code
 }
 
 // The entries of a playlist file, as the window would list them.
-bool ReadPlaylistFile(const std::string& path, std::vector<std::string>* entries) {
-  if (::access(path.c_str(), R_OK) != 0) return false;
+bool ReadPlaylistFile(const std::string& path, std::vector<std::string>* entries,
+                      std::string* why) {
   Playlist loaded;
-  LoadPlaylist(loaded, path);
+  if (LoadPlaylist(loaded, path, why) < 0) return false;
   *entries = loaded.Entries();
   return true;
 }
@@ -101,14 +109,20 @@ bool ReadPlaylistFile(const std::string& path, std::vector<std::string>* entries
 void FillPlaylist(const CliOptions& options, const CodecRegistry& registry, Playlist& playlist) {
   std::vector<std::string> entries;
   if (options.files.empty()) {
-    if (ReadPlaylistFile("Kestro.m3u", &entries)) AddPlayable(entries, true, registry, playlist);
+    std::string why;
+    if (ReadPlaylistFile("Kestro.m3u", &entries, &why)) {
+      AddPlayable(entries, true, registry, playlist);
+    } else if (::access("Kestro.m3u", F_OK) == 0) {
+      std::cerr << "kestro-cli: skipped playlist Kestro.m3u: " << why << "\n";
+    }
     return;
   }
   for (const std::string& file : options.files) {
     std::string extension;
     if (ExtensionOfPath(file, &extension) && extension == "m3u") {
-      if (!ReadPlaylistFile(file, &entries)) {
-        std::cerr << "kestro-cli: skipped playlist " << file << ": cannot read it\n";
+      std::string why;
+      if (!ReadPlaylistFile(file, &entries, &why)) {
+        std::cerr << "kestro-cli: skipped playlist " << file << ": " << why << "\n";
       } else {
         AddPlayable(entries, true, registry, playlist);
       }
@@ -198,6 +212,20 @@ int main(int argc, char** argv) {
       std::cerr << "kestro-cli: stopped by " << ::strsignal(signal) << "\n";
     };
   }
+  // An output over an input would destroy the lesson it is made from.
+  if (!options.wavPath.empty()) {
+    std::vector<std::string> inputs = playlist.Entries();
+    inputs.insert(inputs.end(), options.files.begin(), options.files.end());
+    inputs.push_back(options.script);
+    inputs.push_back(options.recordFrom);
+    for (const std::string& input : inputs) {
+      if (!input.empty() && SameFile(options.wavPath, input)) {
+        finishing = true;
+        return Fail("the output " + options.wavPath + " is the input " + input +
+                    "; write it under another name");
+      }
+    }
+  }
   if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) {
     finishing = true;  // a signal from here on only ends the process
     return Fail(error);
@@ -247,12 +275,14 @@ int main(int argc, char** argv) {
       if (now - idleSince > std::chrono::milliseconds(300)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (engine.Status().itemsOpened == 0) {
+    if (engine.Status().itemsHeard == 0) {
       // Nothing could be played at all.
       if (playlist.Count() == 0) {
         std::cerr << "kestro-cli: the playlist is empty\n";
-      } else {
+      } else if (engine.Status().itemsOpened == 0) {
         std::cerr << "kestro-cli: nothing could be played: " << engine.LastError() << "\n";
+      } else {
+        std::cerr << "kestro-cli: nothing could be played: no sound could be decoded\n";
       }
       status = 1;
     }
@@ -270,14 +300,14 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   engine.Shutdown();
-  const bool wroteSound = audio.Sink().DataBytes() > 0;
-  if (!audio.Sink().Close()) {
-    // What could be written stays: a valid WAV file of the sound up to there.
+  if (audio.Sink().DataBytes() == 0 && status != 0) {
+    // A WAV file with nothing in it helps nobody: the name keeps what it held.
+    audio.Sink().Discard();
+  } else if (!audio.Sink().Close()) {
+    // The name keeps what it held; the unfinished file is removed.
     std::cerr << "kestro-cli: " << audio.Sink().Error() << " (is the disk full?)\n";
     status = 1;
   }
-  // A WAV file with nothing in it helps nobody.
-  if (!options.wavPath.empty() && !wroteSound && status != 0) ::unlink(options.wavPath.c_str());
   if (drill && status == 0) {
     const uint32_t found = engine.Status().sentencesFound;
     std::cout << "sentences: " << found << "\n";

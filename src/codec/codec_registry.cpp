@@ -4,6 +4,7 @@
 #include <glob.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstring>
 #include <new>
 
@@ -63,9 +64,23 @@ int32_t CodecRegistry::AddEntry(void* module, const std::string& extension) {
   return 1;
 }
 
+namespace {
+// The whole extension, either case: "a" or "av" must not find ".wav".
+bool SameExtension(const std::string& stored, const std::string& wanted) {
+  const size_t skip = (!stored.empty() && stored[0] == '.') ? 1 : 0;
+  if (wanted.empty() || stored.size() - skip != wanted.size()) return false;
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(stored[skip + i])) !=
+        std::tolower(static_cast<unsigned char>(wanted[i])))
+      return false;
+  }
+  return true;
+}
+}  // namespace
+
 void* CodecRegistry::FindModule(const std::string& extension) const {
   for (uint32_t i = 0; i < capacity && entries[i].module != nullptr; ++i) {
-    if (entries[i].extension.find(extension) != std::string::npos) return entries[i].module;
+    if (SameExtension(entries[i].extension, extension)) return entries[i].module;
   }
   return nullptr;
 }
@@ -121,12 +136,11 @@ std::string BuildOpenFilter(const CodecRegistry& registry) {
 bool ExtensionOfPath(const std::string& path, std::string* extension) {
   const size_t dot = path.rfind('.');
   if (dot == std::string::npos || dot == 0) return false;
+  // Taken as it stands but for case: "x.wav " is no WAV file.
   std::string ext = path.substr(dot + 1);
   for (char& c : ext) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  const size_t first = ext.find_first_not_of(' ');
-  const size_t last = ext.find_last_not_of(' ');
-  *extension = (first == std::string::npos) ? std::string() : ext.substr(first, last - first + 1);
+  *extension = ext;
   return true;
 }

@@ -30,7 +30,8 @@ class CodecRegistry {
   // Stores a library and its codec's extension; 1 when stored, 0 when refused.
   int32_t AddEntry(void* module, const std::string& extension);
 
-  // The first library whose extension contains the text (case-sensitive).
+  // The first library whose whole extension (without its dot) is the text, in
+  // either case.
   void* FindModule(const std::string& extension) const;
   // The codec object of FindModule's library, or null.
   CodecServer* FindCodec(const std::string& extension) const;
@@ -51,6 +52,6 @@ class CodecRegistry {
 std::string BuildOpenFilter(const CodecRegistry& registry);
 
 // The extension by which a file's codec is chosen: the text after the last dot
-// at index 1 or more of path, lower-cased and stripped of surrounding spaces.
+// at index 1 or more of path, lower-cased (nothing else is stripped).
 // False when path has no such dot.
 bool ExtensionOfPath(const std::string& path, std::string* extension);

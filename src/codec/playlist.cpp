@@ -34,6 +34,44 @@ int Playlist::InsertSorted(const std::string& entry) {
   }
 }
 
+int Playlist::InsertSortedAll(std::vector<std::string> more) {
+  std::erase_if(more, [](const std::string& e) { return !Acceptable(e); });
+  if (more.empty()) return 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  try {
+    // Where each new entry goes among the entries already there; new entries
+    // for one place keep their sorted order after each other.
+    std::stable_sort(more.begin(), more.end(), LessNoCase);
+    std::vector<size_t> place(more.size());
+    for (size_t i = 0; i < more.size(); ++i)
+      place[i] =
+          std::upper_bound(entries.begin(), entries.end(), more[i], LessNoCase) - entries.begin();
+    std::vector<size_t> order(more.size());
+    for (size_t i = 0; i < order.size(); ++i)
+      order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return place[a] < place[b]; });
+
+    std::vector<std::string> merged;
+    merged.reserve(entries.size() + more.size());
+    int newSelection = selection;
+    size_t next = 0;
+    for (size_t old = 0; old <= entries.size(); ++old) {
+      while (next < order.size() && place[order[next]] == old)
+        merged.push_back(std::move(more[order[next++]]));
+      if (old == entries.size()) break;
+      if (static_cast<int>(old) == selection) newSelection = static_cast<int>(merged.size());
+      merged.push_back(std::move(entries[old]));
+    }
+    entries = std::move(merged);
+    selection = newSelection;
+    ++revision;
+    return static_cast<int>(more.size());
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
 int Playlist::Append(const std::string& entry) {
   if (!Acceptable(entry)) return -1;
   std::lock_guard<std::mutex> lock(mutex);

@@ -16,6 +16,10 @@ class Playlist {
   // Inserts at the entry's place in case-insensitive order (after equal entries);
   // returns the index, or -1 when the entry is empty or too long.
   int InsertSorted(const std::string& entry);
+  // Inserts each entry as InsertSorted would, all at once (sorting once, not
+  // per entry); entries that are empty or too long are left out. Returns how
+  // many were inserted.
+  int InsertSortedAll(std::vector<std::string> more);
   // Inserts at the end; returns the index, or -1 when the entry is empty or too long.
   int Append(const std::string& entry);
   // Removes the entry at index; the selection follows the entries that remain.

@@ -8,22 +8,70 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <memory>
+#include <cstring>
+#include <string_view>
 
-int LoadPlaylist(Playlist& playlist, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
-  int added = 0;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+#include "codec/replacing_file.h"
+
+int LoadPlaylist(Playlist& playlist, const std::string& path, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    return -1;
+  };
+  // Not blocking: a FIFO in the list's place must not hang the program.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail(S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+  }
+  if (st.st_size > kMaxPlaylistBytes) {
+    ::close(fd);
+    return fail("it is larger than " + std::to_string(kMaxPlaylistBytes >> 20) + " MiB");
+  }
+  std::string text;
+  bool readAll = true;
+  try {
+    text.resize(static_cast<size_t>(st.st_size));
+    size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) readAll = false;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+  } catch (const std::bad_alloc&) {
+    readAll = false;
+  }
+  const int savedErrno = errno;
+  ::close(fd);
+  if (!readAll) {
+    errno = savedErrno;
+    return fail(std::strerror(errno));
+  }
+
+  std::vector<std::string> found;
+  size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    size_t last = end;
+    if (last > at && text[last - 1] == '\r') --last;
+    const std::string_view line(text.data() + at, last - at);
+    at = end + 1;
     if (line.empty() || line[0] == '#') continue;
+    if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
     // An over-long line is no entry of ours; splitting it would make two bogus ones.
     if (line.size() > Playlist::kMaxEntryLength) continue;
-    if (playlist.InsertSorted(line) >= 0) ++added;
+    if (found.size() == static_cast<size_t>(kMaxPlaylistEntries))
+      return fail("it lists more than " + std::to_string(kMaxPlaylistEntries) + " files");
+    found.emplace_back(line);
   }
-  return added;
+  return playlist.InsertSortedAll(std::move(found));
 }
 
 std::string PlaylistTitle(const std::string& entry) {
@@ -44,85 +92,35 @@ std::string PlaylistText(const std::vector<std::string>& entries) {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& text) {
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Saving through a symbolic link replaces the file it points to, not the link.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-    if (real) return real.get();
-  }
-  return path;
-}
-
-void SyncFolderOf(const std::string& file) {
-  const size_t slash = file.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 PlaylistSaveHook saveHook = nullptr;
 
 }  // namespace
 
-int SavePlaylist(const Playlist& playlist, const std::string& path) {
+int SavePlaylist(const Playlist& playlist, const std::string& path, std::string* error) {
   if (path.empty()) return 0;
   std::string text;
   try {
     text = PlaylistText(playlist.Entries());
   } catch (const std::bad_alloc&) {
+    if (error) *error = "no memory for the list";
     return 0;
   }
-
-  // Write a temporary file beside the target and rename it over the target, so
-  // that a full disk or a crash never leaves a half-written list behind.
-  const std::string target = ResolveTarget(path);
-  std::string temp = target + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return 0;
-
-  mode_t mode;
-  struct stat st;
-  if (::stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode)) {
-      ::close(fd);
-      ::unlink(temp.c_str());
+  ReplacingFile file;
+  if (!file.Create(path, error)) return 0;
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(file.Descriptor(), p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (error) *error = "cannot write \"" + path + "\": " + std::strerror(errno);
       return 0;
     }
-    mode = st.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+    p += n;
+    left -= static_cast<size_t>(n);
   }
-
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok && saveHook != nullptr) saveHook(kBeforeRename);
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return 0;
-  }
-  // The rename itself reaches the disk only with its folder.
-  SyncFolderOf(target);
+  if (saveHook != nullptr) saveHook(kBeforeRename);
+  if (!file.Commit(error)) return 0;
   if (saveHook != nullptr) saveHook(kAfterRename);
   return 1;
 }

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -28,20 +30,6 @@ bool WriteAllAt(int fd, const void* data, size_t count, off_t offset) {
   return true;
 }
 
-bool WriteAll(int fd, const void* data, size_t count) {
-  const char* p = static_cast<const char*>(data);
-  while (count > 0) {
-    ssize_t n = ::write(fd, p, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 QvWriter::~QvWriter() {
@@ -50,6 +38,8 @@ QvWriter::~QvWriter() {
 
 void QvWriter::SetFormat(const WaveFormatEx* newFormat) {
   format = newFormat;
+  // Made here, not while recording.
+  if (format != nullptr) split.reserve(format->nBlockAlign);
 }
 
 // The header goes over the first bytes before the old contents are cut off, so
@@ -60,9 +50,34 @@ int32_t QvWriter::WriteHeaderAndTruncate() {
   std::memcpy(header + sizeof(kSignature), format, sizeof(WaveFormatEx));
   if (!WriteAllAt(file, header, sizeof(header), 0)) return 0;
   if (::ftruncate(file, kHeaderSize) != 0) return 0;
-  if (::lseek(file, kHeaderSize, SEEK_SET) != kHeaderSize) return 0;
+  end = kHeaderSize;
+  split.clear();
   return 1;
 }
+
+namespace {
+
+// A new file in the recording's folder, put at the name once its header is
+// written: what a link there led to is left as it was.
+int ReplaceName(const char* path, const char* header, size_t size) {
+  const std::string whole = path;
+  const size_t slash = whole.rfind('/');
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = whole.substr(0, base) + "." + whole.substr(base) + ".XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd, 0666 & ~mask) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      !WriteAllAt(fd, header, size, 0) || ::rename(name.c_str(), path) != 0) {
+    ::close(fd);
+    ::unlink(name.c_str());
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
 
 int32_t QvWriter::Begin(const char* path) {
   if (format == nullptr) return 0;
@@ -73,22 +88,47 @@ int32_t QvWriter::Begin(const char* path) {
   }
   if (path == nullptr) return 0;
 
+  // Never through a link (a symbolic one fails with ELOOP), and never blocking
+  // on a FIFO in the recording's place.
   bool created = false;
-  int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL, 0666);
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
   if (fd >= 0) {
     created = true;
   } else if (errno == EEXIST) {
-    fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    fd = ::open(path, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  }
+  bool replace = fd < 0 && errno == ELOOP;
+  struct stat st;
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1) {
+    // A hard link: writing would change the other name's file too.
+    ::close(fd);
+    fd = -1;
+    replace = true;
+  }
+  if (replace) {
+    char header[kHeaderSize];
+    std::memcpy(header, kSignature, sizeof(kSignature));
+    std::memcpy(header + sizeof(kSignature), format, sizeof(WaveFormatEx));
+    fd = ReplaceName(path, header, sizeof(header));
+    if (fd < 0 || ::lseek(fd, kHeaderSize, SEEK_SET) != kHeaderSize) {
+      if (fd >= 0) ::close(fd);
+      return 0;
+    }
+    file = fd;
+    end = kHeaderSize;
+    split.clear();
+    isOpen = 1;
+    return 1;
   }
   if (fd < 0) return 0;
   // Exclusive with the qv reader; taken before anything is changed, so a refused
   // recording destroys nothing.
-  struct stat st;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     if (created) ::unlink(path);
     return 0;
   }
+  ::fcntl(fd, F_SETFL, 0);
   file = fd;
   isOpen = 1;
   if (WriteHeaderAndTruncate() == 0) {
@@ -99,20 +139,39 @@ int32_t QvWriter::Begin(const char* path) {
   return isOpen;
 }
 
+bool QvWriter::AppendFrames(const void* data, uint32_t count) {
+  // The file grows by the frames before their bytes land: a recording killed
+  // anywhere ends on a frame (at worst in a little silence).
+  if (::ftruncate(file, end + count) != 0) return false;
+  if (WriteAllAt(file, data, count, end)) {
+    end += count;
+    return true;
+  }
+  // A full disk (or any failed write): the file is cut back to what it held.
+  ::ftruncate(file, end);
+  return false;
+}
+
 int32_t QvWriter::Append(const void* data, uint32_t count) {
   if (isOpen == 0) return 0;
   if (count == 0) return 1;
   if (data == nullptr) return 0;
-  if (WriteAll(file, data, count)) return 1;
-  // A full disk (or any failed write) may leave part of a frame: the file is
-  // cut back to the last whole frame, so that it stays a valid recording.
-  struct stat st;
-  if (::fstat(file, &st) == 0 && st.st_size >= kHeaderSize) {
-    const off_t align = format != nullptr && format->nBlockAlign > 0 ? format->nBlockAlign : 1;
-    const off_t whole = kHeaderSize + (st.st_size - kHeaderSize) / align * align;
-    if (::ftruncate(file, whole) == 0) ::lseek(file, whole, SEEK_SET);
+  // Whole frames only; a split frame waits for its rest in the next call.
+  const uint32_t align = format != nullptr && format->nBlockAlign > 0 ? format->nBlockAlign : 1;
+  const char* p = static_cast<const char*>(data);
+  if (split.size() > 0) {
+    const uint32_t take = std::min<uint32_t>(count, align - static_cast<uint32_t>(split.size()));
+    split.append(p, take);
+    p += take;
+    count -= take;
+    if (split.size() < align) return 1;
+    if (!AppendFrames(split.data(), align)) return 0;
+    split.clear();
   }
-  return 0;
+  const uint32_t whole = count / align * align;
+  if (whole > 0 && !AppendFrames(p, whole)) return 0;
+  split.assign(p + whole, count - whole);
+  return 1;
 }
 
 void QvWriter::Finish() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "codec/codec_server.h"
 
@@ -15,9 +16,11 @@ class QvWriter {
   QvWriter& operator=(const QvWriter&) = delete;
 
   void SetFormat(const WaveFormatEx* format);
-  // Creates (or restarts) the file at path and writes its header; nonzero on success.
+  // Creates (or restarts) the file at path and writes its header; nonzero on
+  // success. A link at path is replaced by a new file, never written through.
   int32_t Begin(const char* path);
-  // Appends count bytes after what was written before; 1 on success, 0 on a file error.
+  // Appends the whole frames of count bytes after what was written before; 1
+  // on success, 0 on a file error.
   int32_t Append(const void* data, uint32_t count);
   void Finish();
 
@@ -25,8 +28,11 @@ class QvWriter {
 
  private:
   int32_t WriteHeaderAndTruncate();
+  bool AppendFrames(const void* data, uint32_t count);
 
   int file = -1;
+  int64_t end = 0;    // where the next bytes go
+  std::string split;  // the start of a frame whose rest has not come yet
   int32_t isOpen = 0;
   const WaveFormatEx* format = nullptr;
 };

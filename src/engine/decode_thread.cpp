@@ -45,6 +45,7 @@ void DecodeThread::Run() {
             e.DecodeSleep(10);
             ended = true;
           } else {
+            if (!e.soundDecoded.exchange(true)) e.itemsHeard.fetch_add(1);
             if (e.autoMode.load() && !e.sentencePending.load() &&
                 (e.engineFlags.load() & ENG_PLAYING)) {
               silenceRatio = MeasureSilence(e.readRequest.data, e.readRequest.bytesRead,

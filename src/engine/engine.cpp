@@ -1,5 +1,7 @@
 #include "engine/engine.h"
 
+#include "codec/replacing_file.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -113,6 +115,7 @@ EngineStatus Engine::Status() const {
   s.position = lastFinishedPosition.load();
   s.length = fileLength.load();
   s.itemsOpened = itemsOpened.load();
+  s.itemsHeard = itemsHeard.load();
   s.sentencesFound = sentencesFound.load();
   s.listFinished = listFinished.load();
   s.openPending = openRequest.load();
@@ -404,6 +407,7 @@ bool Engine::OpenItem(const std::string& path) {
   shownPassageStart = 0;
   shownPassageEnd = 0;
   itemsOpened.fetch_add(1);
+  soundDecoded = false;
   // The mode goes first: the decoder measures silence only while reading, and
   // must not read a block before it knows.
   StoreFlags(ENG_PLAYING);
@@ -476,6 +480,12 @@ bool Engine::OpenSound(const std::string& path) {
     waveOut->Close();
   }
   sentencePending = false;
+  // Before any plug-in reads it: a FIFO would block the engine thread for ever.
+  const std::string notAFile = WhyNotARegularFile(path);
+  if (!notAFile.empty()) {
+    SetLastError("cannot open \"" + path + "\": " + notAFile);
+    return false;
+  }
   if (found->Open(path.c_str(), &playFormat) == 0) {
     SetLastError("cannot open \"" + path + "\"");
     return false;

@@ -30,6 +30,7 @@ struct EngineStatus {
   uint32_t position = 0;        // start of the last buffer the output finished
   uint32_t length = 0;          // the open item's sound data in bytes
   uint32_t itemsOpened = 0;     // items opened for reading since the engine was made
+  uint32_t itemsHeard = 0;      // of those, items from which sound could be decoded
   uint32_t sentencesFound = 0;  // sentence ends found by automatic mode
   bool listFinished = false;    // (play-once) the last entry has been read to its end
   bool openPending = false;     // an item change with openRequest waits to be served
@@ -290,8 +291,10 @@ class Engine {
   std::string currentPath;        // engine thread only
   std::string programDir = "./";  // before the threads start
   std::atomic<uint32_t> itemsOpened{0};
-  std::atomic<uint64_t> passes{0};  // a request posted before pass n began is
-                                    // served once pass n + 1 is complete
+  std::atomic<uint32_t> itemsHeard{0};
+  std::atomic<bool> soundDecoded{false};  // a block of the open item was decoded
+  std::atomic<uint64_t> passes{0};        // a request posted before pass n began is
+                                          // served once pass n + 1 is complete
   std::atomic<uint16_t> playBits{0};
   std::atomic<uint32_t> outputRate{0};
   std::atomic<float> outputTempo{1.0f};

@@ -258,6 +258,10 @@ void EngineThread::Reading() {
   if (!FeedAll()) {
     if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
       if (e.pool.AllDone() && !e.haveStaged) {
+        // A file that opened but gave no sound at all (cut off after its
+        // header) is named like one that would not open.
+        if (!e.soundDecoded.load() && e.view)
+          e.view->ItemNotPlayable(e.currentPath, "no sound could be decoded from it");
         endOfItem = true;
         e.StoreFlags(ENG_ITEM_CHANGE);
       } else if (!RequestPending()) {

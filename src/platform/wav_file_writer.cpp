@@ -12,19 +12,15 @@ WavFileWriter::~WavFileWriter() {
 bool WavFileWriter::Create(const std::string& newPath, std::string* error) {
   Close();
   std::lock_guard<std::mutex> lock(mutex);
-  // The file is made now, so that a folder that cannot take it is reported at
-  // once; libsndfile writes it once the format of the first sound is known.
-  FILE* probe = std::fopen(newPath.c_str(), "wb");
-  if (probe == nullptr) {
-    if (error) *error = "cannot create " + newPath + ": " + std::strerror(errno);
-    return false;
-  }
-  std::fclose(probe);
   if (!piece) piece.reset(new (std::nothrow) uint8_t[kPieceBytes]);
   if (!piece) {
     if (error) *error = "no memory for " + newPath;
     return false;
   }
+  // The file is made now, beside its name, so that a folder that cannot take
+  // it is reported at once; libsndfile writes it once the format of the first
+  // sound is known, and it takes the name only when whole.
+  if (!file.Create(newPath, error)) return false;
   path = newPath;
   created = true;
   dataBytes = 0;
@@ -50,7 +46,7 @@ bool WavFileWriter::OpenSound(const WaveFormatEx& format) {
   // RF64 that stays plain WAV while it fits: any length, and the usual header
   // for everything under 4 GiB.
   info.format = SF_FORMAT_RF64 | (format.wBitsPerSample == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-  sound = sf_open(path.c_str(), SFM_WRITE, &info);
+  sound = sf_open_fd(file.Descriptor(), SFM_WRITE, &info, SF_FALSE);
   if (sound == nullptr) return false;
   sf_command(sound, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
   frameBytes = std::max<uint32_t>(format.nBlockAlign, 1);
@@ -109,16 +105,36 @@ bool WavFileWriter::Close() {
   if (sound == nullptr && !failed) OpenSound(WaveFormatEx{1, 2, 44100, 176400, 4, 16, 0});
   if (sound != nullptr) {
     if (!failed) WriteWholeFrames();  // a split last frame cannot be kept
-    sf_close(sound);
+    if (sf_close(sound) != 0) Fail("could not finish");
   }
   sound = nullptr;
   created = false;
+  // A file that could not be written whole leaves the name as it was.
+  std::string why;
+  if (!failed && !file.Commit(&why)) {
+    failed = true;
+    error = why;
+  }
+  file.Abandon();
   return !failed;
+}
+
+void WavFileWriter::Discard() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (sound != nullptr) sf_close(sound);
+  sound = nullptr;
+  created = false;
+  file.Abandon();
 }
 
 bool WavFileWriter::IsOpen() const {
   std::lock_guard<std::mutex> lock(mutex);
   return created;
+}
+
+std::string WavFileWriter::WrittenPath() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return created ? file.TemporaryPath() : path;
 }
 
 uint64_t WavFileWriter::DataBytes() const {

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "codec/codec_server.h"
+#include "codec/replacing_file.h"
 
 // Appends sound to a WAV file (RF64 once it passes 4 GiB). The header takes
 // the format of the first sound written and its sizes are brought up to date
-// by Flush and on close, so the file is a valid WAV file after every Flush.
+// by Flush and on close. The file is written beside its name and takes the
+// name on a close that stored it whole; until then the name keeps what it held.
 class WavFileWriter {
  public:
   WavFileWriter() = default;
@@ -20,23 +22,30 @@ class WavFileWriter {
   WavFileWriter(const WavFileWriter&) = delete;
   WavFileWriter& operator=(const WavFileWriter&) = delete;
 
-  // Creates path (replacing any file); false with error set when it cannot.
+  // Begins the file for path (replacing any file there at Close); false with
+  // error set when it cannot.
   bool Create(const std::string& path, std::string* error);
   // Appends bytes; the first call fixes the header's format.
   bool Append(const WaveFormatEx& format, const uint8_t* data, uint32_t count);
   bool Flush();
   // False when any of the sound could not be written (a full disk).
   bool Close();
+  // Ends the file without putting it in place: the name keeps what it held.
+  void Discard();
   bool IsOpen() const;
   // Why a write failed, or empty when none has.
   std::string Error() const;
   uint64_t DataBytes() const;
+  // The file the sound is in now: the one beside the name until Close, the
+  // name afterwards (what Flush made valid can be read there).
+  std::string WrittenPath() const;
 
  private:
   bool OpenSound(const WaveFormatEx& format);
 
   mutable std::mutex mutex;
   std::string path;
+  ReplacingFile file;
   bool created = false;
   SNDFILE* sound = nullptr;
   uint64_t dataBytes = 0;

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
       QMetaObject::invokeMethod(
           w,
           [w] {
-            w->ExitProgram();
+            w->ExitProgram(true);
             QCoreApplication::exit(0);  // also ends a dialog's loop
           },
           Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #include "ui/main_dialog.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCloseEvent>
@@ -24,6 +25,7 @@
 #include <QShortcut>
 
 #include "codec/playlist_file.h"
+#include "codec/replacing_file.h"
 #include "skin/about_dialog.h"
 #include "skin/skin_art.h"
 #include "skin/skin_drawing.h"
@@ -189,7 +191,16 @@ bool MainDialog::OnInitDialog() {
     return false;
   }
   EnableTransport(false);
-  LoadPlaylist(playlist, "Kestro.m3u");
+  // A save killed half-way leaves its temporary file; the list itself is whole.
+  ReplacingFile::RemoveLeftovers("Kestro.m3u");
+  std::string why;
+  struct stat st;
+  if (LoadPlaylist(playlist, "Kestro.m3u", &why) < 0 && ::lstat("Kestro.m3u", &st) == 0) {
+    listUnreadable = true;
+    Message(QStringLiteral("无法读取播放列表 Kestro.m3u: %1\n退出时不会覆盖它。")
+                .arg(QString::fromStdString(why)),
+            QStringLiteral("Kestro"));
+  }
   RefreshPlaylistBox();
   engine->StartThreads();
   started = true;
@@ -573,8 +584,16 @@ void MainDialog::OpenPath(const std::string& path, bool add) {
   std::string extension;
   ExtensionOfPath(path, &extension);
   if (extension == "m3u") {
+    Playlist chosen;
+    std::string why;
+    if (LoadPlaylist(chosen, path, &why) < 0) {
+      Message(QStringLiteral("无法读取播放列表 %1: %2")
+                  .arg(QString::fromStdString(path), QString::fromStdString(why)),
+              QStringLiteral("错误:"));
+      return;
+    }
     if (!add) playlist.Clear();
-    LoadPlaylist(playlist, path);
+    playlist.InsertSortedAll(chosen.Entries());
     RefreshPlaylistBox();
     return;
   }
@@ -622,7 +641,11 @@ void MainDialog::SaveList() {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QFileInfo chosen(dialog.selectedFiles().first());
   QDir::setCurrent(chosen.absolutePath());
-  SavePlaylist(playlist, chosen.fileName().toStdString());
+  std::string why;
+  if (SavePlaylist(playlist, chosen.fileName().toStdString(), &why) == 0) {
+    Message(QStringLiteral("播放列表没有保存: %1").arg(QString::fromStdString(why)),
+            QStringLiteral("错误:"));
+  }
 }
 
 void MainDialog::PlaySelected() {
@@ -747,13 +770,22 @@ void MainDialog::PlaylistSelectionChanged(int) {
 
 // ---- life cycle ----
 
-void MainDialog::ExitProgram() {
+void MainDialog::ExitProgram(bool fromSignal) {
   if (exited) return;
   exited = true;
   if (started) engine->Shutdown();
   waveformPanel->StopDrawThread();
-  // After a failed start the list was never loaded: the stored one stays.
-  if (allocated) SavePlaylist(playlist, programDir + "Kestro.m3u");
+  // After a failed start the list was never loaded, and one that could not be
+  // read is the learner's to repair: the stored one stays.
+  std::string why;
+  if (allocated && !listUnreadable &&
+      SavePlaylist(playlist, programDir + "Kestro.m3u", &why) == 0) {
+    std::fprintf(stderr, "kestro: the playlist was not saved: %s\n", why.c_str());
+    if (!fromSignal) {
+      Message(QStringLiteral("播放列表没有保存: %1").arg(QString::fromStdString(why)),
+              QStringLiteral("Kestro"));
+    }
+  }
   close();
 }
 

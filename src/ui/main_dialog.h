@@ -87,8 +87,10 @@ class MainDialog : public QWidget, public EngineView {
 
   // The start-up sequence; false when it stopped early (no sound memory).
   bool OnInitDialog();
-  // Stops every thread within its bounds, saves the playlist and closes.
-  void ExitProgram();
+  // Stops every thread within its bounds, saves the playlist and closes. A
+  // failed save is told in a box, or only on standard error when a signal
+  // ends the program.
+  void ExitProgram(bool fromSignal = false);
 
   void SetMessageBox(MessageBox box) { messageBox = std::move(box); }
   void SetQuestionBox(QuestionBox box) { questionBox = std::move(box); }
@@ -213,6 +215,8 @@ class MainDialog : public QWidget, public EngineView {
   bool deviceFaultShown = false;
   bool started = false;  // the engine threads run
   bool allocated = false;
+  // Kestro.m3u was there but could not be read: it is not saved over at exit.
+  bool listUnreadable = false;
   bool failAllocation = false;
   bool exited = false;
   MessageBox messageBox;

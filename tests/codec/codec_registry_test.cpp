@@ -74,7 +74,7 @@ TEST(CodecRegistry, ElevenPluginsGrowTheTableInOrder) {
   EXPECT_STREQ(registry.FindCodec("ak")->GetExtension(), ".ak");
 }
 
-TEST(CodecRegistry, LookupBySubstringFirstRegisteredWins) {
+TEST(CodecRegistry, LookupByWholeExtensionFirstRegisteredWins) {
   ArchFolder arch;
   arch.Add("a", "fake_same");
   arch.Add("b", "fake_same");
@@ -89,11 +89,12 @@ TEST(CodecRegistry, LookupBySubstringFirstRegisteredWins) {
   ASSERT_NE(second, nullptr);
   EXPECT_NE(first, second);
   EXPECT_EQ(registry.FindModule("same"), first);
-  EXPECT_EQ(registry.FindModule("sa"), first);
-  EXPECT_EQ(registry.FindModule("e"), first);
-  EXPECT_EQ(registry.FindModule("UP"), registry.FindModule(".UP"));
-  EXPECT_EQ(registry.FindModule("up"), nullptr);  // the comparison keeps case
-  EXPECT_EQ(registry.FindModule("wav"), nullptr);
+  EXPECT_EQ(registry.FindModule("SaMe"), first);
+  EXPECT_EQ(registry.FindModule("up"), registry.FindModule("UP"));
+  EXPECT_NE(registry.FindModule("up"), nullptr);
+  // Only the whole extension: a piece of it, a longer one or none finds nothing.
+  for (const char* other : {"sa", "e", "ame", "samee", "same ", "", ".", "wav"})
+    EXPECT_EQ(registry.FindModule(other), nullptr) << '"' << other << '"';
   CodecServer* codec = registry.FindCodec("same");
   ASSERT_NE(codec, nullptr);
   EXPECT_EQ(codec, registry.FindCodec("same"));  // always the same object
@@ -124,8 +125,12 @@ TEST(CodecRegistry, UnloadsLibrariesWhenDestroyed) {
 
 TEST(CodecRegistry, ExtensionOfPath) {
   std::string ext;
-  ASSERT_TRUE(ExtensionOfPath("/home/a/Lesson.QV ", &ext));
+  ASSERT_TRUE(ExtensionOfPath("/home/a/Lesson.QV", &ext));
   EXPECT_EQ(ext, "qv");
+  ASSERT_TRUE(ExtensionOfPath("x.wav ", &ext));
+  EXPECT_EQ(ext, "wav ");  // a trailing space is part of the name
+  ASSERT_TRUE(ExtensionOfPath("x.", &ext));
+  EXPECT_EQ(ext, "");
   ASSERT_TRUE(ExtensionOfPath("x.mp3", &ext));
   EXPECT_EQ(ext, "mp3");
   ASSERT_TRUE(ExtensionOfPath("song.q", &ext));
@@ -145,10 +150,10 @@ TEST(CodecRegistry, QvPluginAloneGivesItsFilter) {
   EXPECT_EQ(BuildOpenFilter(registry),
             "qv文件(*.qv)|*.qv|m3u文件(*.m3u)|*.m3u|所有文件(*.*)|*.*||");
   std::string ext;
-  ASSERT_TRUE(ExtensionOfPath("Lesson.QV ", &ext));
+  ASSERT_TRUE(ExtensionOfPath("Lesson.QV", &ext));
   ASSERT_NE(registry.FindCodec(ext), nullptr);
   EXPECT_STREQ(registry.FindCodec(ext)->GetExtension(), ".qv");
-  EXPECT_EQ(registry.FindCodec("q"), registry.FindCodec("qv"));
+  EXPECT_EQ(registry.FindCodec("q"), nullptr);
 }
 
 }  // namespace

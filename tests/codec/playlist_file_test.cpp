@@ -1,10 +1,12 @@
 #include "codec/playlist_file.h"
+#include "codec/replacing_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include <filesystem>
@@ -35,9 +37,49 @@ TEST(PlaylistFile, CommentsOnlyAndMissingFilesLoadNothing) {
   WriteFileBytes(path, "#EXTM3U\r\n#EXTINF:0,x\r\n#EXTINF:1,y\r\n");
   Playlist list;
   EXPECT_EQ(LoadPlaylist(list, path), 0);
-  EXPECT_EQ(LoadPlaylist(list, dir.File("missing.m3u")), 0);
-  EXPECT_EQ(LoadPlaylist(list, dir.path()), 0);  // a directory
   EXPECT_EQ(list.Count(), 0);
+}
+
+// What is no list of ours is refused whole, with why, and quickly: nothing
+// that blocks (a FIFO), never ends (/dev/zero through a link) or is too big.
+TEST(PlaylistFile, WhatIsNoListIsRefusedWithWhy) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("fifo.m3u").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.File("zero.m3u").c_str()), 0);
+  std::string lines;
+  for (int i = 0; i <= kMaxPlaylistEntries; ++i)
+    lines += "e" + std::to_string(i) + ".mp3\n";
+  WriteFileBytes(dir.File("many.m3u"), lines);
+  WriteFileBytes(dir.File("huge.m3u"), "");
+  ASSERT_EQ(::truncate(dir.File("huge.m3u").c_str(), kMaxPlaylistBytes + 1), 0);
+  const std::pair<const char*, const char*> cases[] = {
+      {"missing.m3u", "No such file"},    {"fifo.m3u", "not a regular file"},
+      {"zero.m3u", "not a regular file"}, {"many.m3u", "more than 200000 files"},
+      {"huge.m3u", "larger than 64 MiB"}, {"", "folder"}};
+  for (const auto& [name, why] : cases) {
+    Playlist list;
+    list.Append("kept.qv");
+    std::string error;
+    EXPECT_EQ(LoadPlaylist(list, dir.File(name), &error), -1) << name;
+    EXPECT_NE(error.find(why), std::string::npos) << name << ": " << error;
+    EXPECT_EQ(list.Entries(), Entries{"kept.qv"}) << name;
+  }
+}
+
+TEST(PlaylistFile, AByteOrderMarkAndBlankLinesMakeNoEntries) {
+  TempDir dir;
+  const std::string path = dir.File("list.m3u");
+  WriteFileBytes(path,
+                 "\xEF\xBB\xBF#EXTM3U\r\n \r\n\t\nb.qv\r\n  \n\xEF\xBB\xBF"
+                 "a.qv\n");
+  Playlist list;
+  EXPECT_EQ(LoadPlaylist(list, path), 2);
+  // Only the mark at the very start is one; elsewhere it is part of a name.
+  EXPECT_EQ(list.Entries(), (Entries{"b.qv",
+                                     "\xEF\xBB\xBF"
+                                     "a.qv"}));
+  ASSERT_EQ(SavePlaylist(list, path), 1);
+  EXPECT_EQ(ReadFileBytes(path).rfind("#EXTM3U\r\n", 0), 0u);
 }
 
 TEST(PlaylistFile, OverlongLineIsSkippedWhole) {
@@ -106,17 +148,18 @@ TEST(PlaylistFile, FailedSaveKeepsTheOldList) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(PlaylistFile, SavingThroughALinkReplacesItsTarget) {
+TEST(PlaylistFile, SavingReplacesALinkNotWhatItLeadsTo) {
   TempDir dir;
-  const std::string target = dir.File("real.m3u");
-  const std::string link = dir.File("link.m3u");
-  WriteFileBytes(target, "#EXTM3U\r\n");
+  const std::string target = dir.File("thesis.txt");
+  const std::string link = dir.File("Kestro.m3u");
+  WriteFileBytes(target, "my thesis\n");
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
   Playlist list;
   list.Append("a.qv");
   ASSERT_EQ(SavePlaylist(list, link), 1);
-  EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadFileBytes(target), "#EXTM3U\r\n#EXTINF:0,a\r\na.qv\r\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(link), "#EXTM3U\r\n#EXTINF:0,a\r\na.qv\r\n");
+  EXPECT_EQ(ReadFileBytes(target), "my thesis\n");
 }
 
 }  // namespace
@@ -161,6 +204,15 @@ TEST(PlaylistFile, AKilledSaveLeavesTheOldOrTheNewListWhole) {
     EXPECT_EQ(SaveKilledAt(path, next, kAfterRename), newText) << run;
     ASSERT_EQ(SavePlaylist(old, path), 1);
   }
+  // Each kill before the rename left its file; the next start removes those
+  // and nothing of the learner's.
+  WriteFileBytes(dir.File("Kestro.m3u.backup"), "#EXTM3U\r\nmine.mp3\r\n");
+  EXPECT_EQ(ReplacingFile::RemoveLeftovers(path), 5);
+  Entries names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Entries{"Kestro.m3u", "Kestro.m3u.backup"}));
 }
 
 }  // namespace

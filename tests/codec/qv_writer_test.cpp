@@ -47,9 +47,14 @@ TEST_F(QvWriterTest, WrittenFileReadsBackByteForByte) {
     const std::string chunk = PatternBytes(5000 - i * 3, i);
     ASSERT_EQ(writer.Append(chunk.data(), static_cast<uint32_t>(chunk.size())), 1);
     all += chunk;
+    // A kill at any moment would leave whole frames.
+    EXPECT_EQ((std::filesystem::file_size(path) - 23) % 4, 0u) << i;
   }
   writer.Finish();
   EXPECT_FALSE(writer.IsOpen());
+  // Whole frames only: the odd byte at the end is no sound.
+  ASSERT_EQ(all.size() % 4, 1u);
+  all.pop_back();
   EXPECT_EQ(ReadFileBytes(path), QvFileBytes(format, all));
 
   WaveFormatEx readFormat{};
@@ -163,6 +168,29 @@ TEST_F(QvWriterTest, FullDiskDuringRecordingLeavesAValidFile) {
   const std::string back = ReadBack(&readFormat);
   EXPECT_EQ(back, sound.substr(0, back.size()));
   EXPECT_GE(back.size(), 100u);
+}
+
+// A link at the recording's name is replaced by the recording; what it led
+// to keeps its bytes. A FIFO there is refused at once, not waited on.
+TEST_F(QvWriterTest, ALinkAtTheNameIsReplacedNotWrittenThrough) {
+  const std::string thesis = dir.File("thesis.txt");
+  const std::string sound = PatternBytes(4000);
+  for (bool hard : {false, true}) {
+    WriteFileBytes(thesis, "my thesis");
+    ::unlink(path.c_str());
+    ASSERT_EQ(hard ? ::link(thesis.c_str(), path.c_str()) : ::symlink(thesis.c_str(), path.c_str()),
+              0);
+    ASSERT_NE(writer.Begin(path.c_str()), 0) << hard;
+    ASSERT_EQ(writer.Append(sound.data(), 4000), 1);
+    writer.Finish();
+    EXPECT_EQ(ReadFileBytes(thesis), "my thesis") << hard;
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(ReadFileBytes(path), QvFileBytes(format, sound)) << hard;
+  }
+  ::unlink(path.c_str());
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  EXPECT_EQ(writer.Begin(path.c_str()), 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 TEST_F(QvWriterTest, RefusesWhatIsNotAFile) {

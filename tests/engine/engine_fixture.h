@@ -102,7 +102,7 @@ class EngineFixture : public ::testing::Test {
   // What the output device has played so far.
   std::string Played() {
     audio.Sink().Flush();
-    const std::string data = WavDataOf(ReadFileBytes(dir.File("played.wav")));
+    const std::string data = WavDataOf(ReadFileBytes(audio.Sink().WrittenPath()));
     return data == "<no wav>" ? std::string() : data;
   }
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <thread>
@@ -197,10 +198,18 @@ TEST_F(EngineOpenTest, OpenSoundFailuresSayWhy) {
   EXPECT_FALSE(Inside(e).OpenItem(".qv"));
   EXPECT_EQ(Inside(e).fileLength().load(), 0u);
   EXPECT_FALSE(view.TransportEnabled());
-  // The extension is found whatever its case and surrounding spaces.
-  const std::string upper = dir.File("LESSON.QV ");
+  // The whole extension in either case, and nothing else: a FIFO named like a
+  // sound file is refused before a plug-in could block on it.
+  const std::string upper = dir.File("LESSON.QV");
   WriteFileBytes(upper, QvFileBytes(RecordingFormat(), PatternBytes(100)));
   EXPECT_TRUE(Inside(e).OpenItem(upper));
+  for (const char* name : {"lesson.qv ", "lesson.q", "lesson."}) {
+    CopyFile(upper, dir.File(name));
+    EXPECT_FALSE(Inside(e).OpenItem(dir.File(name))) << name;
+  }
+  ASSERT_EQ(::mkfifo(dir.File("fifo.qv").c_str(), 0600), 0);
+  EXPECT_FALSE(Inside(e).OpenItem(dir.File("fifo.qv")));
+  EXPECT_NE(e.LastError().find("not a regular file"), std::string::npos) << e.LastError();
 }
 
 TEST(EngineDevice, MissingSoundSystemIsReported) {

@@ -125,7 +125,7 @@ class OfflineTempoTest : public ::testing::Test {
   }
 
   std::vector<uint8_t> Played() {
-    const std::string data = WavDataOf(ReadFileBytes(dir.File("out.wav")));
+    const std::string data = WavDataOf(ReadFileBytes(sink.WrittenPath()));
     return std::vector<uint8_t>(data.begin(), data.end());
   }
 

@@ -149,6 +149,35 @@ TEST_F(MainDialogTest, EnterKeepsTheWindowAndEscEndsItSavingTheList) {
   EXPECT_NE(::access("___1234567890____.__1234567___", F_OK), 0);  // the probe is gone
 }
 
+// A list that could not be read is the learner's to repair: they are told,
+// and it is not saved over at exit; a save's leftovers from a kill are removed.
+TEST_F(MainDialogTest, AListThatCannotBeReadIsToldAndKept) {
+  WithSkin();
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na.mp3\r\n");
+  ASSERT_EQ(::truncate("Kestro.m3u", kMaxPlaylistBytes + 1), 0);
+  WriteFileBytes(".Kestro.m3u.Ab12Cd", "#EXTM3U\r\n");
+  Start();
+  ASSERT_TRUE(started);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("Kestro.m3u: it is larger than 64 MiB"), std::string::npos)
+      << messages[0];
+  EXPECT_NE(::access(".Kestro.m3u.Ab12Cd", F_OK), 0);
+  window->ExitProgram();
+  EXPECT_EQ(std::filesystem::file_size("Kestro.m3u"), uintmax_t(kMaxPlaylistBytes + 1));
+  EXPECT_EQ(ReadFileBytes("Kestro.m3u").substr(0, 14), "#EXTM3U\r\na.mp3");
+  EXPECT_EQ(messages.size(), 1u);
+}
+
+TEST_F(MainDialogTest, AListThatCannotBeSavedIsToldAtExit) {
+  WithSkin();
+  Start();
+  ASSERT_TRUE(started);
+  ::mkdir("Kestro.m3u", 0755);  // a folder took the list's place meanwhile
+  window->ExitProgram();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("播放列表没有保存"), std::string::npos) << messages[0];
+}
+
 TEST_F(MainDialogTest, TheTitleIsGreyWhileAnotherWindowIsActive) {
   WithSkin();
   Start();

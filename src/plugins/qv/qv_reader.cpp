@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -43,8 +44,14 @@ int32_t QvReader::Open(const char* path, WaveFormatEx* format) {
   if (path == nullptr || format == nullptr) return 0;
   if (file >= 0) Close();
 
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Not blocking: a FIFO under a .qv name is refused below, not waited on.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return 0;
+  }
   // Exclusive with the recorder: neither may touch a file the other holds.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -63,14 +70,11 @@ int32_t QvReader::Open(const char* path, WaveFormatEx* format) {
     Close();
     return 0;
   }
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    Close();
-    return 0;
-  }
   // Lengths cross the interface as 32-bit counts and -1 means closed, so a
   // longer file cannot be described and is refused.
-  const off_t length = st.st_size - kHeaderSize;
+  // A frame cut off at the end (a recording killed mid-write) is no sound.
+  off_t length = st.st_size - kHeaderSize;
+  if (length > 0) length -= length % format->nBlockAlign;
   if (length < 0 || length > std::numeric_limits<int32_t>::max()) {
     Close();
     return 0;
@@ -99,7 +103,9 @@ int32_t QvReader::Read(CodecBlock* block, uint32_t readLimit) {
     block->seekRequested = 0;
   }
   if (block->data == nullptr || block->capacity == 0) return kReadEnd;
-  const ssize_t n = ReadFully(file, block->data, block->capacity);
+  const uint32_t left = static_cast<uint32_t>(dataLength) -
+                        std::min(block->position, static_cast<uint32_t>(dataLength));
+  const ssize_t n = ReadFully(file, block->data, std::min(block->capacity, left));
   if (n <= 0) return kReadEnd;
   block->bytesRead = static_cast<uint32_t>(n);
   block->nextPosition = block->position + static_cast<uint32_t>(n);

@@ -49,9 +49,10 @@ TEST_F(QvReaderTest, OpensRecordingAndDeliversDataInBlocks) {
   WaveFormatEx format{};
   ASSERT_EQ(OpenBytes(QvFileBytes(expected, pcm), &format), 1);
   EXPECT_EQ(codec->IsOpen(), 1);
-  EXPECT_EQ(codec->GetLength(), pcm.size());
+  // Whole frames only: the byte of a frame cut off at the end is no sound.
+  EXPECT_EQ(codec->GetLength(), pcm.size() - 1);
   EXPECT_EQ(0, std::memcmp(&format, &expected, sizeof(format)));
-  EXPECT_EQ(ReadAll(5000), pcm);
+  EXPECT_EQ(ReadAll(5000), pcm.substr(0, pcm.size() - 1));
   codec->Close();
   EXPECT_EQ(codec->IsOpen(), 0);
   EXPECT_EQ(codec->GetLength(), 0xFFFFFFFFu);
