@@ -112,6 +112,53 @@ void PanelAloneCpu(benchmark::State& state) {
 }
 BENCHMARK(PanelAloneCpu)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
 
+// A list of 100,000 entries (in reverse order, the loader's worst case):
+// starting the window with it loaded and shown, the engine trying every entry
+// (the files are missing) and the list greying them, showing a change (one
+// entry deleted), and ending the window with its save, each timed on its own.
+void LongPlaylist(benchmark::State& state) {
+  const std::string dir = ProgramFolder();
+  std::filesystem::current_path(dir);
+  std::string list = "#EXTM3U\r\n";
+  for (int i = 100000; i > 0; --i)
+    list += "/home/learner/courses/book-" + std::to_string(i % 97) + "/lesson-" +
+            std::to_string(i) + ".mp3\r\n";
+  for (auto _ : state) {
+    std::ofstream(dir + "/Kestro.m3u", std::ios::binary) << list;
+    AudioBackend audio(AudioBackend::Kind::kOffline);
+    QElapsedTimer timer;
+    timer.start();
+    MainDialog window(audio);
+    window.show();
+    window.OnInitDialog();
+    QTest::qWait(0);
+    const double start = timer.nsecsElapsed() / 1e9;
+    // The engine tries every entry (none of these files exists) and the list
+    // greys each one: until the last is grey.
+    timer.restart();
+    QListWidget* box = window.PlaylistBox();
+    while (!box->item(box->count() - 1)->toolTip().contains(QStringLiteral("无法播放")) &&
+           timer.elapsed() < 60000)
+      QTest::qWait(1);
+    const double walk = timer.nsecsElapsed() / 1e9;
+    timer.restart();
+    window.PlaylistModel().Remove(500);
+    window.RefreshPlaylistBox();
+    QTest::qWait(0);
+    const double change = timer.nsecsElapsed() / 1e9;
+    timer.restart();
+    window.ExitProgram();
+    const double exit = timer.nsecsElapsed() / 1e9;
+    state.SetIterationTime(start + change + exit);
+    state.counters["start_s"] = start;
+    state.counters["all_tried_s"] = walk;
+    state.counters["change_s"] = change;
+    state.counters["exit_s"] = exit;
+    state.counters["entries"] = window.PlaylistBox()->count();
+  }
+}
+BENCHMARK(LongPlaylist)->UseManualTime()->Iterations(1)->Unit(benchmark::kSecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

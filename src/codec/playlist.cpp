@@ -28,6 +28,7 @@ int Playlist::InsertSorted(const std::string& entry) {
     entries.insert(at, entry);
     if (selection >= index) ++selection;
     ++revision;
+    ++entriesRevision;
     return index;
   } catch (const std::bad_alloc&) {
     return -1;
@@ -66,6 +67,7 @@ int Playlist::InsertSortedAll(std::vector<std::string> more) {
     entries = std::move(merged);
     selection = newSelection;
     ++revision;
+    ++entriesRevision;
     return static_cast<int>(more.size());
   } catch (const std::bad_alloc&) {
     return 0;
@@ -81,6 +83,7 @@ int Playlist::Append(const std::string& entry) {
     return -1;
   }
   ++revision;
+  ++entriesRevision;
   return static_cast<int>(entries.size()) - 1;
 }
 
@@ -94,6 +97,7 @@ bool Playlist::Remove(int index) {
     --selection;
   }
   ++revision;
+  ++entriesRevision;
   return true;
 }
 
@@ -102,6 +106,7 @@ void Playlist::Clear() {
   entries.clear();
   selection = -1;
   ++revision;
+  ++entriesRevision;
 }
 
 int Playlist::Count() const {
@@ -137,4 +142,9 @@ void Playlist::Select(int index) {
 uint64_t Playlist::Revision() const {
   std::lock_guard<std::mutex> lock(mutex);
   return revision;
+}
+
+uint64_t Playlist::EntriesRevision() const {
+  std::lock_guard<std::mutex> lock(mutex);
+  return entriesRevision;
 }

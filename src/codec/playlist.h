@@ -38,6 +38,8 @@ class Playlist {
 
   // Grows by one with every change, so a view can tell when to refresh.
   uint64_t Revision() const;
+  // Grows with every change of the entries (not of the selection).
+  uint64_t EntriesRevision() const;
 
   static bool LessNoCase(const std::string& a, const std::string& b);
 
@@ -48,4 +50,5 @@ class Playlist {
   std::vector<std::string> entries;
   int selection = -1;
   uint64_t revision = 0;
+  uint64_t entriesRevision = 0;
 };

@@ -282,7 +282,8 @@ uint32_t Engine::VolumeValue(int volume, int volumeMax, int balance, int balance
 }
 
 uint32_t Engine::SpeedRate(uint32_t fileRate, int position, int maximum) {
-  if (maximum <= 0) return fileRate;
+  // At rest the slider plays the file as it is (22050 Hz, not 22000).
+  if (maximum <= 0 || position <= 0) return fileRate;
   if (position >= maximum) position = maximum - 1;
   const uint32_t slower = static_cast<uint32_t>(static_cast<double>(position) / maximum * fileRate);
   const uint32_t rate = (fileRate - slower) / 100 * 100;

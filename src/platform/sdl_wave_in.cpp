@@ -23,6 +23,16 @@ void SdlWaveIn::StartBackend(bool start) {
 
 void SdlWaveIn::ResetBackend() {
   SDL_PauseAudioDevice(device, 1);
+  // What was captured but not yet taken goes into the buffers still queued
+  // (they come back with what they hold), so that ending a recording loses
+  // none of the learner's last words.
+  for (WaveHdr* h = Front(); h != nullptr; h = h->lpNext) {
+    const uint32_t room = h->dwBufferLength - h->dwBytesRecorded;
+    const Uint32 got =
+        room > 0 ? SDL_DequeueAudio(device, h->lpData + h->dwBytesRecorded, room) : 0;
+    h->dwBytesRecorded += got;
+    if (got < room) break;
+  }
   SDL_ClearQueuedAudio(device);
   started = false;
 }

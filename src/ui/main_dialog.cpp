@@ -137,6 +137,9 @@ void MainDialog::CreateControls() {
   playlistBox->setProperty("controlId", kIdPlaylist);
   playlistBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   playlistBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  // One line per entry: with uniform rows a change to one entry (greyed when
+  // it cannot be played) does not lay out a list of 100,000 again.
+  playlistBox->setUniformItemSizes(true);
   waveformPanel = new WaveformPanel(this);
   waveformPanel->setProperty("controlId", kIdPanelPlace);
   waveformPanel->hide();
@@ -515,23 +518,37 @@ void MainDialog::CheckFaults() {
 // ---- playlist ----
 
 void MainDialog::RefreshPlaylistBox() {
-  const uint64_t revision = playlist.Revision();
+  refreshPosted = false;
+  // Only a change of the entries rebuilds the box: a new selection does not
+  // (rebuilding then would swallow the second click of a double click).
+  const uint64_t revision = playlist.EntriesRevision();
   if (revision != shownRevision) {
     shownRevision = revision;
-    // A new selection changes the revision too; rebuilding the box then would
-    // swallow the second click of a double click.
     std::vector<std::string> entries = playlist.Entries();
     if (entries != shownEntries) {
       shownEntries = std::move(entries);
-      const QSignalBlocker block(playlistBox);
-      playlistBox->clear();
-      for (const std::string& entry : shownEntries) {
-        // The file's name, which a narrow box still shows; the whole path on hover.
-        const QString path = QString::fromStdString(entry);
-        auto* item = new QListWidgetItem(QFileInfo(path).fileName(), playlistBox);
-        item->setToolTip(QFileInfo(path).absoluteFilePath());
+      shownRows.clear();
+      // The file's name, which a narrow box still shows; the whole path on hover.
+      QStringList names;
+      names.reserve(static_cast<qsizetype>(shownEntries.size()));
+      for (size_t i = 0; i < shownEntries.size(); ++i) {
+        names << QFileInfo(QString::fromStdString(shownEntries[i])).fileName();
+        shownRows[shownEntries[i]].push_back(static_cast<int>(i));
       }
-      MarkUnplayableEntries();
+      const QSignalBlocker block(playlistBox);
+      playlistBox->setUpdatesEnabled(false);
+      playlistBox->clear();
+      playlistBox->addItems(names);
+      for (size_t i = 0; i < shownEntries.size(); ++i) {
+        const auto it = unplayable.find(shownEntries[i]);
+        if (it != unplayable.end()) {
+          MarkUnplayable(static_cast<int>(i), it->second);
+        } else {
+          playlistBox->item(static_cast<int>(i))
+              ->setToolTip(QFileInfo(QString::fromStdString(shownEntries[i])).absoluteFilePath());
+        }
+      }
+      playlistBox->setUpdatesEnabled(true);
     }
   }
   const int selection = playlist.Selection();
@@ -668,9 +685,15 @@ void MainDialog::SetCaptionColor(int id, uint32_t color) {
 }
 
 void MainDialog::EnableTransport(bool enable) {
+  // The last word counts: one change waiting is enough, however many items
+  // the engine tries meanwhile.
+  transportEnabled = enable;
+  if (transportPosted.exchange(true)) return;
   QMetaObject::invokeMethod(
       this,
-      [this, enable] {
+      [this] {
+        transportPosted = false;
+        const bool enable = transportEnabled.load();
         for (int id : {kIdProgress, kIdSpeed, kIdRead, kIdRecord, kIdPlayBack, kIdRepeat,
                        kIdCompare, kIdPause, kIdStop}) {
           if (QWidget* w = Control(id)) w->setEnabled(enable);
@@ -729,9 +752,22 @@ void MainDialog::ShowWhereTheLearnerIs() {
 }
 
 void MainDialog::ItemNotPlayable(const std::string& path, const std::string& why) {
+  std::lock_guard<std::mutex> lock(unplayableMutex);
+  unplayableWaiting.emplace_back(path, why);
+  if (unplayableWaiting.size() > 1) return;  // already posted
   QMetaObject::invokeMethod(
-      this, [this, path, why] { NoteUnplayable(path, QString::fromStdString(why)); },
-      Qt::QueuedConnection);
+      this, [this] { TakeUnplayable(); }, Qt::QueuedConnection);
+}
+
+void MainDialog::TakeUnplayable() {
+  std::vector<std::pair<std::string, std::string>> taken;
+  {
+    std::lock_guard<std::mutex> lock(unplayableMutex);
+    taken.swap(unplayableWaiting);
+  }
+  for (const auto& [path, why] : taken)
+    NoteUnplayable(path, QString::fromStdString(why));
+  update();
 }
 
 void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
@@ -748,22 +784,25 @@ void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
     });
   }
   noticeTimer->start(10000);
-  MarkUnplayableEntries();
-  update();
-}
-
-void MainDialog::MarkUnplayableEntries() {
-  for (int i = 0; i < playlistBox->count() && i < static_cast<int>(shownEntries.size()); ++i) {
-    const auto it = unplayable.find(shownEntries[i]);
-    if (it == unplayable.end()) continue;
-    QListWidgetItem* item = playlistBox->item(i);
-    item->setForeground(Qt::gray);
-    item->setToolTip(QFileInfo(QString::fromStdString(shownEntries[i])).absoluteFilePath() +
-                     QStringLiteral("\n无法播放: ") + it->second);
+  const auto rows = shownRows.find(path);
+  if (rows != shownRows.end()) {
+    for (int row : rows->second)
+      MarkUnplayable(row, why);
   }
 }
 
+void MainDialog::MarkUnplayable(int row, const QString& why) {
+  QListWidgetItem* item = playlistBox->item(row);
+  if (item == nullptr || row >= static_cast<int>(shownEntries.size())) return;
+  item->setForeground(Qt::gray);
+  item->setToolTip(QFileInfo(QString::fromStdString(shownEntries[row])).absoluteFilePath() +
+                   QStringLiteral("\n无法播放: ") + why);
+}
+
 void MainDialog::PlaylistSelectionChanged(int) {
+  // One refresh waiting is enough: the engine may walk a long list of missing
+  // files in a moment.
+  if (refreshPosted.exchange(true)) return;
   QMetaObject::invokeMethod(
       this, [this] { RefreshPlaylistBox(); }, Qt::QueuedConnection);
 }

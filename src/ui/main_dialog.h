@@ -10,7 +10,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "codec/codec_registry.h"
@@ -203,12 +205,23 @@ class MainDialog : public QWidget, public EngineView {
   std::string programDir;
   uint64_t shownRevision = UINT64_MAX;
   std::vector<std::string> shownEntries;
+  // The rows of each entry shown, so that marking one file is not a walk
+  // through a list of 100,000.
+  std::unordered_map<std::string, std::vector<int>> shownRows;
+  std::atomic<bool> refreshPosted{false};
+  std::atomic<bool> transportEnabled{false};
+  std::atomic<bool> transportPosted{false};
+  // Files the engine found unplayable, not yet shown: taken in one go, since
+  // a list of missing files can be walked faster than events are served.
+  std::mutex unplayableMutex;
+  std::vector<std::pair<std::string, std::string>> unplayableWaiting;
   // Files that could not be played, with why: marked in the list, told once.
   std::map<std::string, QString> unplayable;
   QString notice;
   QTimer* noticeTimer = nullptr;
   void NoteUnplayable(const std::string& path, const QString& why);
-  void MarkUnplayableEntries();
+  void TakeUnplayable();
+  void MarkUnplayable(int row, const QString& why);
   // Elapsed and total time, the repeat count and the passage's A and B.
   void ShowWhereTheLearnerIs();
   uint32_t faultsShown = 0;

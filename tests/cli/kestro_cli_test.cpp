@@ -400,9 +400,18 @@ TEST_F(KestroCli, PlaysAnMp3Lesson) {
   sf_readf_short(f, reinterpret_cast<short*>(decoded.data()), readInfo.frames);
   sf_close(f);
 
-  const auto r = cli.Run("--audio=offline --wav=out.wav lesson.mp3");
+  auto r = cli.Run("--audio=offline --wav=out.wav lesson.mp3");
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), decoded));
+
+  // Repeats seek back: every buffer heard is the lesson's own sound, exactly.
+  r = cli.Run("--audio=offline --wav=out.wav lesson.mp3",
+              "wait 700\nread\nwait 600\nrepeat\nwait 2500\nseek 3000\nwait 400\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string heard = cli.WavData("out.wav");
+  ASSERT_GT(heard.size(), 176400u * 4);
+  for (size_t at = 0; at < heard.size(); at += kBuffer)
+    EXPECT_NE(decoded.find(heard.substr(at, kBuffer)), std::string::npos) << at;
 }
 
 // ---- faults found in review: each replays the learner's commands and checks
@@ -438,6 +447,14 @@ TEST_F(KestroCli, AnEmptyRecordingPlaysBackWithoutHangingAWait) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("mode=playing-back"), std::string::npos) << r.out;
   EXPECT_EQ(cli.QvData("RecordVM.qv"), "");
+}
+
+TEST_F(KestroCli, ARecordingEndedByQuitOrTheScriptsEndIsWhole) {
+  for (const char* ending : {"quit\n", ""}) {
+    const auto r = Script(std::string("wait 200\nrecord\nwait 3000\n") + ending);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(BytesEqual(cli.QvData("RecordVM.qv"), voice.substr(0, Recorded(3000)))) << ending;
+  }
 }
 
 TEST_F(KestroCli, StopWhileRecordingKeepsTheRecording) {

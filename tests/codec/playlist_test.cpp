@@ -62,6 +62,30 @@ TEST(Playlist, RevisionCountsChanges) {
   EXPECT_EQ(list.Revision(), r0 + 2);
 }
 
+// Many entries at once land where one-by-one sorted insertion puts them, and
+// the selection stays on its entry.
+TEST(Playlist, InsertingManyAtOnceMatchesOneByOne) {
+  std::vector<std::string> more;
+  for (int i = 0; i < 500; ++i)
+    more.push_back((i % 3 ? "B" : "a") + std::to_string((i * 7919) % 263) + ".mp3");
+  more.push_back("");  // refused, as one by one
+  Playlist once, oneByOne;
+  for (Playlist* list : {&once, &oneByOne}) {
+    for (const char* e : {"a100.mp3", "b2.mp3", "c.mp3"})
+      list->InsertSorted(e);
+    list->Select(1);
+  }
+  EXPECT_EQ(once.InsertSortedAll(more), 500);
+  for (const std::string& e : more)
+    oneByOne.InsertSorted(e);
+  EXPECT_EQ(once.Entries(), oneByOne.Entries());
+  EXPECT_EQ(once.At(once.Selection()), "b2.mp3");
+  // Entries changed; a selection alone changes only the revision.
+  const uint64_t entries = once.EntriesRevision();
+  once.Select(3);
+  EXPECT_EQ(once.EntriesRevision(), entries);
+}
+
 TEST(Playlist, ConcurrentEditorsAndReaders) {
   Playlist list;
   std::atomic<bool> stop{false};

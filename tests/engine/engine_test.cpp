@@ -26,7 +26,8 @@ TEST(EngineFormulas, Volume) {
 }
 
 TEST(EngineFormulas, SpeedRate) {
-  EXPECT_EQ(Engine::SpeedRate(44100, 0, 100), 44100u);
+  for (uint32_t own : {44100u, 22050u, 11025u, 8000u})
+    EXPECT_EQ(Engine::SpeedRate(own, 0, 100), own);
   EXPECT_EQ(Engine::SpeedRate(44100, 50, 100), 22000u);
   EXPECT_EQ(Engine::SpeedRate(44100, 99, 100), 5000u);
   EXPECT_EQ(Engine::SpeedRate(44100, 100, 100), Engine::SpeedRate(44100, 99, 100));

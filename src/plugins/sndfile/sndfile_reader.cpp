@@ -18,6 +18,15 @@ int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
   SF_INFO info{};
   SNDFILE* opened = sf_open(path, SFM_READ, &info);
   if (opened == nullptr) return 0;
+  if (info.frames == SF_COUNT_MAX) {
+    // A file cut off before its end (an Ogg stream without its last page)
+    // has no length the decoder can tell: it is what can be decoded.
+    info.frames = CountFrames(opened, info.channels);
+    sf_close(opened);
+    SF_INFO again{};
+    opened = sf_open(path, SFM_READ, &again);
+    if (opened == nullptr) return 0;
+  }
   // Refuse what the 32-bit byte counts of the interface cannot describe rather
   // than wrap around, and what no sound device could play.
   const uint64_t frameBytes = static_cast<uint64_t>(info.channels) * sizeof(int16_t);
@@ -29,6 +38,7 @@ int32_t SndfileReader::Open(const char* path, WaveFormatEx* format) {
     return 0;
   }
   file = opened;
+  mpeg = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
   dataLength = static_cast<uint32_t>(length);
   blockAlign = static_cast<uint32_t>(frameBytes);
   streamPos = 0;
@@ -51,11 +61,29 @@ void SndfileReader::Close() {
   streamPos = 0;
 }
 
+sf_count_t SndfileReader::CountFrames(SNDFILE* sound, int channels) {
+  if (channels < 1 || channels > kMaxChannels) return 0;
+  sf_count_t frames = 0;
+  for (sf_count_t got; (got = sf_readf_short(sound, staging.get(), kStagingFrames)) > 0;)
+    frames += got;
+  return frames;
+}
+
 bool SndfileReader::SeekTo(uint32_t position) {
   // A read never starts inside a frame: that would shift every later sample
   // into the wrong channel or byte.
   const sf_count_t frame = position / blockAlign;
-  if (sf_seek(file, frame, SEEK_SET) != frame) return false;
+  // An MP3 frame borrows bits from the frames before it and its filters carry
+  // their past: decoded from well before the place and the lead-in dropped,
+  // the sound there is exactly what reading straight through gives.
+  const sf_count_t start = mpeg ? std::max<sf_count_t>(0, frame - kMpegLeadIn) : frame;
+  if (sf_seek(file, start, SEEK_SET) != start) return false;
+  for (sf_count_t left = frame - start; left > 0;) {
+    const sf_count_t got =
+        sf_readf_short(file, staging.get(), std::min<sf_count_t>(left, kStagingFrames));
+    if (got <= 0) return false;
+    left -= got;
+  }
   streamPos = static_cast<uint32_t>(frame) * blockAlign;
   return true;
 }
@@ -81,7 +109,12 @@ int32_t SndfileReader::Read(CodecBlock* block, uint32_t readLimit) {
   while (done < wanted * blockAlign) {
     const uint32_t frames = std::min(wanted - done / blockAlign, kStagingFrames);
     const sf_count_t got = sf_readf_short(file, staging.get(), frames);
-    if (got <= 0) break;
+    if (got <= 0) {
+      // The decoder ended before the length its header gave (a cut file):
+      // the length is what was decoded.
+      dataLength = streamPos;
+      break;
+    }
     const uint32_t bytes = static_cast<uint32_t>(got) * blockAlign;
     std::memcpy(out + done, staging.get(), bytes);
     done += bytes;

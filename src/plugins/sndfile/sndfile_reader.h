@@ -29,6 +29,11 @@ class SndfileReader : public CodecServer {
 
  private:
   static constexpr uint32_t kStagingFrames = 4096;
+  // Frames an MP3 seek decodes before its place: eight MPEG frames.
+  static constexpr sf_count_t kMpegLeadIn = 8 * 1152;
+
+  // The frames the stream decodes to from where it is, read to its end.
+  sf_count_t CountFrames(SNDFILE* sound, int channels);
 
   // Moves the stream to byte offset position; false when the decoder refuses.
   bool SeekTo(uint32_t position);
@@ -38,5 +43,6 @@ class SndfileReader : public CodecServer {
   uint32_t dataLength = 0;
   uint32_t blockAlign = 0;
   uint32_t streamPos = 0;  // byte offset the next delivered byte comes from
+  bool mpeg = false;
   std::unique_ptr<int16_t[]> staging;
 };
