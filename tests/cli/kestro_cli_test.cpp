@@ -308,6 +308,13 @@ TEST_F(KestroCli, NamesWhatItSkipsAndFailsWhenNothingCanBeDone) {
     EXPECT_NE(r.err.find("is the input"), std::string::npos) << r.err;
   }
   EXPECT_EQ(cli.QvData("lesson.qv"), lesson);
+  // A link at the output's name is replaced, not written through.
+  WriteFileBytes(cli.File("thesis.txt"), "my thesis");
+  ASSERT_EQ(::symlink("thesis.txt", cli.File("linked.wav").c_str()), 0);
+  r = cli.Run("--audio=offline --wav=linked.wav lesson.qv");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadFileBytes(cli.File("thesis.txt")), "my thesis");
+  EXPECT_TRUE(BytesEqual(cli.WavData("linked.wav"), lesson));
 
   // Nothing to drill: exit 1 like play mode, and no empty WAV left behind.
   r = cli.Run("--drill=drill.wav broken.qv");

@@ -253,18 +253,22 @@ TEST_F(MainDialogTest, AnEntryThatCannotBePlayedIsNamedAndMarkedWithoutABox) {
   // Sorted as listed; reading starts after the first entry and wraps to it.
   WriteFileBytes("a-good.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 10, 1)));
   WriteFileBytes("c-broken.qv", "not a recording");
-  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na-good.qv\r\nb-gone.qv\r\nc-broken.qv\r\n");
+  // Opens, but holds less than one frame: nothing can be decoded.
+  WriteFileBytes("d-empty.qv", QvFileBytes(RecordingFormat(), "\x01\x02"));
+  WriteFileBytes("Kestro.m3u",
+                 "#EXTM3U\r\na-good.qv\r\nb-gone.qv\r\nc-broken.qv\r\nd-empty.qv\r\n");
   Start();
   ASSERT_TRUE(Until([&] {
-    return window->PlaylistBox()->count() == 3 &&
-           window->PlaylistBox()->item(2)->foreground().color() == QColor(Qt::gray);
+    return window->PlaylistBox()->count() == 4 &&
+           window->PlaylistBox()->item(3)->foreground().color() == QColor(Qt::gray);
   }));
-  for (int i : {1, 2}) {
+  for (int i : {1, 2, 3}) {
     EXPECT_EQ(window->PlaylistBox()->item(i)->foreground().color(), QColor(Qt::gray)) << i;
     EXPECT_TRUE(window->PlaylistBox()->item(i)->toolTip().contains(QStringLiteral("无法播放")));
   }
+  EXPECT_TRUE(window->PlaylistBox()->item(3)->toolTip().contains(QStringLiteral("no sound")));
   EXPECT_NE(window->PlaylistBox()->item(0)->foreground().color(), QColor(Qt::gray));
-  EXPECT_TRUE(window->Notice().contains(QStringLiteral("c-broken.qv")))
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("d-empty.qv")))
       << window->Notice().toStdString();
   EXPECT_TRUE(messages.empty());  // no box to click away
 }
