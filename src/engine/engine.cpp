@@ -91,8 +91,10 @@ bool Engine::Shutdown() {
   // not end even then is reported and left, rather than hanging the program.
   const bool engineJoined = engineThread.JoinWithin(std::chrono::seconds(2));
   const bool decoderJoined = decodeThread.JoinWithin(std::chrono::seconds(2));
-  if (!engineJoined) SetLastError("the engine thread did not end", true);
-  if (!decoderJoined) SetLastError("the decode thread did not end", true);
+  if (!engineJoined)
+    SetLastError("the engine thread did not end", true, EngineFault::kThreadDidNotEnd);
+  if (!decoderJoined)
+    SetLastError("the decode thread did not end", true, EngineFault::kThreadDidNotEnd);
   return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
 }
 
@@ -346,10 +348,16 @@ std::string Engine::LastError() const {
   return lastError;
 }
 
-void Engine::SetLastError(const std::string& text, bool fault) {
+void Engine::SetLastError(const std::string& text, bool fault, EngineFault kind) {
   std::lock_guard<std::mutex> lock(errorMutex);
   lastError = text;
+  lastFault = kind;
   if (fault) faults.fetch_add(1);
+}
+
+EngineFault Engine::LastFault() const {
+  std::lock_guard<std::mutex> lock(errorMutex);
+  return lastFault;
 }
 
 // ---- engine operations ----
@@ -509,7 +517,8 @@ bool Engine::OpenOutput(bool fault) {
   const bool ok = waveOut->Open(
       playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
   if (!ok) {
-    SetLastError("cannot open the sound output: " + waveOut->LastError(), fault);
+    SetLastError("cannot open the sound output: " + waveOut->LastError(), fault,
+                 EngineFault::kNoOutputDevice);
     waveOut.reset();
     outputRate = 0;
     return false;
@@ -703,7 +712,8 @@ bool Engine::OpenInput() {
   const bool ok = waveIn->Open(
       recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
   if (!ok) {
-    SetLastError("cannot open the sound input: " + waveIn->LastError(), true);
+    SetLastError("cannot open the sound input: " + waveIn->LastError(), true,
+                 EngineFault::kNoInputDevice);
     waveIn.reset();
   }
   return ok;

@@ -153,6 +153,9 @@ class Engine {
   std::string LastError() const;
   // How many faults there have been (see SetLastError).
   uint32_t Faults() const { return faults.load(); }
+  // What kind of trouble LastError tells of: the window tells a missing
+  // device once, whatever its text says.
+  EngineFault LastFault() const;
   // For the waveform panel and status lines: the format the output device plays.
   uint16_t PlayBitsPerSample() const { return playBits.load(std::memory_order_relaxed); }
 
@@ -186,7 +189,8 @@ class Engine {
   void StoreDecode(uint32_t value);
   // fault: the learner lost something they asked for (a sound device would not
   // open, a recording could not be stored), not just a file that was skipped.
-  void SetLastError(const std::string& text, bool fault = false);
+  void SetLastError(const std::string& text, bool fault = false,
+                    EngineFault kind = EngineFault::kFileNotPlayable);
 
   // The decode thread alone (tests drive the engine from their own thread).
   void StartDecodeThread();
@@ -351,5 +355,6 @@ class Engine {
 
   mutable std::mutex errorMutex;  // guards lastError
   std::string lastError;
+  EngineFault lastFault = EngineFault::kNone;  // guarded by errorMutex
   std::atomic<uint32_t> faults{0};
 };

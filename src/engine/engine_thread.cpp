@@ -120,7 +120,7 @@ void EngineThread::ReportLostRecording() {
   Engine& e = engine;
   e.SetLastError("cannot store the recording in " + e.programDir + Engine::kRecordingName +
                      " (is the disk full?): it ends where the disk stopped taking it",
-                 true);
+                 true, EngineFault::kRecordingNotStored);
 }
 
 void EngineThread::FinishRecording() {
@@ -461,7 +461,8 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
       const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
       if (!input || !file) {
         if (input && !file) {
-          e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true);
+          e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true,
+                         EngineFault::kRecordingNotStored);
         }
         Clear(ENG_RECORD_REQ);
         e.CloseInput();

@@ -3,6 +3,16 @@
 #include <cstdint>
 #include <string>
 
+// The kinds of trouble the engine reports with a text (Engine::LastError).
+enum class EngineFault {
+  kNone,
+  kFileNotPlayable,     // a file skipped: no codec, refused, nothing decoded
+  kNoOutputDevice,      // the sound output would not open
+  kNoInputDevice,       // the sound input would not open
+  kRecordingNotStored,  // the recording file could not be written (whole)
+  kThreadDidNotEnd,     // a worker thread missed its shutdown bound
+};
+
 // Everything the engine tells the window. The main window implements it; tests
 // and kestro-cli implement it too. Calls come from the engine thread and the
 // device callback threads: implementations update their own state and ask for a

@@ -509,7 +509,8 @@ void MainDialog::CheckFaults() {
   if (faults == faultsShown) return;
   faultsShown = faults;
   const std::string why = engine->LastError();
-  const bool device = why.find("cannot open the sound") != std::string::npos;
+  const EngineFault kind = engine->LastFault();
+  const bool device = kind == EngineFault::kNoOutputDevice || kind == EngineFault::kNoInputDevice;
   if (device && deviceFaultShown) return;
   deviceFaultShown = deviceFaultShown || device;
   Message(QString::fromStdString(why), QStringLiteral("Kestro"));

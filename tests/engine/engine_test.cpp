@@ -211,6 +211,7 @@ TEST_F(EngineOpenTest, OpenSoundFailuresSayWhy) {
   ASSERT_EQ(::mkfifo(dir.File("fifo.qv").c_str(), 0600), 0);
   EXPECT_FALSE(Inside(e).OpenItem(dir.File("fifo.qv")));
   EXPECT_NE(e.LastError().find("not a regular file"), std::string::npos) << e.LastError();
+  EXPECT_EQ(e.LastFault(), EngineFault::kFileNotPlayable);
 }
 
 TEST(EngineDevice, MissingSoundSystemIsReported) {
@@ -227,7 +228,9 @@ TEST(EngineDevice, MissingSoundSystemIsReported) {
   EXPECT_FALSE(Inside(engine).OpenItem(path));
   EXPECT_FALSE(Inside(engine).waveOut());
   EXPECT_NE(engine.LastError().find("no sound system"), std::string::npos) << engine.LastError();
+  EXPECT_EQ(engine.LastFault(), EngineFault::kNoOutputDevice);
   EXPECT_FALSE(Inside(engine).OpenInput());
+  EXPECT_EQ(engine.LastFault(), EngineFault::kNoInputDevice);
 }
 
 TEST_F(EngineOpenTest, NextAndAtSkipItemsThatFail) {
