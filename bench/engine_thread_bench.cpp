@@ -103,7 +103,7 @@ void RealTimePlaybackCpu(benchmark::State& state) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (slow) {
       rig.engine.SetKeepPitch(true);
-      rig.engine.SpeedSlider(4, 25);
+      rig.engine.SpeedSlider(25);
       while (rig.engine.Status().outputTempo != 0.75f)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -230,7 +230,7 @@ int main(int argc, char** argv) {
     finishing = true;  // a signal from here on only ends the process
     return Fail(error);
   }
-  engine.VolumeSlider(4, static_cast<int>(options.volume));
+  engine.VolumeSlider(static_cast<int>(options.volume));
   engine.SetKeepPitch(options.keepPitch);
   engine.SetStartSpeed(static_cast<int>(options.speed));
 

@@ -218,20 +218,20 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   }
   if (command == "seek") {
     if (!args(1) || !number(1, 0, Engine::kProgressMax)) return false;
-    e.ProgressSlider(4, static_cast<int>(value));
+    e.ProgressSlider(static_cast<int>(value));
     return AwaitServed(ENG_SEEK_REQ, error);
   }
   if (command == "speed" || command == "volume" || command == "balance") {
     if (!args(1) || !number(1, 0, Engine::kSliderMax)) return false;
     const int position = static_cast<int>(value);
     if (command == "speed") {
-      e.SpeedSlider(4, position);
+      e.SpeedSlider(position);
       return AwaitServed(ENG_SPEED_REQ, error);
     }
     if (command == "volume") {
-      e.VolumeSlider(4, position);
+      e.VolumeSlider(position);
     } else {
-      e.BalanceSlider(4, position);
+      e.BalanceSlider(position);
     }
     return AwaitServed(ENG_VOLUME_REQ, error);
   }

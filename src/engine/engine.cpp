@@ -230,20 +230,12 @@ void Engine::ApplySettings(uint32_t count, uint32_t vertical, float seconds, uin
   silenceRing.Recreate(blocks);
 }
 
-namespace {
-bool SliderActs(int code) {
-  return code >= 0 && code <= 4;
-}
-}  // namespace
-
-void Engine::ProgressSlider(int code, int position) {
-  if (!SliderActs(code)) return;
+void Engine::ProgressSlider(int position) {
   seekTarget = static_cast<uint32_t>(position) * (fileLength.load() / kProgressMax);
   Post(ENG_SEEK_REQ);
 }
 
-void Engine::SpeedSlider(int code, int position) {
-  if (!SliderActs(code)) return;
+void Engine::SpeedSlider(int position) {
   speedPosition = std::clamp(position, 0, kSliderMax);
   Post(ENG_SPEED_REQ);
 }
@@ -259,15 +251,13 @@ void Engine::SetStartSpeed(int position) {
   startSpeed = std::clamp(position, 0, kSliderMax);
 }
 
-void Engine::VolumeSlider(int code, int position) {
-  if (!SliderActs(code)) return;
+void Engine::VolumeSlider(int position) {
   volumePosition = std::clamp(position, 0, kSliderMax);
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);
 }
 
-void Engine::BalanceSlider(int code, int position) {
-  if (!SliderActs(code)) return;
+void Engine::BalanceSlider(int position) {
   balancePosition = std::clamp(position, 0, kSliderMax);
   volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);

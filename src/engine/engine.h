@@ -128,11 +128,13 @@ class Engine {
   bool CommandAutoManual();
   // The settings dialog confirmed.
   void ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent);
-  // Slider notifications: codes 0..4 act, dragging (5) and the end of a scroll (8) do not.
-  void ProgressSlider(int code, int position);
-  void SpeedSlider(int code, int position);
-  void VolumeSlider(int code, int position);
-  void BalanceSlider(int code, int position);
+  // A slider moved to position (the progress slider 0..kProgressMax, the
+  // others 0..kSliderMax); which scroll notifications move it is the window's
+  // business.
+  void ProgressSlider(int position);
+  void SpeedSlider(int position);
+  void VolumeSlider(int position);
+  void BalanceSlider(int position);
   // With the pitch kept, the speed slider slows the sound down at the file's
   // own rate (tempo, see SpeedTempo) instead of lowering the rate. A change
   // while the slider is off 0 takes effect at once, as a speed change does.

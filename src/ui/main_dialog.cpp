@@ -488,18 +488,21 @@ void MainDialog::DropFiles(const QMimeData& data) {
 }
 
 void MainDialog::OnSlider(SkinSlider* slider, int code, int position) {
+  // Codes 0..4 (line, page, thumb released) move the sound; dragging (5) and
+  // the end of a scroll (8) do not.
+  if (code < 0 || code > 4) return;
   switch (slider->property("controlId").toInt()) {
     case kIdProgress:
-      engine->ProgressSlider(code, position);
+      engine->ProgressSlider(position);
       break;
     case kIdSpeed:
-      engine->SpeedSlider(code, position);
+      engine->SpeedSlider(position);
       break;
     case kIdVolume:
-      engine->VolumeSlider(code, position);
+      engine->VolumeSlider(position);
       break;
     case kIdBalance:
-      engine->BalanceSlider(code, position);
+      engine->BalanceSlider(position);
       break;
   }
 }

@@ -83,7 +83,7 @@ TEST_F(EngineFaultTest, AFailedSpeedChangeLeavesTheOutputClosed) {
   engine->StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine->Status().itemsOpened == 1; }));
   audio.Faults().refuseOutput = true;
-  engine->SpeedSlider(4, 30);
+  engine->SpeedSlider(30);
   Settle();
   // The device stays closed until an item opens again; nothing pretends otherwise.
   EXPECT_EQ(Inside(*engine).waveOut(), nullptr);
@@ -117,7 +117,7 @@ TEST_F(EngineFaultTest, ADeviceThatDiesInMidStreamNeverHangsStopOrShutDown) {
 
 TEST_F(EngineFaultTest, ADeviceFarBehindStillHearsEveryByteInOrder) {
   playlist.Append(lesson);
-  engine->VolumeSlider(4, 100);
+  engine->VolumeSlider(100);
   engine->PlayListOnce();
   audio.Faults().latencyMs = 1;
   engine->StartThreads();

@@ -38,7 +38,7 @@ class EnginePlaybackTest : public EngineFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(engine->AllocateBuffers());
-    engine->VolumeSlider(4, 100);  // full level: what is played is the file's bytes
+    engine->VolumeSlider(100);  // full level: what is played is the file's bytes
     Inside(*engine).engineFlags() = 0;
     Inside(*engine).StartDecodeThread();
     pcm = PatternBytes(kBytes, 3);
@@ -128,10 +128,10 @@ TEST_F(EnginePlaybackTest, SpeedReopensTheDeviceAndResumesAtTheLastPlayedBuffer)
 TEST_F(EnginePlaybackTest, VolumeAppliesToWhatFollows) {
   audio.Clock().SetHeld(true);
   ASSERT_TRUE(Inside(*engine).OpenItem(path));
-  engine->VolumeSlider(4, 100);
+  engine->VolumeSlider(100);
   Inside(*engine).ApplyVolume();
   ASSERT_TRUE(PlayBuffers(2));
-  engine->VolumeSlider(4, 0);
+  engine->VolumeSlider(0);
   Inside(*engine).ApplyVolume();
   audio.Clock().SetHeld(false);
   ASSERT_TRUE(FeedUntil([&] { return Finished(); }));

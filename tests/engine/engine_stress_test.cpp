@@ -38,7 +38,6 @@ TEST_F(EngineStress, RandomCommandsFromManyThreads) {
       std::mt19937 random(1234 + t);
       Engine& e = *engine;
       while (std::chrono::steady_clock::now() < end) {
-        const int code = static_cast<int>(random() % 6);
         const int position = static_cast<int>(random() % 101);
         switch (random() % 20) {
           case 0:
@@ -82,16 +81,16 @@ TEST_F(EngineStress, RandomCommandsFromManyThreads) {
                             5 + random() % 96);
             break;
           case 13:
-            e.ProgressSlider(code, position * 100);
+            e.ProgressSlider(position * 100);
             break;
           case 14:
-            e.SpeedSlider(code, position);
+            e.SpeedSlider(position);
             break;
           case 15:
-            e.VolumeSlider(code, position);
+            e.VolumeSlider(position);
             break;
           case 16:
-            e.BalanceSlider(code, position);
+            e.BalanceSlider(position);
             break;
           case 17:
             playlist.Select(static_cast<int>(random() % 4) - 1);
@@ -160,7 +159,7 @@ TEST_F(EngineStress, TheLastSpeedChangeAlwaysTakesEffect) {
     int position = 0;
     for (int i = 0; i < 8; ++i) {
       position = 1 + static_cast<int>(random() % 60);
-      engine->SpeedSlider(4, position);
+      engine->SpeedSlider(position);
       if (random() % 3 == 0) engine->SetKeepPitch(!engine->KeepPitch());
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 400));
     }

@@ -101,23 +101,21 @@ TEST_F(EngineCommandTest, RequestsAndSliders) {
                                                 ENG_STOP_REQ);
   Inside(e).engineFlags() = 0;
   Inside(e).fileLength() = 1234567;
-  e.ProgressSlider(5, 5000);  // dragging: nothing yet
-  EXPECT_EQ(Inside(e).engineFlags().load(), 0u);
-  e.ProgressSlider(4, 5000);
+  e.ProgressSlider(5000);
   EXPECT_EQ(Inside(e).seekTarget().load(), 5000u * 123);
   EXPECT_EQ(Inside(e).engineFlags().load(), ENG_SEEK_REQ);
   Inside(e).fileLength() = 9999;
-  e.ProgressSlider(4, 10000);
+  e.ProgressSlider(10000);
   EXPECT_EQ(Inside(e).seekTarget().load(), 0u);
 
   Inside(e).engineFlags() = 0;
   EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16 | 32767u);
-  e.BalanceSlider(0, 100);  // all the way right: the left channel (low word) silent
+  e.BalanceSlider(100);  // all the way right: the left channel (low word) silent
   EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16);
-  e.VolumeSlider(2, 0);
+  e.VolumeSlider(0);
   EXPECT_EQ(Inside(e).volumeValue().load(), 0u);
   EXPECT_EQ(Inside(e).engineFlags().load(), ENG_VOLUME_REQ);
-  e.SpeedSlider(4, 30);
+  e.SpeedSlider(30);
   EXPECT_EQ(Inside(e).speedPosition().load(), 30);
   EXPECT_TRUE(Inside(e).engineFlags().load() & ENG_SPEED_REQ);
 }
@@ -367,7 +365,7 @@ TEST_F(EngineFixture, AStopPressedDuringASpeedChangeIsServed) {
   view.onTransport = [&](bool enable) {
     if (!enable && !pressed.exchange(true)) engine->CommandStop();
   };
-  engine->SpeedSlider(4, 50);  // reopens the device: the transport is disabled meanwhile
+  engine->SpeedSlider(50);  // reopens the device: the transport is disabled meanwhile
   ASSERT_TRUE(WaitFor([&] { return pressed.load(); }));
   EXPECT_TRUE(WaitFor([&] {
     const EngineStatus s = engine->Status();
