@@ -41,16 +41,3 @@ constexpr uint32_t DEC_RUN = 1;
 constexpr uint32_t DEC_QUIT = 2;
 constexpr uint32_t DEC_RESET = 4;
 constexpr uint32_t DEC_QUIT_DONE = 8;
-
-// Caption colours of the mode buttons (0x00BBGGRR).
-constexpr uint32_t kCaptionRunning = 0x00C800;
-constexpr uint32_t kCaptionPaused = 0x0000FF;
-constexpr uint32_t kCaptionIdle = 0;
-
-// Control ids the engine reports to.
-constexpr int kIdPlay = 1005;
-constexpr int kIdRead = 1010;
-constexpr int kIdRepeat = 1011;
-constexpr int kIdCompare = 1012;
-constexpr int kIdRecord = 1013;
-constexpr int kIdPlayBack = 1021;

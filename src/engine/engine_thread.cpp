@@ -51,8 +51,8 @@ void EngineThread::Clear(uint32_t bits) {
   engine.engineFlags.fetch_and(~bits);
 }
 
-void EngineThread::Caption(int id, uint32_t color) {
-  if (engine.view) engine.view->SetCaptionColor(id, color);
+void EngineThread::Caption(EngineMode mode, ModeShown shown) {
+  if (engine.view) engine.view->ShowMode(mode, shown);
 }
 
 bool EngineThread::EndActiveMode(std::initializer_list<uint32_t> order) {
@@ -147,7 +147,7 @@ void EngineThread::FinishRecording() {
   e.recorder.Finish();
   e.CloseInput();
   recordSlot = nullptr;
-  Caption(kIdRecord, kCaptionIdle);
+  Caption(EngineMode::kRecord, ModeShown::kOff);
 }
 
 void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
@@ -155,10 +155,10 @@ void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
   engine.shownPassageEnd = end;
 }
 
-void EngineThread::TogglePause(bool* paused, int captionId) {
+void EngineThread::TogglePause(bool* paused, EngineMode mode) {
   *paused = !*paused;
   engine.PauseDevice(*paused);
-  Caption(captionId, *paused ? kCaptionPaused : kCaptionRunning);
+  Caption(mode, *paused ? ModeShown::kPaused : ModeShown::kRunning);
 }
 
 bool EngineThread::ReturnToItem(uint32_t modeBits) {
@@ -271,7 +271,7 @@ void EngineThread::Reading() {
     // A request that came while the last pass ended is served without waiting.
     if (!RequestPending()) e.Sleep(10);
   }
-  if (!outputStarted) Caption(kIdRead, kCaptionRunning);
+  if (!outputStarted) Caption(EngineMode::kRead, ModeShown::kRunning);
   outputStarted = true;
 }
 
@@ -480,8 +480,8 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
       e.sectionEnd = passageEnd;
       if (e.pool.QueueAllForInput(e.waveIn.get())) {
         e.StoreFlags(ENG_RECORDING);
-        Caption(kIdRead, kCaptionIdle);
-        Caption(kIdRecord, kCaptionRunning);
+        Caption(EngineMode::kRead, ModeShown::kOff);
+        Caption(EngineMode::kRecord, ModeShown::kRunning);
         recordSlotIndex = 0;
         recordSlot = e.pool.SlotAt(0);
         recordedPassage = {e.currentPath, sectionStart, passageEnd};
@@ -525,7 +525,7 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
     if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
       // the bit stays until the mode has ended
     } else if (Has(ENG_PLAYING_BACK)) {
-      TogglePause(&playbackPaused, kIdPlayBack);
+      TogglePause(&playbackPaused, EngineMode::kPlayBack);
       Clear(ENG_PLAYBACK_REQ);
     } else {
       ResumeForMode();
@@ -536,8 +536,8 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
       e.sectionEnd = 0;
       e.StopDecoder();
       if (e.OpenSound(e.programDir + Engine::kRecordingName)) {
-        Caption(kIdRead, kCaptionIdle);
-        Caption(kIdPlayBack, kCaptionRunning);
+        Caption(EngineMode::kRead, ModeShown::kOff);
+        Caption(EngineMode::kPlayBack, ModeShown::kRunning);
         e.haveStaged = false;
         playbackPaused = false;
         e.pool.Reset();
@@ -582,7 +582,7 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
     if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // the bit stays until the mode has ended
     } else if (Has(ENG_REPEATING)) {
-      TogglePause(&repeatPaused, kIdRepeat);
+      TogglePause(&repeatPaused, EngineMode::kRepeat);
       Clear(ENG_REPEAT_REQ);
     } else {
       ResumeForMode();
@@ -600,8 +600,8 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
         e.readRequest.position = sectionStart;
         e.readRequest.seekRequested = 1;
         e.haveStaged = false;
-        Caption(kIdRead, kCaptionIdle);
-        Caption(kIdRepeat, kCaptionRunning);
+        Caption(EngineMode::kRead, ModeShown::kOff);
+        Caption(EngineMode::kRepeat, ModeShown::kRunning);
         e.blockRing.Clear();
         e.pool.ResetDevice(e.waveOut.get());
         e.pool.Reset();
@@ -665,8 +665,8 @@ EngineThread::Outcome EngineThread::ServeCompareRequest() {
       outputStarted = false;
       comparePhase = true;  // the recording first
       compareLoaded = false;
-      Caption(kIdRead, kCaptionIdle);
-      Caption(kIdCompare, kCaptionRunning);
+      Caption(EngineMode::kRead, ModeShown::kOff);
+      Caption(EngineMode::kCompare, ModeShown::kRunning);
       savedSectionEnd = passageEnd;
       e.sectionEnd = 0;
       ShowPassage(sectionStart, passageEnd);
@@ -732,7 +732,7 @@ EngineThread::Outcome EngineThread::ServeCompareEnd() {
   Engine& e = engine;
   if (Has(ENG_COMPARE_END)) {
     e.StopDecoder();
-    Caption(kIdCompare, kCaptionIdle);
+    Caption(EngineMode::kCompare, ModeShown::kOff);
     ShowPassage(0, 0);
     if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
   }
@@ -743,7 +743,7 @@ EngineThread::Outcome EngineThread::ServeCompareEnd() {
 EngineThread::Outcome EngineThread::ServePlaybackEnd() {
   Engine& e = engine;
   if (Has(ENG_PLAYBACK_END)) {
-    Caption(kIdPlayBack, kCaptionIdle);
+    Caption(EngineMode::kPlayBack, ModeShown::kOff);
     e.StopDecoder();
     if (ReturnToItem(ENG_PLAYING_BACK | ENG_PLAYBACK_END)) return Outcome::kRestart;
   }
@@ -754,7 +754,7 @@ EngineThread::Outcome EngineThread::ServePlaybackEnd() {
 EngineThread::Outcome EngineThread::ServeRepeatEnd() {
   Engine& e = engine;
   if (Has(ENG_REPEAT_END)) {
-    Caption(kIdRepeat, kCaptionIdle);
+    Caption(EngineMode::kRepeat, ModeShown::kOff);
     e.StopDecoder();
     e.pool.ResetDevice(e.waveOut.get());
     e.pool.Reset();

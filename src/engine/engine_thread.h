@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/engine_view.h"
 #include "engine/thread_join.h"
 
 class Engine;
@@ -87,10 +88,10 @@ class EngineThread {
   void SlowDownAgain();
   bool ReturnToItem(uint32_t modeBits);
   // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
-  void TogglePause(bool* paused, int captionId);
+  void TogglePause(bool* paused, EngineMode mode);
   // The passage the window marks on the progress bar; (0, 0) for none.
   void ShowPassage(uint32_t start, uint32_t end);
-  void Caption(int id, uint32_t color);
+  void Caption(EngineMode mode, ModeShown shown);
   // Restarts the decoder at position with no read limit, the device and the
   // pool being empty.
   void ReadOnFrom(uint32_t position);

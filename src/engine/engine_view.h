@@ -13,6 +13,10 @@ enum class EngineFault {
   kThreadDidNotEnd,     // a worker thread missed its shutdown bound
 };
 
+// The modes the window shows on its mode buttons, and how each shows.
+enum class EngineMode { kRead, kRepeat, kCompare, kRecord, kPlayBack };
+enum class ModeShown { kOff, kRunning, kPaused };
+
 // Everything the engine tells the window. The main window implements it; tests
 // and kestro-cli implement it too. Calls come from the engine thread and the
 // device callback threads: implementations update their own state and ask for a
@@ -21,8 +25,8 @@ class EngineView {
  public:
   virtual ~EngineView() = default;
 
-  // A mode button's caption colour (0x00BBGGRR).
-  virtual void SetCaptionColor(int /*buttonId*/, uint32_t /*color*/) {}
+  // A mode started, paused or ended.
+  virtual void ShowMode(EngineMode /*mode*/, ModeShown /*shown*/) {}
   // Enables or disables the transport controls together.
   virtual void EnableTransport(bool /*enable*/) {}
   // Enables the Play button alone (while paused).

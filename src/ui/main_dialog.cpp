@@ -682,6 +682,12 @@ void MainDialog::TogglePlaylistView() {
 
 // ---- the engine's view ----
 
+void MainDialog::ShowMode(EngineMode mode, ModeShown shown) {
+  static constexpr int kButtonOf[] = {kIdRead, kIdRepeat, kIdCompare, kIdRecord, kIdPlayBack};
+  static constexpr uint32_t kColourOf[] = {kCaptionIdle, kCaptionRunning, kCaptionPaused};
+  SetCaptionColor(kButtonOf[static_cast<int>(mode)], kColourOf[static_cast<int>(shown)]);
+}
+
 void MainDialog::SetCaptionColor(int id, uint32_t color) {
   for (SkinButton* b : modeButtons) {
     if (b->property("controlId").toInt() == id) b->SetCaptionColor(color);

@@ -29,7 +29,18 @@
 class QFileDialog;
 class QTimer;
 
-// Control ids of the main window (the engine's own ids are in engine_flags.h).
+// Caption colours of the mode buttons (0x00BBGGRR).
+constexpr uint32_t kCaptionRunning = 0x00C800;
+constexpr uint32_t kCaptionPaused = 0x0000FF;
+constexpr uint32_t kCaptionIdle = 0;
+
+// Control ids of the main window.
+constexpr int kIdPlay = 1005;
+constexpr int kIdRead = 1010;
+constexpr int kIdRepeat = 1011;
+constexpr int kIdCompare = 1012;
+constexpr int kIdRecord = 1013;
+constexpr int kIdPlayBack = 1021;
 constexpr int kIdBegin = 1006;
 constexpr int kIdEnd = 1007;
 constexpr int kIdOpen = 1008;
@@ -134,7 +145,9 @@ class MainDialog : public QWidget, public EngineView {
   void SetDialogHook(DialogHook hook) { dialogHook = std::move(hook); }
 
   // ---- the engine's view (engine and device threads) ----
-  void SetCaptionColor(int id, uint32_t color) override;
+  void ShowMode(EngineMode mode, ModeShown shown) override;
+  // A mode button's caption colour.
+  void SetCaptionColor(int id, uint32_t color);
   void EnableTransport(bool enable) override;
   void EnablePlayButton() override;
   void SetProgressPosition(int position) override;

@@ -68,7 +68,7 @@ TEST_F(EngineFaultTest, ARecordRequestWithoutAnInputIsDroppedAndKeepsTheOldRecor
   engine->CommandRecord();
   Settle();
   EXPECT_EQ(engine->Status().flags, ENG_PLAYING);
-  EXPECT_EQ(view.Caption(kIdRecord), kCaptionIdle);
+  EXPECT_EQ(view.Caption(EngineMode::kRecord), ModeShown::kOff);
   EXPECT_EQ(ReadFileBytes(dir.File(Engine::kRecordingName)),
             QvFileBytes(RecordingFormat(), "old!"));
   EXPECT_NE(engine->LastError().find("input device refused"), std::string::npos);

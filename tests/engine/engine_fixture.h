@@ -20,9 +20,9 @@
 // A window stand-in that remembers what the engine told it.
 class FakeView : public EngineView {
  public:
-  void SetCaptionColor(int id, uint32_t color) override {
+  void ShowMode(EngineMode mode, ModeShown shown) override {
     std::lock_guard<std::mutex> lock(mutex);
-    captions[id] = color;
+    captions[mode] = shown;
   }
   void EnableTransport(bool enable) override {
     {
@@ -49,9 +49,9 @@ class FakeView : public EngineView {
   }
   void ShowBuffer(const uint8_t*, uint32_t) override { ++shown; }
 
-  uint32_t Caption(int id) {
+  ModeShown Caption(EngineMode mode) {
     std::lock_guard<std::mutex> lock(mutex);
-    return captions.count(id) ? captions[id] : 0;
+    return captions.count(mode) ? captions[mode] : ModeShown::kOff;
   }
   bool TransportEnabled() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -72,7 +72,7 @@ class FakeView : public EngineView {
 
  private:
   std::mutex mutex;
-  std::map<int, uint32_t> captions;
+  std::map<EngineMode, ModeShown> captions;
   bool transportEnabled = false;
   bool playEnabled = false;
   std::vector<int> progress;
