@@ -542,14 +542,12 @@ bool Engine::StopAtCurrent() {
   float ratio;
   if (!pool.LastPlayed(&position, &next, &ratio)) return false;
   // The decoder is far past B: left running it would meet B as its read limit.
+  // (Resetting the pool's device resets the device itself.)
   StopDecoder();
   pool.ResetDevice(waveOut.get());
-  if (waveOut) waveOut->Reset();
   sectionEnd = AlignToFrame(position);
   blockRing.Clear();
-  pool.ResetDevice(waveOut.get());
   pool.Reset();
-  if (waveOut) waveOut->Reset();
   waker.Notify();
   return true;
 }
