@@ -330,9 +330,10 @@ EngineThread::Outcome EngineThread::ServeItemChange() {
         endOfItem = false;
         e.OpenNextItem();
       }
-      if (e.openRequest.load()) {
+      // An entry chosen while another opens is opened next: its post may have
+      // found the item change still set, and the open's store then dropped it.
+      while (e.openRequest.exchange(false)) {
         e.haveStaged = false;
-        e.openRequest = false;
         e.OpenItemAt(e.playlistIndex.load());
       }
     }

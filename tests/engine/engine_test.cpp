@@ -375,6 +375,29 @@ TEST_F(EngineFixture, AStopPressedDuringASpeedChangeIsServed) {
   EXPECT_TRUE(engine->Shutdown());
 }
 
+// A second file chosen while the first is being opened (its item change still
+// set, so the second post changes nothing) is opened too.
+TEST_F(EngineFixture, AnEntryChosenWhileAnotherOpensIsOpened) {
+  ASSERT_TRUE(engine->AllocateBuffers());
+  playlist.Append(MakeQv("a.qv", 5000 * 100));
+  playlist.Append(MakeQv("b.qv", 5000 * 100));
+  audio.Clock().SetHeld(true);
+  engine->StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine->Status().itemsOpened == 1; }));
+  std::atomic<bool> chosen{false};
+  view.onTransport = [&](bool enable) {
+    if (!enable && !chosen.exchange(true)) engine->CommandPlayEntry(1);
+  };
+  engine->CommandPlayEntry(0);  // opening it disables the transport: b is chosen then
+  EXPECT_TRUE(WaitFor([&] {
+    const EngineStatus s = engine->Status();
+    return chosen.load() && !s.openPending && s.itemsOpened == 3;
+  })) << engine->Status().itemsOpened;
+  EXPECT_EQ(playlist.Selection(), 1);
+  view.onTransport = nullptr;
+  EXPECT_TRUE(engine->Shutdown());
+}
+
 TEST_F(EngineFixture, ShutDownAfterAFailedOpenEndsEveryTime) {
   WriteFileBytes(dir.File("cut.wav"), "RIFF\x24\x00\x00\x00WAVEfmt ");
   for (int run = 0; run < 30; ++run) {
