@@ -555,18 +555,10 @@ bool Engine::StopAtCurrent() {
 bool Engine::SeekTo(uint32_t position) {
   if (!waveOut || !waveOut->IsOpen()) return false;
   StopDecoder();
-  blockRing.Clear();
-  pool.ResetDevice(waveOut.get());
-  pool.Reset();
-  waveOut->Reset();
   sectionEnd = 0;
-  // A block staged for the pool belongs to the old place.
-  haveStaged = false;
   // A seek lands on a whole frame: between the bytes of a sample or the
   // channels of a frame every later sample would be shifted.
-  readRequest.position = AlignToFrame(position);
-  readRequest.seekRequested = 1;
-  StoreDecode(DEC_RUN);
+  RestartReadingAt(AlignToFrame(position));
   return true;
 }
 
@@ -741,6 +733,7 @@ bool Engine::Feed() {
 }
 
 void Engine::RestartReadingAt(uint32_t position) {
+  // A block staged for the pool belongs to the old place.
   haveStaged = false;
   blockRing.Clear();
   // Whatever the device still holds belongs to the old place.
