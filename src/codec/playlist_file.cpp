@@ -107,17 +107,9 @@ int SavePlaylist(const Playlist& playlist, const std::string& path, std::string*
   }
   ReplacingFile file;
   if (!file.Create(path, error)) return 0;
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    const ssize_t n = ::write(file.Descriptor(), p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error) *error = "cannot write \"" + path + "\": " + std::strerror(errno);
-      return 0;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
+  if (!file.Write(text.data(), text.size())) {
+    if (error) *error = "cannot write \"" + path + "\": " + std::strerror(errno);
+    return 0;
   }
   if (saveHook != nullptr) saveHook(kBeforeRename);
   if (!file.Commit(error)) return 0;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "codec/replacing_file.h"
+
 namespace {
 
 constexpr char kSignature[5] = {'q', 'v', 'o', 'x', 'a'};
@@ -55,30 +57,6 @@ int32_t QvWriter::WriteHeaderAndTruncate() {
   return 1;
 }
 
-namespace {
-
-// A new file in the recording's folder, put at the name once its header is
-// written: what a link there led to is left as it was.
-int ReplaceName(const char* path, const char* header, size_t size) {
-  const std::string whole = path;
-  const size_t slash = whole.rfind('/');
-  const size_t base = slash == std::string::npos ? 0 : slash + 1;
-  std::string name = whole.substr(0, base) + "." + whole.substr(base) + ".XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return -1;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd, 0666 & ~mask) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-      !WriteAllAt(fd, header, size, 0) || ::rename(name.c_str(), path) != 0) {
-    ::close(fd);
-    ::unlink(name.c_str());
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
-
 int32_t QvWriter::Begin(const char* path) {
   if (format == nullptr) return 0;
   if (isOpen != 0) {
@@ -106,17 +84,17 @@ int32_t QvWriter::Begin(const char* path) {
     replace = true;
   }
   if (replace) {
-    char header[kHeaderSize];
-    std::memcpy(header, kSignature, sizeof(kSignature));
-    std::memcpy(header + sizeof(kSignature), format, sizeof(WaveFormatEx));
-    fd = ReplaceName(path, header, sizeof(header));
-    if (fd < 0 || ::lseek(fd, kHeaderSize, SEEK_SET) != kHeaderSize) {
-      if (fd >= 0) ::close(fd);
+    // A new file takes the name once its header is written: what the link
+    // led to is left as it was.
+    ReplacingFile replacement;
+    if (!replacement.Create(path, nullptr) ||
+        ::flock(replacement.Descriptor(), LOCK_EX | LOCK_NB) != 0)
+      return 0;
+    file = replacement.Descriptor();
+    if (WriteHeaderAndTruncate() == 0 || replacement.PutInPlace(nullptr) < 0) {
+      file = -1;  // the replacement removes its file
       return 0;
     }
-    file = fd;
-    end = kHeaderSize;
-    split.clear();
     isOpen = 1;
     return 1;
   }

@@ -82,6 +82,18 @@ bool ReplacingFile::Create(const std::string& newPath, std::string* error) {
   return true;
 }
 
+bool ReplacingFile::Write(const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool ReplacingFile::Commit(std::string* error) {
   if (fd < 0) {
     if (error) *error = "nothing to store";
@@ -95,6 +107,17 @@ bool ReplacingFile::Commit(std::string* error) {
     Abandon();
     return false;
   }
+  return RenameOverName(error);
+}
+
+int ReplacingFile::PutInPlace(std::string* error) {
+  if (fd < 0 || !RenameOverName(error)) return -1;
+  const int handed = fd;
+  fd = -1;
+  return handed;
+}
+
+bool ReplacingFile::RenameOverName(std::string* error) {
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     if (error) *error = Describe("cannot replace", path);
     Abandon();

@@ -20,9 +20,14 @@ class ReplacingFile {
   // The temporary file's descriptor, or -1.
   int Descriptor() const { return fd; }
   const std::string& TemporaryPath() const { return temp; }
+  // Writes all of data at the file's current end; false when the disk refuses.
+  bool Write(const void* data, size_t size);
   // Syncs and closes the file and renames it over the name; false with error
   // set (and the temporary removed) when any of that fails.
   bool Commit(std::string* error);
+  // Renames the file over the name now and hands its still open descriptor
+  // to the caller (who writes on and closes it); -1 when the rename fails.
+  int PutInPlace(std::string* error);
   // Removes the temporary file; the name keeps what it held.
   void Abandon();
 
@@ -31,6 +36,8 @@ class ReplacingFile {
   static int RemoveLeftovers(const std::string& path);
 
  private:
+  bool RenameOverName(std::string* error);
+
   std::string path;
   std::string temp;
   int fd = -1;
