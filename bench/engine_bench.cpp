@@ -53,14 +53,14 @@ void DecodeQvIntoRing(benchmark::State& state) {
       break;
     }
     // Take blocks as fast as the decoder delivers them.
-    while (Inside(engine).decodeControl().load() != 0 || !Inside(engine).blockRing().Empty()) {
+    while (!Inside(engine).cursor().Idle()) {
       if (Inside(engine).blockRing().Take(&Inside(engine).currentBlock())) {
         Inside(engine).waker().Notify();  // as the engine thread's Feed does: room for the decoder
       } else {
         Inside(engine).Sleep(1);
       }
     }
-    seconds += Inside(engine).fileLength().load() / 176400.0;
+    seconds += engine.Status().length / 176400.0;
   }
   state.counters["sound_s_per_s"] = benchmark::Counter(seconds, benchmark::Counter::kIsRate);
 }

@@ -51,7 +51,7 @@ void RequestLatency(benchmark::State& state) {
   Rig rig(AudioBackend::Kind::kSdl, 600);
   Engine& e = rig.engine;
   e.StartThreads();
-  while (Inside(e).fileLength().load() == 0)
+  while (e.Status().length == 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::vector<double> latencies;
   for (auto _ : state) {
@@ -60,7 +60,7 @@ void RequestLatency(benchmark::State& state) {
     // Spinning (a sleep of 20 us takes about 100 us here and would be measured
     // instead of the engine), yielding the core so that the engine thread is
     // not kept off it by the benchmark itself.
-    while (Inside(e).engineFlags().load() & ENG_VOLUME_REQ) {
+    while (e.Status().flags & ENG_VOLUME_REQ) {
       std::this_thread::yield();
     }
     const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();

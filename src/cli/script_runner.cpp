@@ -1,5 +1,8 @@
 #include "cli/script_runner.h"
 
+#include "codec/playlist.h"
+#include "platform/audio_backend.h"
+
 #include <chrono>
 #include <cstdio>
 #include <istream>

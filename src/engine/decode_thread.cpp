@@ -2,7 +2,7 @@
 
 #include <pthread.h>
 
-#include "engine/engine.h"
+#include "engine/engine_core.h"
 #include "engine/silence_meter.h"
 
 void DecodeThread::Start() {
@@ -22,64 +22,51 @@ void DecodeThread::Join() {
 }
 
 void DecodeThread::Run() {
-  Engine& e = engine;
-  std::atomic<uint32_t>& control = e.decodeControl;
   for (;;) {
-    uint32_t seen = control.load(std::memory_order_acquire);
+    const uint32_t seen = cursor.Order();
     if (seen & DEC_QUIT) break;
-    if (seen != 0) {
-      CodecServer* codec = e.codec.load(std::memory_order_acquire);
-      if (codec == nullptr) {
-        control.compare_exchange_strong(seen, seen == DEC_QUIT ? DEC_QUIT : DEC_RESET);
-      } else {
-        bool ended = false;
-        if (!blockHeld) {
-          const int32_t r = codec->Read(&e.readRequest, e.sectionEnd.load());
-          if (r != kReadFilled) {
-            silenceRatio = 0;
-            // Only a run order goes idle, and only while it stands: a reset or
-            // quit posted meanwhile is never overwritten.
-            if (seen == DEC_RUN && control.compare_exchange_strong(seen, 0)) {
-              e.waker.Notify(Waker::kEngine);
-            }
-            e.DecodeSleep(10);
-            ended = true;
-          } else {
-            if (!e.soundDecoded.exchange(true)) e.itemsHeard.fetch_add(1);
-            if (e.autoMode.load() && !e.sentencePending.load() &&
-                (e.engineFlags.load() & ENG_PLAYING)) {
-              silenceRatio = MeasureSilence(e.readRequest.data, e.readRequest.bytesRead,
-                                            e.playFormat.wBitsPerSample, e.samplePercent,
-                                            e.verticalPrecision.load());
-            }
-            blockHeld = true;
-          }
-        }
-        if (!ended && blockHeld) {
-          if (!e.blockRing.Push(&e.readRequest, silenceRatio)) {
-            // Ring full: offer the same block again once the engine has taken one
-            // (which wakes this sleep), or after a while at the latest.
-            e.DecodeSleep(50);
-          } else {
-            // The engine waits for blocks only when the ring was empty.
-            if (e.blockRing.Count() == 1) e.waker.Notify(Waker::kEngine);
-            e.readRequest.position = e.readRequest.nextPosition;
-            blockHeld = false;
-            silenceRatio = 0;
-          }
-        }
-      }
-    }
-    uint32_t now = control.load(std::memory_order_acquire);
-    if (now == DEC_RESET) {
+    if (seen != 0) Step(seen);
+    if (cursor.Order() == DEC_RESET) {
       blockHeld = false;
-      // StopDecoder waits for this answer.
-      if (control.compare_exchange_strong(now, 0)) e.waker.Notify(Waker::kEngine);
-      now = control.load(std::memory_order_acquire);
+      cursor.AnswerReset();
     }
-    if (now == 0) e.DecodeSleep(20);
-    if (control.load(std::memory_order_acquire) & DEC_QUIT) break;
+    if (cursor.Order() == 0) engine.DecodeSleep(20);
+    if (cursor.Order() & DEC_QUIT) break;
   }
-  control.store(DEC_QUIT_DONE, std::memory_order_release);
-  e.waker.Notify(Waker::kEngine);
+  cursor.AnswerQuit();
+}
+
+void DecodeThread::Step(uint32_t seen) {
+  EngineCore& e = engine;
+  // Published before the run order; the engine changes it only with the decoder stopped.
+  CodecServer* codec = e.codec.load(std::memory_order_acquire);
+  if (codec == nullptr) {
+    cursor.Refuse(seen);
+    return;
+  }
+  if (!blockHeld) {
+    if (cursor.ReadBlock(codec) != kReadFilled) {
+      silenceRatio = 0;
+      cursor.ReadToEnd(seen);
+      e.DecodeSleep(10);
+      return;
+    }
+    if (!e.soundDecoded.exchange(true)) e.itemsHeard.fetch_add(1);
+    // playFormat is the engine thread's, read here under the stop handshake:
+    // the engine changes it only while this thread is stopped.
+    if (e.autoMode.load() && !e.sentencePending.load() && (e.engineFlags.load() & ENG_PLAYING)) {
+      const CodecBlock& block = cursor.Block();
+      silenceRatio = MeasureSilence(block.data, block.bytesRead, e.playFormat.wBitsPerSample,
+                                    e.samplePercent, e.verticalPrecision.load());
+    }
+    blockHeld = true;
+  }
+  if (cursor.PassOn(silenceRatio)) {
+    blockHeld = false;
+    silenceRatio = 0;
+  } else {
+    // Ring full: offer the same block again once the engine has taken one
+    // (which wakes this sleep), or after a while at the latest.
+    e.DecodeSleep(50);
+  }
 }

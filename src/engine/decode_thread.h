@@ -7,14 +7,15 @@
 
 #include "engine/thread_join.h"
 
-class Engine;
+class EngineCore;
+class ReadCursor;
 
 // Reads the open item's codec ahead in 5000-byte blocks, measures how quiet each
 // block is, and hands the blocks to the engine thread through the BlockRing.
-// Steered by the engine's decodeControl word.
+// Steered by the read cursor's orders.
 class DecodeThread {
  public:
-  explicit DecodeThread(Engine& engine) : engine(engine) {}
+  DecodeThread(EngineCore& engine, ReadCursor& cursor) : engine(engine), cursor(cursor) {}
   ~DecodeThread() { Join(); }
   DecodeThread(const DecodeThread&) = delete;
   DecodeThread& operator=(const DecodeThread&) = delete;
@@ -31,8 +32,11 @@ class DecodeThread {
 
  private:
   void Run();
+  // One read and hand-over under the order seen.
+  void Step(uint32_t seen);
 
-  Engine& engine;
+  EngineCore& engine;
+  ReadCursor& cursor;
   std::thread thread;
   std::atomic<bool> ended{false};
   bool blockHeld = false;

@@ -1,266 +1,118 @@
 #include "engine/engine.h"
 
-#include "codec/replacing_file.h"
-
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <functional>
-#include <new>
 
-Engine::Engine(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineView* v)
-    : audio(a), registry(r), playlist(p), view(v) {
-  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
-  recorder.SetFormat(&recordFormat);
-}
+#include "engine/engine_core.h"
 
-Engine::~Engine() {
-  Shutdown();
-  if (waveIn) {
-    waveIn->Reset();
-    waveIn->Close();
-  }
-  if (waveOut) {
-    waveOut->Reset();
-    waveOut->Close();
-  }
-  waveIn.reset();
-  waveOut.reset();
-  recorder.Finish();
-  CodecServer* c = codec.load();
-  if (c != nullptr && c->IsOpen()) c->Close();
-}
+Engine::Engine(AudioBackend& audio, CodecRegistry& registry, Playlist& playlist, EngineView* view)
+    : core(std::make_unique<EngineCore>(audio, registry, playlist, view)) {}
+
+Engine::~Engine() = default;
 
 bool Engine::AllocateBuffers() {
-  if (!blockRing.Allocate(kBlockSize, kRingSize)) return false;
-  if (!pool.Allocate(kBlockSize, kPoolSize)) {
-    blockRing.Free();
-    return false;
-  }
-  // Three transit buffers in one allocation, one every 5002 bytes: the staged
-  // slot's, the current block's and the decoder's.
-  transitMemory.reset(new (std::nothrow) uint8_t[3 * kBlockSize + 16]());
-  if (!transitMemory) {
-    pool.Free();
-    blockRing.Free();
-    return false;
-  }
-  stagedSlot.header.lpData = transitMemory.get();
-  currentBlock.data = transitMemory.get() + (kBlockSize + 2);
-  readRequest.data = transitMemory.get() + 2 * (kBlockSize + 2);
-  readRequest.capacity = kBlockSize;
-  return true;
+  return core->AllocateBuffers();
 }
-
 void Engine::ReleaseBuffers() {
-  blockRing.Free();
-  pool.Free();
-  transitMemory.reset();
-  stagedSlot.header.lpData = nullptr;
-  currentBlock.data = nullptr;
-  readRequest.data = nullptr;
+  core->ReleaseBuffers();
 }
-
 void Engine::StartThreads() {
-  engineFlags.store(0);
-  engineThread.Start();
-  decodeThread.Start();
-  Post(ENG_PLAYING);
+  core->StartThreads();
 }
-
 bool Engine::Shutdown() {
-  if (!engineThread.Running() && !decodeThread.Running()) return true;
-  engineFlags.store(ENG_QUIT);
-  decodeControl.store(DEC_QUIT);
-  waker.Notify();
-  uint64_t seen = 0;
-  auto wait = [&](uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &seen); };
-  wait(20);
-  using Clock = std::chrono::steady_clock;
-  auto waitFor = [&](const std::function<bool()>& answered) {
-    const auto end = Clock::now() + std::chrono::milliseconds(10 * 40);
-    while (!answered() && Clock::now() < end)
-      wait(40);
-    return answered();
-  };
-  const bool engineAnswered =
-      !engineThread.Running() || waitFor([&] { return engineFlags.load() == ENG_EXITED; });
-  const bool decoderAnswered =
-      !decodeThread.Running() || waitFor([&] { return decodeControl.load() == DEC_QUIT_DONE; });
-  // Nothing the threads use may go before they have ended; a thread that does
-  // not end even then is reported and left, rather than hanging the program.
-  const bool engineJoined = engineThread.JoinWithin(std::chrono::seconds(2));
-  const bool decoderJoined = decodeThread.JoinWithin(std::chrono::seconds(2));
-  if (!engineJoined)
-    SetLastError("the engine thread did not end", true, EngineFault::kThreadDidNotEnd);
-  if (!decoderJoined)
-    SetLastError("the decode thread did not end", true, EngineFault::kThreadDidNotEnd);
-  return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
+  return core->Shutdown();
 }
-
 void Engine::SetProgramDir(const std::string& dir) {
-  programDir = dir.empty() ? "./" : dir;
-  if (programDir.back() != '/') programDir += '/';
+  core->SetProgramDir(dir);
 }
-
+const std::string& Engine::ProgramDir() const {
+  return core->ProgramDir();
+}
 void Engine::PlayListOnce() {
-  stopAtListEnd = true;
-  // The end-of-item rule advances from here to the first entry.
-  playlistIndex = -1;
+  core->PlayListOnce();
 }
-
-EngineStatus Engine::Status() const {
-  EngineStatus s;
-  s.flags = engineFlags.load();
-  s.mode = ModeName(s.flags);
-  s.item = playlistIndex.load();
-  s.position = lastFinishedPosition.load();
-  s.length = fileLength.load();
-  s.itemsOpened = itemsOpened.load();
-  s.itemsHeard = itemsHeard.load();
-  s.sentencesFound = sentencesFound.load();
-  s.listFinished = listFinished.load();
-  s.openPending = openRequest.load();
-  s.autoMode = autoMode.load();
-  s.paused = paused.load();
-  s.stopped = stopped.load();
-  s.soundRunning = SoundRunning();
-  s.passes = passes.load();
-  s.faults = faults.load();
-  s.lastError = LastError();
-  s.speedPosition = speedPosition.load();
-  s.keepPitch = keepPitch.load();
-  s.outputRate = outputRate.load();
-  s.outputTempo = outputTempo.load();
-  s.volumePosition = volumePosition.load();
-  s.balancePosition = balancePosition.load();
-  s.repeatCount = repeatCount.load();
-  s.verticalPrecision = verticalPrecision.load();
-  s.samplePercent = samplePercent.load();
-  s.horizontalSeconds = horizontalSeconds.load();
-  s.byteRate = itemByteRate.load();
-  s.passageStart = shownPassageStart.load();
-  s.passageEnd = shownPassageEnd.load();
-  s.playsHeard = playsHeard.load();
-  s.windowBlocks = windowBlocks.load();
-  return s;
+void Engine::SetLockstep(bool on) {
+  core->SetLockstep(on);
 }
-
-void Engine::StartDecodeThread() {
-  decodeThread.Start();
-}
-
-void Engine::StopDecodeThread() {
-  if (!decodeThread.Running()) return;
-  decodeControl.store(DEC_QUIT, std::memory_order_release);
-  waker.Notify();
-  decodeThread.Join();
-}
-
-// ---- commands ----
-
-void Engine::Post(uint32_t bits) {
-  engineFlags.fetch_or(bits);
-  waker.Notify(Waker::kEngine);
-}
-
-void Engine::StoreFlags(uint32_t value) {
-  uint32_t old = engineFlags.load();
-  while (!engineFlags.compare_exchange_weak(
-      old, value | (old & ENG_QUIT) | (old & kPostedBits & ~flagsSeen))) {
-  }
-}
-
-void Engine::StoreDecode(uint32_t value) {
-  // Leaves DEC_QUIT and DEC_QUIT_DONE standing, as StoreFlags leaves ENG_QUIT.
-  uint32_t old = decodeControl.load();
-  while (!(old & (DEC_QUIT | DEC_QUIT_DONE)) && !decodeControl.compare_exchange_weak(old, value)) {
-  }
-  waker.Notify();
-}
-
-void Engine::CommandPlay() {
-  const int selection = playlist.Selection();
-  if (stopped.load()) {
-    playlistIndex = selection;
-    openRequest = true;
-    Post(ENG_ITEM_CHANGE);
-  } else if (paused.load()) {
-    Post(ENG_RESUME_REQ);
-  } else if (selection != playlistIndex.load()) {
-    playlistIndex = selection;
-    openRequest = true;
-    Post(ENG_ITEM_CHANGE);
-  }
-}
-
-void Engine::CommandPrevious() {
-  if (playlistIndex.load() > 0) --playlistIndex;
-  openRequest = true;
-  Post(ENG_ITEM_CHANGE);
-}
-
-void Engine::CommandNext() {
-  if (playlistIndex.load() + 1 != playlist.Count()) ++playlistIndex;
-  openRequest = true;
-  Post(ENG_ITEM_CHANGE);
-}
-
-void Engine::CommandPlayEntry(int index) {
-  if (index < 0) return;
-  playlistIndex = index;
-  openRequest = true;
-  Post(ENG_ITEM_CHANGE);
-}
-
-bool Engine::CommandAutoManual() {
-  const bool now = !autoMode.load();
-  autoMode = now;
-  sentencePending = false;
-  return now;
-}
-
-void Engine::ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent) {
-  repeatCount = count;
-  verticalPrecision = vertical;
-  horizontalSeconds = seconds;
-  samplePercent = percent;
-  const uint32_t blocks = WindowBlocks(itemByteRate.load(), seconds);
-  windowBlocks = blocks;
-  silenceRing.Recreate(blocks);
-}
-
-void Engine::ProgressSlider(int position) {
-  seekTarget = static_cast<uint32_t>(position) * (fileLength.load() / kProgressMax);
-  Post(ENG_SEEK_REQ);
-}
-
-void Engine::SpeedSlider(int position) {
-  speedPosition = std::clamp(position, 0, kSliderMax);
-  Post(ENG_SPEED_REQ);
-}
-
-void Engine::SetKeepPitch(bool on) {
-  if (keepPitch.exchange(on) == on) return;
-  // At full speed both ways play the same; with no output open (stopped) the
-  // next item opens the way chosen.
-  if (speedPosition.load() > 0 && outputRate.load() != 0) Post(ENG_SPEED_REQ);
-}
-
 void Engine::SetStartSpeed(int position) {
-  startSpeed = std::clamp(position, 0, kSliderMax);
+  core->SetStartSpeed(position);
 }
-
+void Engine::CommandPlay() {
+  core->CommandPlay();
+}
+void Engine::CommandPause() {
+  core->Post(ENG_PAUSE_REQ);
+}
+void Engine::CommandStop() {
+  core->Post(ENG_STOP_REQ);
+}
+void Engine::CommandPrevious() {
+  core->CommandPrevious();
+}
+void Engine::CommandNext() {
+  core->CommandNext();
+}
+void Engine::CommandRead() {
+  core->Post(ENG_READ_REQ);
+}
+void Engine::CommandRepeat() {
+  core->Post(ENG_REPEAT_REQ);
+}
+void Engine::CommandRecord() {
+  core->Post(ENG_RECORD_REQ);
+}
+void Engine::CommandPlayBack() {
+  core->Post(ENG_PLAYBACK_REQ);
+}
+void Engine::CommandCompare() {
+  core->Post(ENG_COMPARE_REQ);
+}
+void Engine::CommandPlayEntry(int index) {
+  core->CommandPlayEntry(index);
+}
+bool Engine::CommandAutoManual() {
+  return core->CommandAutoManual();
+}
+void Engine::ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent) {
+  core->ApplySettings(count, vertical, seconds, percent);
+}
+void Engine::ProgressSlider(int position) {
+  core->ProgressSlider(position);
+}
+void Engine::SpeedSlider(int position) {
+  core->SpeedSlider(position);
+}
 void Engine::VolumeSlider(int position) {
-  volumePosition = std::clamp(position, 0, kSliderMax);
-  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
-  Post(ENG_VOLUME_REQ);
+  core->VolumeSlider(position);
 }
-
 void Engine::BalanceSlider(int position) {
-  balancePosition = std::clamp(position, 0, kSliderMax);
-  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
-  Post(ENG_VOLUME_REQ);
+  core->BalanceSlider(position);
+}
+void Engine::SetKeepPitch(bool on) {
+  core->SetKeepPitch(on);
+}
+bool Engine::KeepPitch() const {
+  return core->KeepPitch();
+}
+void Engine::WakeEngine() {
+  core->WakeEngine();
+}
+EngineStatus Engine::Status() const {
+  return core->Status();
+}
+const char* Engine::Mode() const {
+  return core->Mode();
+}
+bool Engine::SoundRunning() const {
+  return core->SoundRunning();
+}
+std::string Engine::LastError() const {
+  return core->LastError();
+}
+uint32_t Engine::Faults() const {
+  return core->Faults();
+}
+EngineFault Engine::LastFault() const {
+  return core->LastFault();
 }
 
 uint32_t Engine::VolumeValue(int volume, int volumeMax, int balance, int balanceMax) {
@@ -294,347 +146,6 @@ uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
   return (whole + kBlockSize / 2) / kBlockSize;
 }
 
-void Engine::SetLockstep(bool on) {
-  if (!on) {
-    audio.Clock().SetPacer(nullptr);
-    return;
-  }
-  audio.Clock().SetPacer([this](int phase, const OfflineClock::DeviceState& device) {
-    return PaceDevice(phase, device);
-  });
-}
-
-bool Engine::PaceDevice(int phase, const OfflineClock::DeviceState& device) {
-  if (phase == OfflineClock::kAfterFinish) {
-    // Only what the buffer's callback raised must be served before the next
-    // buffer finishes (B is where the learner was); otherwise the device plays on.
-    if (callbackRaised.exchange(false))
-      waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
-    return false;
-  }
-  // Before a buffer finishes, the one after it is queued, as on a real device far
-  // behind the engine; unless nothing more will come (the decoder has stopped and
-  // everything it read is at the device).
-  const auto sounding = [&] { return (engineFlags.load() & ENG_SOUNDING_MODES) != 0; };
-  const auto nothingMore = [&] {
-    return decodeControl.load() == 0 && blockRing.Empty() && !haveStaged.load();
-  };
-  for (;;) {
-    waker.WaitEngine([&] { return device.nextQueued() || nothingMore() || !sounding(); },
-                     device.stopping);
-    if (device.nextQueued() || !sounding() || device.stopping()) return false;
-    // A block the engine has just taken from the ring may not be at the device
-    // yet: a pass begun now puts it there. (A stretching device pushes out the
-    // end of its sound when nothing more comes, so this must not be guessed.)
-    waker.Notify(Waker::kEngine);
-    waker.WaitEngineSettled(waker.EngineEvents(), device.stopping);
-    if (device.nextQueued() || !sounding() || device.stopping()) return false;
-    if (nothingMore()) return true;
-  }
-}
-
-std::string Engine::LastError() const {
-  std::lock_guard<std::mutex> lock(errorMutex);
-  return lastError;
-}
-
-void Engine::SetLastError(const std::string& text, bool fault, EngineFault kind) {
-  std::lock_guard<std::mutex> lock(errorMutex);
-  lastError = text;
-  lastFault = kind;
-  if (fault) faults.fetch_add(1);
-}
-
-EngineFault Engine::LastFault() const {
-  std::lock_guard<std::mutex> lock(errorMutex);
-  return lastFault;
-}
-
-// ---- engine operations ----
-
-void Engine::StopDecoder() {
-  uint32_t old = decodeControl.load();
-  // A decoder that is quitting, or has quit, is never told anything else.
-  if (old != 0 && !(old & (DEC_QUIT | DEC_QUIT_DONE))) {
-    decodeControl.compare_exchange_strong(old, DEC_RESET);
-  }
-  waker.Notify();
-  // The decoder answers within one of its passes, a reset with 0 and a quit with
-  // DEC_QUIT_DONE; until then it may still be reading.
-  for (;;) {
-    const uint32_t now = decodeControl.load(std::memory_order_acquire);
-    if (now == 0 || now == DEC_QUIT_DONE) break;
-    if ((now & DEC_QUIT) && !decodeThread.Running()) break;
-    if (!decodeThread.Running() && now == DEC_RESET) {
-      decodeControl.store(0);
-      break;
-    }
-    Sleep(20);
-  }
-}
-
-// The store is indivisible, so there is nothing left to wait for afterwards.
-void Engine::SetIdle() {
-  StoreFlags(0);
-}
-
-bool Engine::OpenItem(const std::string& path) {
-  StopDecoder();
-  SetIdle();
-  const uint32_t faultsBefore = faults.load();
-  const bool opened = OpenSound(path);
-  // A file the learner listed that cannot be played is named; a sound device
-  // that failed is a fault, told as such.
-  if (!opened && view && faults.load() == faultsBefore) view->ItemNotPlayable(path, LastError());
-  const int speed = startSpeed.load();
-  speedPosition = speed;
-  if (view) view->SetSpeedPosition(speed);
-  fileLength = 0;
-  if (!opened) return false;
-  if (speed > 0 && !ApplySpeed()) return false;
-  CodecServer* c = codec.load();
-  fileLength = c->GetLength();
-  markRing.Reset();
-  markRing.Push(0);
-  windowBlocks = WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
-  silenceRing.Recreate(windowBlocks);
-  paused = false;
-  stopped = false;
-  // A passage end left from before (Stop during a mode) must not end this item.
-  sectionEnd = 0;
-  currentPath = path;
-  shownPassageStart = 0;
-  shownPassageEnd = 0;
-  itemsOpened.fetch_add(1);
-  soundDecoded = false;
-  // The mode goes first: the decoder measures silence only while reading, and
-  // must not read a block before it knows.
-  StoreFlags(ENG_PLAYING);
-  StoreDecode(DEC_RUN);
-  return true;
-}
-
-void Engine::OpenNextItem() {
-  const int n = playlist.Count();
-  if (n <= 0) return;
-  const int selection = playlist.Selection();
-  int index = playlistIndex.load();
-  if (selection < 0 || selection == index) {
-    if (stopAtListEnd.load() && index + 1 >= n) {
-      listFinished = true;
-      return;
-    }
-    index = (index + 1) % n;
-    if (index < 0) index = 0;
-  } else {
-    index = selection;
-  }
-  for (int tries = 0; tries < n; ++tries) {
-    playlistIndex = index;
-    playlist.Select(index);
-    if (view) view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index))) return;
-    if (stopAtListEnd.load() && index + 1 >= n) {
-      listFinished = true;
-      return;
-    }
-    index = (index + 1) % n;
-  }
-}
-
-void Engine::OpenItemAt(int index) {
-  const int n = playlist.Count();
-  if (n <= 0) return;
-  if (index < 0 || index >= n) index = n - 1;
-  for (int tries = 0; tries < n; ++tries) {
-    playlist.Select(index);
-    if (view) view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index))) return;
-    index = (index + 1) % n;
-  }
-}
-
-bool Engine::OpenSound(const std::string& path) {
-  EnableTransport(false);
-  StopDecoder();
-  CodecServer* current = codec.load();
-  if (current != nullptr && current->IsOpen()) current->Close();
-
-  std::string extension;
-  if (!ExtensionOfPath(path, &extension)) {
-    SetLastError("\"" + path + "\" has no file extension");
-    return false;
-  }
-  CodecServer* found = registry.FindCodec(extension);
-  codec.store(found, std::memory_order_release);
-  if (found == nullptr) {
-    SetLastError("no codec plug-in handles \"." + extension + "\" files");
-    return false;
-  }
-  readRequest.seekRequested = 0;
-  if (waveOut && waveOut->IsOpen()) {
-    blockRing.Clear();
-    pool.ResetDevice(waveOut.get());
-    pool.Reset();
-    waveOut->Close();
-  }
-  sentencePending = false;
-  // Before any plug-in reads it: a FIFO would block the engine thread for ever.
-  const std::string notAFile = WhyNotARegularFile(path);
-  if (!notAFile.empty()) {
-    SetLastError("cannot open \"" + path + "\": " + notAFile);
-    return false;
-  }
-  if (found->Open(path.c_str(), &playFormat) == 0) {
-    SetLastError("cannot open \"" + path + "\"");
-    return false;
-  }
-  itemByteRate = playFormat.nAvgBytesPerSec;
-  soundLength = found->GetLength();
-  EnableTransport(true);
-  if (!ReopenOutput()) {
-    EnableTransport(false);  // no device: nothing the transport could do
-    return false;
-  }
-  volumeValue = VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
-  waveOut->SetVolume(volumeValue);
-  return true;
-}
-
-bool Engine::OpenOutput(bool fault) {
-  if (waveOut && waveOut->IsOpen()) waveOut->Close();
-  waveOut = audio.CreateWaveOut();
-  const bool ok = waveOut->Open(
-      playFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveOutDone(d, m, h); });
-  if (!ok) {
-    SetLastError("cannot open the sound output: " + waveOut->LastError(), fault,
-                 EngineFault::kNoOutputDevice);
-    waveOut.reset();
-    outputRate = 0;
-    return false;
-  }
-  playBits = playFormat.wBitsPerSample;
-  outputRate = playFormat.nSamplesPerSec;
-  outputTempo = 1.0f;
-  outputPaused = false;
-  if (view) {
-    view->SetSampleFormat(playFormat.nSamplesPerSec, playFormat.wBitsPerSample,
-                          playFormat.nChannels);
-  }
-  return true;
-}
-
-bool Engine::ReopenOutput() {
-  pool.ResetDevice(waveOut.get());
-  blockRing.Clear();
-  pool.Reset();
-  if (waveOut) waveOut->Close();
-  waveOut.reset();
-  if (!OpenOutput()) return false;
-  readRequest.position = 0;
-  readRequest.nextPosition = 0;
-  readRequest.bytesRead = 0;
-  return true;
-}
-
-bool Engine::StopAtCurrent() {
-  uint32_t position, next;
-  float ratio;
-  if (!pool.LastPlayed(&position, &next, &ratio)) return false;
-  // The decoder is far past B: left running it would meet B as its read limit.
-  // (Resetting the pool's device resets the device itself.)
-  StopDecoder();
-  pool.ResetDevice(waveOut.get());
-  sectionEnd = AlignToFrame(position);
-  blockRing.Clear();
-  pool.Reset();
-  waker.Notify();
-  return true;
-}
-
-bool Engine::SeekTo(uint32_t position) {
-  if (!waveOut || !waveOut->IsOpen()) return false;
-  StopDecoder();
-  sectionEnd = 0;
-  // A seek lands on a whole frame: between the bytes of a sample or the
-  // channels of a frame every later sample would be shifted.
-  RestartReadingAt(AlignToFrame(position));
-  return true;
-}
-
-uint32_t Engine::AlignToFrame(uint32_t position) const {
-  const uint32_t align = playFormat.nBlockAlign;
-  return align > 1 ? position - position % align : position;
-}
-
-bool Engine::ChangeSpeed() {
-  if (!waveOut || !waveOut->IsOpen()) return false;
-  StopDecoder();
-  blockRing.Clear();
-
-  uint32_t resume = 0, next;
-  float ratio;
-  if (!pool.LastPlayed(&resume, &next, &ratio) && !markRing.Get(0, &resume)) resume = 0;
-
-  pool.ResetDevice(waveOut.get());
-  pool.Reset();
-  if (!ApplySpeed()) return false;
-  haveStaged = false;  // read before the change
-  readRequest.position = resume;
-  readRequest.seekRequested = 1;
-  sectionEnd = 0;
-  StoreDecode(DEC_RUN);
-  return true;
-}
-
-bool Engine::ApplySpeed() {
-  const uint32_t fileRate = playFormat.nSamplesPerSec;
-  const uint32_t fileByteRate = playFormat.nAvgBytesPerSec;
-  const bool keep = keepPitch.load();
-  const int position = speedPosition.load();
-  appliedSpeed = position;
-  appliedKeepPitch = keep;
-  if (keep && waveOut->Format().nSamplesPerSec == fileRate) {
-    waveOut->SetTempo(SpeedTempo(position, kSliderMax));
-    outputTempo = static_cast<float>(waveOut->Tempo());
-    return true;
-  }
-  const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
-  // With the pitch kept the device goes back to the file's rate (from a lower one).
-  uint32_t rate = keep ? fileRate : SpeedRate(fileRate, position, kSliderMax);
-  playFormat.nSamplesPerSec = rate;
-  playFormat.nAvgBytesPerSec = frameBytes * rate;
-  bool ok = true;
-  if (waveOut->Close()) {
-    waveOut.reset();
-    EnableTransport(false);
-    // Some devices refuse some rates: the nearest faster one that opens will do.
-    while (!OpenOutput(false)) {
-      rate += 500;
-      playFormat.nSamplesPerSec = rate;
-      playFormat.nAvgBytesPerSec = frameBytes * rate;
-      if (rate > fileRate) {
-        faults.fetch_add(1);  // every rate refused: the last refusal stands as the error
-        ok = false;
-        break;
-      }
-    }
-    if (ok) {
-      EnableTransport(true);
-      waveOut->SetVolume(volumeValue);
-      if (keep) waveOut->SetTempo(SpeedTempo(position, kSliderMax));
-      outputTempo = static_cast<float>(waveOut->Tempo());
-    }
-  }
-  playFormat.nSamplesPerSec = fileRate;
-  playFormat.nAvgBytesPerSec = fileByteRate;
-  return ok;
-}
-
-void Engine::ApplyVolume() {
-  if (waveOut && waveOut->IsOpen()) waveOut->SetVolume(volumeValue);
-}
-
 const char* Engine::ModeName(uint32_t flags) {
   if (flags & ENG_RECORDING) return "recording";
   if (flags & ENG_REPEATING) return "repeating";
@@ -642,172 +153,4 @@ const char* Engine::ModeName(uint32_t flags) {
   if (flags & ENG_COMPARING) return "comparing";
   if (flags & ENG_PLAYING) return "reading";
   return "idle";
-}
-
-bool Engine::SoundRunning() const {
-  const uint32_t flags = engineFlags.load();
-  if (flags & ENG_RECORDING) return true;
-  // Between two items (or two modes) the sound goes on once the change is served.
-  if (flags & ENG_ITEM_CHANGE) return !stopped.load();
-  // An empty recording played back has nothing to queue, ever.
-  if ((flags & ENG_PLAYING_BACK) && soundLength.load() == 0) return false;
-  return (flags & ENG_SOUNDING_MODES) && !outputPaused.load() && !stopped.load();
-}
-
-bool Engine::PauseDevice(bool pause) {
-  if (!waveOut) return false;
-  const bool ok = pause ? waveOut->Pause() : waveOut->Restart();
-  if (ok) outputPaused = pause;
-  return ok;
-}
-
-bool Engine::PauseOutput() {
-  if (!PauseDevice(true)) return false;
-  EnableTransport(false);
-  if (view) view->EnablePlayButton();
-  return true;
-}
-
-bool Engine::RestartOutput() {
-  if (!PauseDevice(false)) return false;
-  EnableTransport(true);
-  return true;
-}
-
-bool Engine::CloseOutput() {
-  if (!waveOut) return false;
-  waveOut->Reset();
-  pool.ResetDevice(waveOut.get());
-  if (!waveOut->Close()) return false;
-  waveOut.reset();
-  outputRate = 0;
-  stopped = true;
-  EnableTransport(false);
-  return true;
-}
-
-bool Engine::OpenInput() {
-  if (waveIn && waveIn->IsOpen()) CloseInput();
-  waveIn = audio.CreateWaveIn();
-  const bool ok = waveIn->Open(
-      recordFormat, [this](WaveDevice* d, uint32_t m, WaveHdr* h) { OnWaveInData(d, m, h); });
-  if (!ok) {
-    SetLastError("cannot open the sound input: " + waveIn->LastError(), true,
-                 EngineFault::kNoInputDevice);
-    waveIn.reset();
-  }
-  return ok;
-}
-
-bool Engine::CloseInput() {
-  if (!waveIn) return false;
-  waveIn->Reset();
-  const bool ok = waveIn->Close();
-  waveIn.reset();
-  return ok;
-}
-
-bool Engine::Feed() {
-  if (!haveStaged) {
-    // An empty ring is waited for while the decoder runs; the wait ends when a
-    // block arrives, and that block is taken at once.
-    bool took = blockRing.Take(&currentBlock);
-    if (!took && (decodeControl.load() & DEC_RUN)) {
-      Sleep(20);
-      took = blockRing.Take(&currentBlock);
-    }
-    if (took) {
-      // The decoder waits for room only when the ring was full.
-      if (blockRing.Count() + 1 >= blockRing.Capacity()) waker.Notify(Waker::kDecoder);
-      stagedSlot.position.store(currentBlock.position, std::memory_order_relaxed);
-      stagedSlot.nextPosition.store(currentBlock.nextPosition, std::memory_order_relaxed);
-      stagedSlot.silenceRatio.store(currentBlock.silenceRatio, std::memory_order_relaxed);
-      std::swap(stagedSlot.header.lpData, currentBlock.data);
-      stagedSlot.header.dwBufferLength = currentBlock.bytes;
-      stagedSlot.header.dwFlags.store(0, std::memory_order_relaxed);
-      haveStaged = true;
-    }
-  }
-  if (haveStaged && pool.Add(&stagedSlot, waveOut.get())) haveStaged = false;
-  return pool.SendNext(waveOut.get()) == 1;
-}
-
-void Engine::RestartReadingAt(uint32_t position) {
-  // A block staged for the pool belongs to the old place.
-  haveStaged = false;
-  blockRing.Clear();
-  // Whatever the device still holds belongs to the old place.
-  pool.ResetDevice(waveOut.get());
-  pool.Reset();
-  readRequest.position = position;
-  readRequest.seekRequested = 1;
-  StoreDecode(DEC_RUN);
-}
-
-// ---- callbacks ----
-
-void Engine::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
-  if (message != MM_WOM_DONE) return;
-  WaveSlot* first = pool.SlotAt(0);
-  if (first == nullptr) return;
-  const ptrdiff_t finished =
-      (reinterpret_cast<uint8_t*>(header) - reinterpret_cast<uint8_t*>(&first->header)) /
-      static_cast<ptrdiff_t>(sizeof(WaveSlot));
-  if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count())) return;
-  const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
-  lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
-  // A play of a repeated passage has begun to sound.
-  if ((engineFlags.load() & ENG_REPEATING) &&
-      done->position.load(std::memory_order_relaxed) == shownPassageStart.load())
-    playsHeard.fetch_add(1);
-  pool.NoteFinished(*done);
-  buffersFinished.fetch_add(1);
-  const WaveSlot* sounding =
-      pool.SlotAt((static_cast<uint32_t>(finished) + 1) % (pool.Count() + 1));
-  // A slot still queued at the device is not touched by the engine until it
-  // comes back, which cannot happen while this callback runs.
-  if (view && (sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)) {
-    view->ShowBuffer(sounding->header.lpData, sounding->header.dwBufferLength);
-  }
-
-  const uint32_t flags = engineFlags.load();
-  if (flags & ENG_SOUNDING_MODES) {
-    const uint32_t length = fileLength.load();
-    if (progressCounter.fetch_add(1) + 1 > 10 && length != 0) {
-      progressCounter = 0;
-      // The slot after the finished one is the sounding one only once it is queued.
-      const bool queued = sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE;
-      const WaveSlot* shown = queued ? sounding : done;
-      const double fraction =
-          static_cast<double>(shown->nextPosition.load(std::memory_order_relaxed)) / length;
-      if (view) view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
-    }
-  }
-
-  // Sentence detection over the buffers just heard.
-  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING)) {
-    const bool silent = sounding->silenceRatio.load(std::memory_order_relaxed) > 0.8f;
-    if (silenceRing.Feed(silent, windowBlocks.load())) {
-      if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
-        sentencePending = true;
-        sentencesFound.fetch_add(1);
-        callbackRaised = true;
-        engineFlags.fetch_or(ENG_REPEAT_REQ);
-      }
-      silenceRing.Clear();
-    }
-  }
-  // The engine needs to hear of a finished buffer when it raised a request,
-  // when the queue is running low (room to refill before the device runs dry)
-  // or empty (an item or a play may have ended); waking it for every buffer
-  // only costs thread switches.
-  const uint32_t slots = pool.Count() + 1;
-  const uint32_t queued = (pool.SendIndex() + slots - static_cast<uint32_t>(finished) - 1) % slots;
-  if (callbackRaised.load() || queued <= slots / 2) waker.Notify(Waker::kEngine);
-}
-
-void Engine::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {
-  if (message != MM_WIM_DATA) return;
-  if (view) view->ShowBuffer(header->lpData, header->dwBytesRecorded);
-  waker.Notify(Waker::kEngine);
 }

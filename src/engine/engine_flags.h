@@ -35,9 +35,3 @@ constexpr uint32_t kPostedBits = ENG_READ_REQ | ENG_PAUSE_REQ | ENG_RESUME_REQ |
 // The modes whose buffers move the progress display.
 constexpr uint32_t ENG_SOUNDING_MODES =
     ENG_COMPARING | ENG_PLAYING | ENG_REPEATING | ENG_PLAYING_BACK;
-
-// decodeControl.
-constexpr uint32_t DEC_RUN = 1;
-constexpr uint32_t DEC_QUIT = 2;
-constexpr uint32_t DEC_RESET = 4;
-constexpr uint32_t DEC_QUIT_DONE = 8;

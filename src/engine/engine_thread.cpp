@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "engine/engine.h"
+#include "engine/engine_core.h"
 
 void EngineThread::Start() {
   if (thread.joinable()) return;
@@ -78,10 +78,10 @@ bool EngineThread::EndActiveMode(std::initializer_list<uint32_t> order) {
 }
 
 bool EngineThread::ResolvePassage() {
-  Engine& e = engine;
-  if (outputStarted && e.StopAtCurrent()) {
+  EngineCore& e = engine;
+  if (outputStarted &&
+      e.cursor.StopAtHeard(e.waveOut.get(), e.playFormat.nBlockAlign, &passageEnd)) {
     passageFromOutput = true;
-    passageEnd = e.sectionEnd.load();
     uint32_t a;
     if (e.markRing.Get(0, &a)) sectionStart = a;
     if (passageEnd > sectionStart) e.markRing.Push(passageEnd);
@@ -98,7 +98,7 @@ bool EngineThread::ResolvePassage() {
 }
 
 void EngineThread::ResumeForMode() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   // A mode asked for while reading is paused plays: the device runs again.
   if (e.paused.load()) {
     e.RestartOutput();
@@ -107,34 +107,32 @@ void EngineThread::ResumeForMode() {
 }
 
 void EngineThread::ReadOnAfterDrop() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   // Resolving stopped the output at B: reading goes on from there. Otherwise
   // reading was never interrupted.
-  if (!passageFromOutput) return;
-  e.StopDecoder();
-  e.haveStaged = false;
-  ReadOnFrom(passageEnd);
+  if (passageFromOutput) e.cursor.RestartAt(passageEnd, 0, e.waveOut.get());
 }
 
 void EngineThread::ReportLostRecording() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   e.SetLastError("cannot store the recording in " + e.programDir + Engine::kRecordingName +
                      " (is the disk full?): it ends where the disk stopped taking it",
                  true, EngineFault::kRecordingNotStored);
 }
 
 void EngineThread::FinishRecording() {
-  Engine& e = engine;
-  e.StopDecoder();
+  EngineCore& e = engine;
+  e.cursor.StopDecoder();
   if (e.waveIn) {
+    WaveBufferPool& pool = e.cursor.Slots();
     e.waveIn->Reset();
     // The device filled the slots in the order they were queued, which starts at
     // the slot the engine was waiting on; storing them from there keeps the
     // recording in order even when it has wrapped past the last slot.
-    const uint32_t slots = e.pool.Count() + 1;
+    const uint32_t slots = pool.Count() + 1;
     bool lost = false;
     for (uint32_t k = 0; k < slots; ++k) {
-      WaveSlot* slot = e.pool.SlotAt((recordSlotIndex + k) % slots);
+      WaveSlot* slot = pool.SlotAt((recordSlotIndex + k) % slots);
       e.waveIn->UnprepareHeader(&slot->header);
       if ((slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && !lost &&
           e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded) == 0) {
@@ -162,19 +160,20 @@ void EngineThread::TogglePause(bool* paused, EngineMode mode) {
 }
 
 bool EngineThread::ReturnToItem(uint32_t modeBits) {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (!e.OpenSound(e.currentPath)) {
     endOfItem = true;
     e.StoreFlags(ENG_ITEM_CHANGE);
     return false;
   }
   SlowDownAgain();
-  e.haveStaged = false;
   outputStarted = false;
   e.sentencePending = false;
+  // The reading mode goes first, so that the decoder measures the silence of
+  // the first block too.
   Clear(modeBits);
   Set(ENG_PLAYING);
-  ReadOnFrom(savedSectionEnd);
+  e.cursor.RestartAt(savedSectionEnd, 0, e.waveOut.get());
   return true;
 }
 
@@ -182,7 +181,7 @@ void EngineThread::SlowDownAgain() {
   // The recording plays as it was recorded; the item's own sound, reopened,
   // is slowed down with its pitch kept again. (The lowered rate, as before,
   // is not: the device is reopened at the file's rate.)
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (e.keepPitch.load() && e.speedPosition.load() > 0) e.ApplySpeed();
 }
 
@@ -193,16 +192,8 @@ EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
   return Outcome::kRestart;
 }
 
-// The limit goes before the decoder runs, so its first read cannot meet the
-// old limit and end the item. Callers set the reading mode first, so that the
-// decoder measures the silence of the first block too.
-void EngineThread::ReadOnFrom(uint32_t position) {
-  engine.sectionEnd = 0;
-  engine.RestartReadingAt(position);
-}
-
 void EngineThread::Run() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   for (;;) {
     // 1. Reading.
     if (Has(ENG_PLAYING)) Reading();
@@ -228,7 +219,7 @@ void EngineThread::Run() {
 }
 
 void EngineThread::ServeQuit() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   // A recording under way keeps what the input has filled (quitting the
   // window, a signal): its last slots are stored before the input goes.
   if (recordSlot != nullptr) FinishRecording();
@@ -236,7 +227,7 @@ void EngineThread::ServeQuit() {
   if (e.waveIn) e.CloseInput();
   e.recorder.Finish();
   if (e.waveOut) {
-    e.pool.ResetDevice(e.waveOut.get());
+    e.cursor.ReturnBuffers(e.waveOut.get());
     e.waveOut->Close();
     e.waveOut.reset();
   }
@@ -248,16 +239,17 @@ bool EngineThread::FeedAll() {
   // Everything the ring holds goes on to the device at once (as far as the pool
   // takes it), so the device always has the sound after the one playing.
   bool wrote = false;
-  for (uint32_t i = 0; i <= engine.pool.Count() && engine.Feed(); ++i)
+  ReadCursor& cursor = engine.cursor;
+  for (uint32_t i = 0; i <= cursor.Slots().Count() && cursor.Feed(engine.waveOut.get()); ++i)
     wrote = true;
   return wrote;
 }
 
 void EngineThread::Reading() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (!FeedAll()) {
-    if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
-      if (e.pool.AllDone() && !e.haveStaged) {
+    if (e.cursor.Idle()) {
+      if (e.cursor.AllPlayed()) {
         // A file that opened but gave no sound at all (cut off after its
         // header) is named like one that would not open.
         if (!e.soundDecoded.load() && e.view)
@@ -315,7 +307,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
 
 // 2. Item change.
 EngineThread::Outcome EngineThread::ServeItemChange() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_ITEM_CHANGE)) {
     // A command's open served before its post arrived (both come from the same
     // command): reading goes on with the item it asked for.
@@ -326,16 +318,13 @@ EngineThread::Outcome EngineThread::ServeItemChange() {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.StoreFlags(0);
       if (endOfItem) {
-        e.haveStaged = false;
         endOfItem = false;
         e.OpenNextItem();
       }
       // An entry chosen while another opens is opened next: its post may have
       // found the item change still set, and the open's store then dropped it.
-      while (e.openRequest.exchange(false)) {
-        e.haveStaged = false;
+      while (e.openRequest.exchange(false))
         e.OpenItemAt(e.playlistIndex.load());
-      }
     }
   }
   return Outcome::kGoOn;
@@ -343,12 +332,11 @@ EngineThread::Outcome EngineThread::ServeItemChange() {
 
 // 3. Read: mark A while reading, otherwise end the active mode.
 EngineThread::Outcome EngineThread::ServeRead() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_READ_REQ)) {
     if ((e.engineFlags.load() & ~ENG_QUIT) == (ENG_PLAYING | ENG_READ_REQ)) {
-      uint32_t position, next;
-      float ratio;
-      if (e.pool.LastPlayed(&position, &next, &ratio)) e.markRing.Push(position);
+      uint32_t position;
+      if (e.cursor.LastPlayed(&position)) e.markRing.Push(position);
       Clear(ENG_READ_REQ);
     } else {
       Clear(ENG_READ_REQ);
@@ -360,7 +348,7 @@ EngineThread::Outcome EngineThread::ServeRead() {
 
 // 4. Pause.
 EngineThread::Outcome EngineThread::ServePause() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_PAUSE_REQ)) {
     if (!e.paused.load() && e.waveOut && e.waveOut->IsOpen()) {
       if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
@@ -380,7 +368,7 @@ EngineThread::Outcome EngineThread::ServePause() {
 
 // 5. Resume.
 EngineThread::Outcome EngineThread::ServeResume() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_RESUME_REQ)) {
     if (e.paused.load() && e.RestartOutput()) e.paused = false;
     e.StoreFlags(ENG_PLAYING);
@@ -390,7 +378,7 @@ EngineThread::Outcome EngineThread::ServeResume() {
 
 // 6. Seek.
 EngineThread::Outcome EngineThread::ServeSeek() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_SEEK_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       e.SeekTo(e.seekTarget.load());
@@ -402,7 +390,7 @@ EngineThread::Outcome EngineThread::ServeSeek() {
 
 // 7. Volume.
 EngineThread::Outcome EngineThread::ServeVolume() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_VOLUME_REQ)) {
     e.ApplyVolume();
     Clear(ENG_VOLUME_REQ);
@@ -412,7 +400,7 @@ EngineThread::Outcome EngineThread::ServeVolume() {
 
 // 8. Speed.
 EngineThread::Outcome EngineThread::ServeSpeed() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_SPEED_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // A new device plays at once: reading is no longer paused.
@@ -431,15 +419,15 @@ EngineThread::Outcome EngineThread::ServeSpeed() {
 
 // 9. Stop.
 EngineThread::Outcome EngineThread::ServeStop() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_STOP_REQ)) {
     // A recording under way is kept: it ends as the learner would end it.
     if (Has(ENG_RECORDING)) FinishRecording();
-    if (e.waveOut) e.CloseOutput();
     // The decoder is stopped and waited for, not just told: a read still under
     // way must not meet the next item's Close.
-    e.StopDecoder();
-    e.sectionEnd = 0;
+    if (e.waveOut) e.CloseOutput();
+    e.cursor.Stop(nullptr);
+    e.cursor.SetLimit(0);
     e.StoreFlags(0);
   }
   return Outcome::kGoOn;
@@ -447,10 +435,9 @@ EngineThread::Outcome EngineThread::ServeStop() {
 
 // 10. Record request.
 EngineThread::Outcome EngineThread::ServeRecordRequest() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_RECORD_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      e.haveStaged = false;
       ResumeForMode();
       if (!ResolvePassage()) return FailRequest(ENG_RECORD_REQ);
       // The mode decides from here on; a passage is found anew next time.
@@ -473,18 +460,15 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
         return Outcome::kRestart;
       }
       // The pool always comes back from the output device first: the slots the
-      // input fills must not still be queued for playing.
-      e.StopDecoder();
-      e.blockRing.Clear();
-      e.pool.ResetDevice(e.waveOut.get());
-      e.pool.Reset();
-      e.sectionEnd = passageEnd;
-      if (e.pool.QueueAllForInput(e.waveIn.get())) {
+      // input fills must not still be queued for playing. Reading resumes at B.
+      e.cursor.Stop(e.waveOut.get());
+      e.cursor.SetLimit(passageEnd);
+      if (e.cursor.LendToInput(e.waveIn.get())) {
         e.StoreFlags(ENG_RECORDING);
         Caption(EngineMode::kRead, ModeShown::kOff);
         Caption(EngineMode::kRecord, ModeShown::kRunning);
         recordSlotIndex = 0;
-        recordSlot = e.pool.SlotAt(0);
+        recordSlot = e.cursor.Slots().SlotAt(0);
         recordedPassage = {e.currentPath, sectionStart, passageEnd};
         e.waveIn->Start();
       }
@@ -495,7 +479,7 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
 
 // 11. Recording: store each buffer the input device has filled, in order.
 EngineThread::Outcome EngineThread::ServeRecording() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
     WaveHdr& h = recordSlot->header;
     // Refused while the buffer's callback still reads it: next pass.
@@ -510,8 +494,8 @@ EngineThread::Outcome EngineThread::ServeRecording() {
         ReportLostRecording();
         Set(ENG_RECORD_END);
       }
-      recordSlotIndex = (recordSlotIndex + 1) % (e.pool.Count() + 1);
-      recordSlot = e.pool.SlotAt(recordSlotIndex);
+      recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
+      recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
     } else {
       e.Sleep(10);
     }
@@ -521,7 +505,7 @@ EngineThread::Outcome EngineThread::ServeRecording() {
 
 // 12. Play-back request.
 EngineThread::Outcome EngineThread::ServePlaybackRequest() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_PLAYBACK_REQ)) {
     if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
       // the bit stays until the mode has ended
@@ -534,17 +518,12 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
       // The mode decides from here on; a passage is found anew next time.
       outputStarted = false;
       savedSectionEnd = passageEnd;
-      e.sectionEnd = 0;
-      e.StopDecoder();
       if (e.OpenSound(e.programDir + Engine::kRecordingName)) {
         Caption(EngineMode::kRead, ModeShown::kOff);
         Caption(EngineMode::kPlayBack, ModeShown::kRunning);
-        e.haveStaged = false;
         playbackPaused = false;
-        e.pool.Reset();
-        e.blockRing.Clear();
         e.StoreFlags(ENG_PLAYING_BACK);
-        e.StoreDecode(DEC_RUN);
+        e.cursor.Run();
         e.Sleep(10);
       } else {
         Clear(ENG_PLAYBACK_REQ | ENG_PLAYING_BACK);
@@ -557,15 +536,13 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
 
 // 13. Playing back: the recording plays in a loop.
 EngineThread::Outcome EngineThread::ServePlayingBack() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_PLAYING_BACK)) {
     if (playbackPaused) {
       e.Sleep(20);
     } else if (!FeedAll()) {
-      if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
-        e.readRequest.position = 0;
-        e.readRequest.seekRequested = 1;
-        e.StoreDecode(DEC_RUN);
+      if (e.cursor.Idle() && e.cursor.AllPlayed()) {
+        e.cursor.ReadAgainFrom(0);
         e.Sleep(10);
       } else {
         e.Sleep(10);
@@ -578,7 +555,7 @@ EngineThread::Outcome EngineThread::ServePlayingBack() {
 
 // 14. Repeat request.
 EngineThread::Outcome EngineThread::ServeRepeatRequest() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_REPEAT_REQ)) {
     if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       // the bit stays until the mode has ended
@@ -593,26 +570,19 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
       if (sectionStart >= passageEnd) {
         // Nothing to repeat: reading goes on from where the learner is.
         Clear(ENG_REPEAT_REQ);
-        e.sectionEnd = 0;
+        e.cursor.SetLimit(0);
         ReadOnAfterDrop();
       } else {
-        e.StopDecoder();
-        e.sectionEnd = passageEnd;
-        e.readRequest.position = sectionStart;
-        e.readRequest.seekRequested = 1;
-        e.haveStaged = false;
+        e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get());
         Caption(EngineMode::kRead, ModeShown::kOff);
         Caption(EngineMode::kRepeat, ModeShown::kRunning);
-        e.blockRing.Clear();
-        e.pool.ResetDevice(e.waveOut.get());
-        e.pool.Reset();
         e.silenceRing.Clear();
         repeatsLeft = e.repeatCount.load();
         repeatPaused = false;
         ShowPassage(sectionStart, passageEnd);
         e.playsHeard = 0;
         e.StoreFlags(ENG_REPEATING);
-        e.StoreDecode(DEC_RUN);
+        e.cursor.Run();
         e.Sleep(10);
       }
     }
@@ -622,25 +592,23 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
 
 // 15. Repeating.
 EngineThread::Outcome EngineThread::ServeRepeating() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_REPEATING)) {
     if (repeatPaused) {
       e.Sleep(20);
     } else if (!FeedAll()) {
-      if (e.decodeControl.load() == 0 && e.blockRing.Empty()) {
+      if (e.cursor.Idle()) {
         if (e.autoMode.load() && e.sentencePending.load()) {
           --repeatsLeft;
           if (repeatsLeft == 0 || repeatsLeft >= e.repeatCount.load()) {
             // The last play still sounds: nothing to do until a buffer finishes.
-            if (!e.pool.AllDone()) return Outcome::kAwaitBuffer;
+            if (!e.cursor.AllPlayed()) return Outcome::kAwaitBuffer;
             e.sentencePending = false;
             Set(ENG_REPEAT_END);
           }
         }
         // Rewind: the next play is decoded while this one still sounds.
-        e.readRequest.position = sectionStart;
-        e.readRequest.seekRequested = 1;
-        e.StoreDecode(DEC_RUN);
+        e.cursor.ReadAgainFrom(sectionStart);
       }
       e.Sleep(10);
       e.Sleep(10);
@@ -651,7 +619,7 @@ EngineThread::Outcome EngineThread::ServeRepeating() {
 
 // 16. Compare request.
 EngineThread::Outcome EngineThread::ServeCompareRequest() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_COMPARE_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
       ResumeForMode();
@@ -669,7 +637,6 @@ EngineThread::Outcome EngineThread::ServeCompareRequest() {
       Caption(EngineMode::kRead, ModeShown::kOff);
       Caption(EngineMode::kCompare, ModeShown::kRunning);
       savedSectionEnd = passageEnd;
-      e.sectionEnd = 0;
       ShowPassage(sectionStart, passageEnd);
       e.StoreFlags(ENG_COMPARING);
     }
@@ -679,7 +646,7 @@ EngineThread::Outcome EngineThread::ServeCompareRequest() {
 
 // 17. Comparing: the recording and the passage in turn.
 EngineThread::Outcome EngineThread::ServeComparing() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_COMPARING)) {
     bool failed = false;
     if (!comparePhase && !compareLoaded) {
@@ -687,15 +654,8 @@ EngineThread::Outcome EngineThread::ServeComparing() {
         failed = true;
       } else {
         SlowDownAgain();
-        e.StopDecoder();
-        e.readRequest.position = sectionStart;
-        e.haveStaged = false;
-        e.readRequest.seekRequested = 1;
-        e.sectionEnd = savedSectionEnd;
-        e.blockRing.Clear();
-        e.pool.Reset();
+        e.cursor.RestartAt(sectionStart, savedSectionEnd, e.waveOut.get());
         compareLoaded = true;
-        e.StoreDecode(DEC_RUN);
         e.Sleep(10);
       }
     }
@@ -703,13 +663,8 @@ EngineThread::Outcome EngineThread::ServeComparing() {
       if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
         failed = true;
       } else {
-        e.StopDecoder();
-        e.haveStaged = false;
-        e.sectionEnd = 0;
-        e.blockRing.Clear();
-        e.pool.Reset();
         compareLoaded = true;
-        e.StoreDecode(DEC_RUN);
+        e.cursor.Run();
         e.Sleep(10);
       }
     }
@@ -717,7 +672,7 @@ EngineThread::Outcome EngineThread::ServeComparing() {
       Clear(ENG_COMPARING);
       Set(ENG_COMPARE_END);
     } else if (!FeedAll()) {
-      if (e.decodeControl.load() == 0 && e.blockRing.Empty() && e.pool.AllDone()) {
+      if (e.cursor.Idle() && e.cursor.AllPlayed()) {
         compareLoaded = false;
         comparePhase = !comparePhase;
       } else {
@@ -730,9 +685,9 @@ EngineThread::Outcome EngineThread::ServeComparing() {
 
 // 18. Leave compare mode.
 EngineThread::Outcome EngineThread::ServeCompareEnd() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_COMPARE_END)) {
-    e.StopDecoder();
+    e.cursor.StopDecoder();
     Caption(EngineMode::kCompare, ModeShown::kOff);
     ShowPassage(0, 0);
     if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
@@ -742,10 +697,10 @@ EngineThread::Outcome EngineThread::ServeCompareEnd() {
 
 // 19. Leave play-back mode.
 EngineThread::Outcome EngineThread::ServePlaybackEnd() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_PLAYBACK_END)) {
     Caption(EngineMode::kPlayBack, ModeShown::kOff);
-    e.StopDecoder();
+    e.cursor.StopDecoder();
     if (ReturnToItem(ENG_PLAYING_BACK | ENG_PLAYBACK_END)) return Outcome::kRestart;
   }
   return Outcome::kGoOn;
@@ -753,24 +708,22 @@ EngineThread::Outcome EngineThread::ServePlaybackEnd() {
 
 // 20. Leave repeat mode: read on from B.
 EngineThread::Outcome EngineThread::ServeRepeatEnd() {
-  Engine& e = engine;
+  EngineCore& e = engine;
   if (Has(ENG_REPEAT_END)) {
     Caption(EngineMode::kRepeat, ModeShown::kOff);
-    e.StopDecoder();
-    e.pool.ResetDevice(e.waveOut.get());
-    e.pool.Reset();
+    // Reading goes on from B, the repeat's limit.
+    e.cursor.MoveTo(e.cursor.Limit(), 0, e.waveOut.get());
     if (repeatPaused) {
       // A repeat paused at the device would leave reading silent.
       e.PauseDevice(false);
       repeatPaused = false;
     }
-    e.haveStaged = false;
     e.sentencePending = false;
     ShowPassage(0, 0);
     Clear(ENG_REPEATING | ENG_REPEAT_END);
     Set(ENG_PLAYING);
     outputStarted = false;
-    ReadOnFrom(e.sectionEnd.load());
+    e.cursor.Run();
     return Outcome::kRestart;
   }
   return Outcome::kGoOn;
@@ -779,13 +732,12 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
 // 21. Leave recording mode.
 EngineThread::Outcome EngineThread::ServeRecordEnd() {
   if (!Has(ENG_RECORD_END)) return Outcome::kGoOn;
-  Engine& e = engine;
+  EngineCore& e = engine;
   FinishRecording();
-  e.pool.ResetDevice(e.waveOut.get());
-  e.pool.Reset();
   Clear(ENG_RECORDING | ENG_RECORD_END);
   Set(ENG_PLAYING);
   outputStarted = false;
-  ReadOnFrom(e.sectionEnd.load());
+  // Reading goes on from B, the recording's limit.
+  e.cursor.RestartAt(e.cursor.Limit(), 0, e.waveOut.get());
   return Outcome::kRestart;
 }

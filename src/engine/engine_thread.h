@@ -10,7 +10,7 @@
 #include "engine/engine_view.h"
 #include "engine/thread_join.h"
 
-class Engine;
+class EngineCore;
 struct WaveSlot;
 
 // The one place where the engine changes mode: a loop that serves the bits of
@@ -19,7 +19,7 @@ struct WaveSlot;
 // and comparing.
 class EngineThread {
  public:
-  explicit EngineThread(Engine& engine) : engine(engine) {}
+  explicit EngineThread(EngineCore& engine) : engine(engine) {}
   ~EngineThread() { Join(); }
   EngineThread(const EngineThread&) = delete;
   EngineThread& operator=(const EngineThread&) = delete;
@@ -92,11 +92,8 @@ class EngineThread {
   // The passage the window marks on the progress bar; (0, 0) for none.
   void ShowPassage(uint32_t start, uint32_t end);
   void Caption(EngineMode mode, ModeShown shown);
-  // Restarts the decoder at position with no read limit, the device and the
-  // pool being empty.
-  void ReadOnFrom(uint32_t position);
 
-  Engine& engine;
+  EngineCore& engine;
   std::thread thread;
   std::atomic<bool> ended{false};
 

@@ -16,6 +16,7 @@
 #include "loaded_plugin.h"
 #include "platform/audio_backend.h"
 #include "temp_dir.h"
+#include "wait_for.h"
 
 // A window stand-in that remembers what the engine told it.
 class FakeView : public EngineView {
@@ -88,7 +89,7 @@ class EngineFixture : public ::testing::Test {
     registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
     audio.SetWavSink(dir.File("played.wav"), nullptr);
     engine = std::make_unique<Engine>(audio, registry, playlist, &view);
-    Inside(*engine).programDir() = dir.path() + "/";
+    engine->SetProgramDir(dir.path());
   }
   ~EngineFixture() override { engine.reset(); }
 
@@ -97,6 +98,18 @@ class EngineFixture : public ::testing::Test {
     const std::string path = dir.File(name);
     WriteFileBytes(path, QvFileBytes(RecordingFormat(), PatternBytes(bytes, seed)));
     return path;
+  }
+
+  // Waits until the engine's threads have served every request posted so far
+  // (an item change with the open it asked for), and two passes more.
+  void Settle() {
+    ASSERT_TRUE(WaitFor([&] {
+      const EngineStatus s = engine->Status();
+      return (s.flags & kPostedBits) == 0 && !s.openPending;
+    })) << engine->Status().flags;
+    const uint64_t start = engine->Status().passes;
+    engine->WakeEngine();
+    ASSERT_TRUE(WaitFor([&] { return engine->Status().passes >= start + 2; }));
   }
 
   // What the output device has played so far.

@@ -43,96 +43,41 @@ TEST(EngineFormulas, WindowBlocks) {
 
 class EngineCommandTest : public EngineFixture {};
 
-TEST_F(EngineCommandTest, PlayDependsOnState) {
-  for (const char* e : {"a.qv", "b.qv", "c.qv"})
-    playlist.Append(e);
+// With no thread to serve them, the bits the commands post stay to be seen.
+TEST_F(EngineCommandTest, CommandsPostTheirRequests) {
   Engine& e = *engine;
-  // Reading the selected item: nothing.
-  Inside(e).playlistIndex() = 1;
-  playlist.Select(1);
-  e.CommandPlay();
-  EXPECT_EQ(Inside(e).engineFlags().load(), 0u);
-  // Another item selected: change to it.
-  playlist.Select(2);
-  e.CommandPlay();
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_ITEM_CHANGE);
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 2);
-  EXPECT_TRUE(Inside(e).openRequest().load());
-  // Paused: resume, whatever is selected.
-  Inside(e).engineFlags() = 0;
-  Inside(e).paused() = true;
-  playlist.Select(0);
-  e.CommandPlay();
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_RESUME_REQ);
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 2);
-  // Stopped with no selection: index -1, which opening lowers to the last item.
-  Inside(e).engineFlags() = 0;
-  Inside(e).stopped() = true;
-  playlist.Select(-1);
-  e.CommandPlay();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), -1);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_ITEM_CHANGE);
-}
-
-TEST_F(EngineCommandTest, PreviousAndNextStopAtTheEnds) {
-  for (const char* e : {"a.qv", "b.qv"})
-    playlist.Append(e);
-  Engine& e = *engine;
-  e.CommandPrevious();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 0);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_ITEM_CHANGE);
-  e.CommandNext();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 1);
-  e.CommandNext();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 1);
-}
-
-TEST_F(EngineCommandTest, RequestsAndSliders) {
-  Engine& e = *engine;
-  e.CommandRead();
-  e.CommandRepeat();
-  e.CommandRecord();
-  e.CommandPlayBack();
-  e.CommandCompare();
-  e.CommandPause();
-  e.CommandStop();
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_READ_REQ | ENG_REPEAT_REQ | ENG_RECORD_REQ |
-                                                ENG_PLAYBACK_REQ | ENG_COMPARE_REQ | ENG_PAUSE_REQ |
-                                                ENG_STOP_REQ);
-  Inside(e).engineFlags() = 0;
-  Inside(e).fileLength() = 1234567;
+  const std::pair<void (Engine::*)(), uint32_t> commands[] = {
+      {&Engine::CommandRead, ENG_READ_REQ},       {&Engine::CommandRepeat, ENG_REPEAT_REQ},
+      {&Engine::CommandRecord, ENG_RECORD_REQ},   {&Engine::CommandPlayBack, ENG_PLAYBACK_REQ},
+      {&Engine::CommandCompare, ENG_COMPARE_REQ}, {&Engine::CommandPause, ENG_PAUSE_REQ},
+      {&Engine::CommandStop, ENG_STOP_REQ},       {&Engine::CommandNext, ENG_ITEM_CHANGE}};
+  uint32_t expected = 0;
+  for (const auto& [command, bit] : commands) {
+    (e.*command)();
+    expected |= bit;
+    EXPECT_EQ(e.Status().flags, expected);
+  }
   e.ProgressSlider(5000);
-  EXPECT_EQ(Inside(e).seekTarget().load(), 5000u * 123);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_SEEK_REQ);
-  Inside(e).fileLength() = 9999;
-  e.ProgressSlider(10000);
-  EXPECT_EQ(Inside(e).seekTarget().load(), 0u);
-
-  Inside(e).engineFlags() = 0;
-  EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16 | 32767u);
-  e.BalanceSlider(100);  // all the way right: the left channel (low word) silent
-  EXPECT_EQ(Inside(e).volumeValue().load(), 32767u << 16);
   e.VolumeSlider(0);
-  EXPECT_EQ(Inside(e).volumeValue().load(), 0u);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_VOLUME_REQ);
-  e.SpeedSlider(30);
-  EXPECT_EQ(Inside(e).speedPosition().load(), 30);
-  EXPECT_TRUE(Inside(e).engineFlags().load() & ENG_SPEED_REQ);
+  e.SpeedSlider(130);
+  EXPECT_EQ(e.Status().flags, expected | ENG_SEEK_REQ | ENG_VOLUME_REQ | ENG_SPEED_REQ);
+  EXPECT_EQ(e.Status().volumePosition, 0);
+  EXPECT_EQ(e.Status().speedPosition, 100);
 }
 
-TEST_F(EngineCommandTest, AutoManualAndSettings) {
+TEST_F(EngineCommandTest, AutoManualDropsASentenceNotYetRepeated) {
   Engine& e = *engine;
+  // Inside: a sentence found but not yet served shows nowhere until its repeat starts.
   Inside(e).sentencePending() = true;
   EXPECT_TRUE(e.CommandAutoManual());
+  EXPECT_TRUE(e.Status().autoMode);
   EXPECT_FALSE(Inside(e).sentencePending().load());
   EXPECT_FALSE(e.CommandAutoManual());
-  Inside(e).itemByteRate() = 176400;
-  e.ApplySettings(5, 3, 1.0f, 10);
-  EXPECT_EQ(Inside(e).repeatCount().load(), 5u);
-  EXPECT_EQ(Inside(e).windowBlocks().load(), 35u);  // (176400 + 2500) / 5000
-  EXPECT_EQ(Inside(e).silenceRing().Capacity(), 35u);
+  EXPECT_FALSE(e.Status().autoMode);
 }
 
+// Inside: the race of a whole-word store with a post cannot be met on demand
+// from outside; the test sets what the step found and stores.
 TEST_F(EngineCommandTest, QuitSurvivesWholeWordStores) {
   Engine& e = *engine;
   // A step that found the read request drops it; a stop posted after it looked
@@ -141,137 +86,230 @@ TEST_F(EngineCommandTest, QuitSurvivesWholeWordStores) {
   Inside(e).flagsSeen() = ENG_QUIT | ENG_READ_REQ;
   Inside(e).Post(ENG_STOP_REQ);
   Inside(e).StoreFlags(ENG_PLAYING);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_QUIT | ENG_STOP_REQ | ENG_PLAYING);
+  EXPECT_EQ(e.Status().flags, ENG_QUIT | ENG_STOP_REQ | ENG_PLAYING);
   Inside(e).flagsSeen() = 0;
-  Inside(e).decodeControl() = DEC_QUIT;
-  Inside(e).StoreDecode(DEC_RUN);
-  EXPECT_EQ(Inside(e).decodeControl().load(), DEC_QUIT);
+  ReadCursor& cursor = Inside(e).cursor();
+  cursor.OrderQuit();
+  cursor.Run();
+  EXPECT_EQ(cursor.Order(), DEC_QUIT);
   // A decoder that has quit stays quit: stopping it does not wait for it.
-  Inside(e).decodeControl() = DEC_QUIT_DONE;
-  Inside(e).StoreDecode(DEC_RUN);
-  Inside(e).StopDecoder();
-  EXPECT_EQ(Inside(e).decodeControl().load(), DEC_QUIT_DONE);
+  cursor.AnswerQuit();
+  cursor.Run();
+  cursor.StopDecoder();
+  EXPECT_EQ(cursor.Order(), DEC_QUIT_DONE);
 }
 
-class EngineOpenTest : public EngineFixture {
+// The engine on its own threads with the offline clock held: commands are
+// served, and sound time passes only when a test lets it.
+class RunningEngine : public EngineFixture {
  protected:
   void SetUp() override { ASSERT_TRUE(engine->AllocateBuffers()); }
+  void TearDown() override { EXPECT_TRUE(engine->Shutdown()); }
+  void Start(const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+      playlist.Append(name.find('/') == std::string::npos ? MakeQv(name, 5000 * 100) : name);
+    audio.Clock().SetHeld(true);
+    engine->StartThreads();
+    Settle();
+  }
+  // Opens entry index as a double click does, and waits until it is served.
+  void Choose(int index) {
+    engine->CommandPlayEntry(index);
+    Settle();
+  }
 };
 
-TEST_F(EngineOpenTest, OpenItemStartsReading) {
-  const std::string path = MakeQv("lesson.qv", 123456);
-  Engine& e = *engine;
-  Inside(e).markRing().Push(777);
-  Inside(e).paused() = true;
-  Inside(e).stopped() = true;
-  ASSERT_TRUE(Inside(e).OpenItem(path));
-  EXPECT_EQ(Inside(e).fileLength().load(), 123456u);
-  EXPECT_EQ(Inside(e).engineFlags().load(), ENG_PLAYING);
-  EXPECT_EQ(Inside(e).decodeControl().load(), DEC_RUN);
-  EXPECT_EQ(Inside(e).windowBlocks().load(), 71u);
-  EXPECT_EQ(Inside(e).silenceRing().Capacity(), 71u);
-  EXPECT_EQ(Inside(e).currentPath(), path);
-  EXPECT_FALSE(Inside(e).paused().load());
-  EXPECT_FALSE(Inside(e).stopped().load());
-  uint32_t mark;
-  ASSERT_TRUE(Inside(e).markRing().Get(0, &mark));
-  EXPECT_EQ(mark, 0u);
-  EXPECT_FALSE(Inside(e).markRing().Get(1, &mark));
-  EXPECT_TRUE(view.TransportEnabled());
-  EXPECT_EQ(view.SampleRate(), 44100u);
-  ASSERT_TRUE(Inside(e).waveOut());
-  EXPECT_EQ(Inside(e).waveOut()->Volume(), 32767u << 16 | 32767u);
+TEST_F(RunningEngine, PlayDependsOnState) {
+  Start({"a.qv", "b.qv", "c.qv"});
+  const EngineStatus first = engine->Status();
+  ASSERT_EQ(first.itemsOpened, 1u);
+  // Reading the selected item: nothing.
+  engine->CommandPlay();
+  Settle();
+  EXPECT_EQ(engine->Status().itemsOpened, 1u);
+  // Another item selected: change to it.
+  playlist.Select(2);
+  engine->CommandPlay();
+  Settle();
+  EXPECT_EQ(engine->Status().item, 2);
+  EXPECT_EQ(engine->Status().itemsOpened, 2u);
+  // Paused: resume, whatever is selected.
+  engine->CommandPause();
+  Settle();
+  ASSERT_TRUE(engine->Status().paused);
+  playlist.Select(0);
+  engine->CommandPlay();
+  Settle();
+  EXPECT_FALSE(engine->Status().paused);
+  EXPECT_EQ(engine->Status().item, 2);
+  EXPECT_EQ(engine->Status().itemsOpened, 2u);
+  EXPECT_EQ(engine->Status().flags, ENG_PLAYING);
+  // Stopped with no selection: the last item opens.
+  engine->CommandStop();
+  Settle();
+  ASSERT_TRUE(engine->Status().stopped);
+  playlist.Select(-1);
+  engine->CommandPlay();
+  Settle();
+  EXPECT_FALSE(engine->Status().stopped);
+  EXPECT_EQ(engine->Status().itemsOpened, 3u);
+  EXPECT_EQ(playlist.Selection(), 2);
+  EXPECT_EQ(engine->Status().item, 2);
 }
 
-TEST_F(EngineOpenTest, OpenSoundFailuresSayWhy) {
-  Engine& e = *engine;
+TEST_F(RunningEngine, PreviousAndNextStopAtTheEnds) {
+  Start({"a.qv", "b.qv"});
+  // The end-of-item rule opened the second entry at start.
+  ASSERT_EQ(engine->Status().item, 1);
+  for (auto [command, item] : {std::pair{&Engine::CommandNext, 1},
+                               {&Engine::CommandPrevious, 0},
+                               {&Engine::CommandPrevious, 0},
+                               {&Engine::CommandNext, 1}}) {
+    const uint32_t opened = engine->Status().itemsOpened;
+    ((*engine).*command)();
+    Settle();
+    EXPECT_EQ(engine->Status().item, item);
+    EXPECT_EQ(engine->Status().itemsOpened, opened + 1);  // at an end, the same entry again
+  }
+}
+
+TEST_F(RunningEngine, OpeningAnItemStartsReadingIt) {
+  Start({"a.qv", MakeQv("lesson.qv", 123456)});
+  // Opening clears a pause and a stop, and reads the item from its start.
+  for (void (Engine::*before)() : {&Engine::CommandPause, &Engine::CommandStop}) {
+    ((*engine).*before)();
+    Settle();
+    Choose(1);
+    const EngineStatus s = engine->Status();
+    EXPECT_EQ(s.flags, ENG_PLAYING);
+    EXPECT_FALSE(s.paused);
+    EXPECT_FALSE(s.stopped);
+    EXPECT_EQ(s.item, 1);
+    EXPECT_EQ(s.length, 123456u);
+    EXPECT_EQ(s.byteRate, 176400u);
+    EXPECT_EQ(s.windowBlocks, 71u);
+    EXPECT_EQ(s.outputRate, 44100u);
+    EXPECT_TRUE(view.TransportEnabled());
+    EXPECT_EQ(view.SampleRate(), 44100u);
+  }
+  // Nothing has been read yet: there is no passage to repeat.
+  engine->CommandRepeat();
+  Settle();
+  EXPECT_EQ(engine->Status().flags, ENG_PLAYING);
+}
+
+TEST_F(RunningEngine, SettingsApplyToTheOpenItem) {
+  Start({"a.qv"});
+  engine->ApplySettings(5, 3, 1.0f, 10);
+  const EngineStatus s = engine->Status();
+  EXPECT_EQ(s.repeatCount, 5u);
+  EXPECT_EQ(s.verticalPrecision, 3u);
+  EXPECT_FLOAT_EQ(s.horizontalSeconds, 1.0f);
+  EXPECT_EQ(s.samplePercent, 10u);
+  EXPECT_EQ(s.windowBlocks, 35u);  // (176400 + 2500) / 5000
+}
+
+TEST_F(RunningEngine, AnEntryThatCannotOpenSaysWhy) {
   WriteFileBytes(dir.File("broken.qv"), "not a qv file");
   WriteFileBytes(dir.File("noext"), "x");
-  EXPECT_FALSE(Inside(e).OpenItem(dir.File("noext")));
-  EXPECT_NE(e.LastError().find("extension"), std::string::npos);
-  EXPECT_FALSE(Inside(e).OpenItem(dir.File("lesson.xyz")));
-  EXPECT_NE(e.LastError().find(".xyz"), std::string::npos);
-  EXPECT_FALSE(Inside(e).OpenItem(dir.File("broken.qv")));
-  EXPECT_NE(e.LastError().find("broken.qv"), std::string::npos);
-  EXPECT_FALSE(Inside(e).OpenItem(dir.File("missing.qv")));
-  EXPECT_FALSE(Inside(e).OpenItem(".qv"));
-  EXPECT_EQ(Inside(e).fileLength().load(), 0u);
-  EXPECT_FALSE(view.TransportEnabled());
-  // The whole extension in either case, and nothing else: a FIFO named like a
-  // sound file is refused before a plug-in could block on it.
   const std::string upper = dir.File("LESSON.QV");
   WriteFileBytes(upper, QvFileBytes(RecordingFormat(), PatternBytes(100)));
-  EXPECT_TRUE(Inside(e).OpenItem(upper));
-  for (const char* name : {"lesson.qv ", "lesson.q", "lesson."}) {
+  for (const char* name : {"lesson.qv ", "lesson.q", "lesson."})
     CopyFile(upper, dir.File(name));
-    EXPECT_FALSE(Inside(e).OpenItem(dir.File(name))) << name;
-  }
   ASSERT_EQ(::mkfifo(dir.File("fifo.qv").c_str(), 0600), 0);
-  EXPECT_FALSE(Inside(e).OpenItem(dir.File("fifo.qv")));
-  EXPECT_NE(e.LastError().find("not a regular file"), std::string::npos) << e.LastError();
-  EXPECT_EQ(e.LastFault(), EngineFault::kFileNotPlayable);
+  Start({});
+  // The whole extension in either case, and nothing else: a FIFO named like a
+  // sound file is refused before a plug-in could block on it.
+  const struct {
+    const char* name;
+    const char* why;  // nullptr: it opens
+  } cases[] = {
+      {"noext", "extension"},       {"lesson.xyz", ".xyz"},     {"broken.qv", "broken.qv"},
+      {"missing.qv", "missing.qv"}, {"LESSON.QV", nullptr},     {"lesson.qv ", ".qv \""},
+      {"lesson.q", ".q\""},         {"lesson.", "\".\" files"}, {"fifo.qv", "not a regular file"}};
+  for (const auto& c : cases) {
+    playlist.Clear();
+    playlist.Append(dir.File(c.name));
+    const uint32_t opened = engine->Status().itemsOpened;
+    Choose(0);
+    const EngineStatus s = engine->Status();
+    if (c.why == nullptr) {
+      EXPECT_EQ(s.itemsOpened, opened + 1) << c.name;
+      EXPECT_TRUE(view.TransportEnabled());
+      continue;
+    }
+    EXPECT_EQ(s.itemsOpened, opened) << c.name;
+    EXPECT_NE(s.lastError.find(c.why), std::string::npos) << c.name << ": " << s.lastError;
+    EXPECT_EQ(engine->LastFault(), EngineFault::kFileNotPlayable) << c.name;
+    EXPECT_EQ(s.flags, 0u) << c.name;
+    EXPECT_EQ(s.length, 0u) << c.name;
+    EXPECT_FALSE(view.TransportEnabled()) << c.name;
+  }
+}
+
+TEST_F(RunningEngine, EntriesThatFailAreSkipped) {
+  const std::string good = MakeQv("good.qv", 10000);
+  Start({dir.File("bad1.qv"), good, dir.File("bad2.xyz")});
+  ASSERT_EQ(engine->Status().item, 1);
+  // From the last entry the search wraps to the first and finds the good one;
+  // a position beyond the list is lowered to its last entry first.
+  for (int chosen : {2, 17}) {
+    const uint32_t opened = engine->Status().itemsOpened;
+    Choose(chosen);
+    EXPECT_EQ(engine->Status().itemsOpened, opened + 1) << chosen;
+    EXPECT_EQ(engine->Status().item, 1) << chosen;
+    EXPECT_EQ(playlist.Selection(), 1) << chosen;
+  }
+  // An entry the learner selected while another played is taken at its end.
+  playlist.Append(MakeQv("other.qv", 5000 * 100));
+  playlist.Select(3);
+  const uint32_t before = engine->Status().itemsOpened;
+  audio.Clock().Advance(100'000'000);  // good.qv holds 57 ms
+  ASSERT_TRUE(WaitFor([&] {
+    const EngineStatus s = engine->Status();
+    return s.item == 3 && s.itemsOpened == before + 1;
+  }));
+  // With nothing playable, nothing opens and nothing hangs.
+  playlist.Clear();
+  playlist.Append(dir.File("bad1.qv"));
+  const uint32_t opened = engine->Status().itemsOpened;
+  Choose(0);
+  engine->CommandNext();
+  Settle();
+  playlist.Clear();
+  engine->CommandNext();
+  Choose(0);
+  EXPECT_EQ(engine->Status().itemsOpened, opened);
+  EXPECT_EQ(engine->Status().flags, 0u);
 }
 
 TEST(EngineDevice, MissingSoundSystemIsReported) {
   ::setenv("SDL_AUDIODRIVER", "kestro-no-such-driver", 1);
   TempDir dir;
-  const std::string path = dir.File("a.qv");
-  WriteFileBytes(path, QvFileBytes(RecordingFormat(), PatternBytes(20000)));
+  Playlist playlist;
+  playlist.Append(dir.File("a.qv"));
+  WriteFileBytes(playlist.At(0), QvFileBytes(RecordingFormat(), PatternBytes(20000)));
   CodecRegistry registry;
   registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
   AudioBackend audio(AudioBackend::Kind::kSdl);
-  Playlist playlist;
   Engine engine(audio, registry, playlist, nullptr);
   ASSERT_TRUE(engine.AllocateBuffers());
-  EXPECT_FALSE(Inside(engine).OpenItem(path));
-  EXPECT_FALSE(Inside(engine).waveOut());
+  engine.StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine.Faults() > 0; }));
   EXPECT_NE(engine.LastError().find("no sound system"), std::string::npos) << engine.LastError();
   EXPECT_EQ(engine.LastFault(), EngineFault::kNoOutputDevice);
-  EXPECT_FALSE(Inside(engine).OpenInput());
-  EXPECT_EQ(engine.LastFault(), EngineFault::kNoInputDevice);
-}
-
-TEST_F(EngineOpenTest, NextAndAtSkipItemsThatFail) {
-  Engine& e = *engine;
-  const std::string good = MakeQv("good.qv", 10000);
-  playlist.Append(dir.File("bad1.qv"));
-  playlist.Append(good);
-  playlist.Append(dir.File("bad2.xyz"));
-  // From the last item the search wraps to the first and finds the good one.
-  Inside(e).playlistIndex() = 1;
-  playlist.Select(1);
-  Inside(e).OpenNextItem();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 1);
-  EXPECT_EQ(playlist.Selection(), 1);
-  EXPECT_EQ(Inside(e).currentPath(), good);
-  // A position beyond the list is lowered to its last entry, then wraps.
-  Inside(e).currentPath().clear();
-  Inside(e).OpenItemAt(17);
-  EXPECT_EQ(Inside(e).currentPath(), good);
-  EXPECT_EQ(playlist.Selection(), 1);
-  // An item the learner selected while another played is taken next.
-  playlist.Append(MakeQv("other.qv", 5000));
-  playlist.Select(3);
-  Inside(e).OpenNextItem();
-  EXPECT_EQ(Inside(e).playlistIndex().load(), 3);
-  EXPECT_EQ(Inside(e).currentPath(), dir.File("other.qv"));
-  // With nothing playable, nothing opens and nothing hangs.
-  playlist.Clear();
-  playlist.Append(dir.File("bad1.qv"));
-  Inside(e).currentPath().clear();
-  Inside(e).OpenNextItem();
-  Inside(e).OpenItemAt(0);
-  EXPECT_EQ(Inside(e).currentPath(), "");
-  playlist.Clear();
-  Inside(e).OpenNextItem();
-  Inside(e).OpenItemAt(0);
+  EXPECT_EQ(engine.Status().outputRate, 0u);
+  EXPECT_EQ(engine.Status().itemsOpened, 0u);
+  EXPECT_TRUE(engine.Shutdown());
 }
 
 }  // namespace
 
 namespace {
 
-// Sentence detection as the output callback runs it, buffer by buffer.
+// Sentence detection as the output callback runs it, buffer by buffer. Inside:
+// the test plays the device, finishing slots of chosen quietness, to check the
+// detector's exact rule; the drills check sentences found in whole lessons.
 class DetectionTest : public EngineFixture {
  protected:
   void SetUp() override {
@@ -283,25 +321,26 @@ class DetectionTest : public EngineFixture {
   }
   // Finishes buffer i, whose successor (the buffer now sounding) has ratio.
   void Finish(uint32_t i, float ratio) {
-    Inside(*engine).pool().SlotAt(i + 1)->silenceRatio = ratio;
-    Inside(*engine).OnWaveOutDone(nullptr, MM_WOM_DONE, &Inside(*engine).pool().SlotAt(i)->header);
+    WaveBufferPool& pool = Inside(*engine).cursor().Slots();
+    pool.SlotAt(i + 1)->silenceRatio = ratio;
+    Inside(*engine).OnWaveOutDone(nullptr, MM_WOM_DONE, &pool.SlotAt(i)->header);
   }
 };
 
 TEST_F(DetectionTest, StrictlyAboveFourFifthsIsSilent) {
   for (uint32_t i = 0; i < 10; ++i)
     Finish(i, 0.8f);
-  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_PLAYING);
+  EXPECT_EQ(engine->Status().flags, ENG_PLAYING);
   Finish(10, 0.81f);
-  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_PLAYING);
+  EXPECT_EQ(engine->Status().flags, ENG_PLAYING);
   Finish(11, 1.0f);  // a full window with at most one buffer not silent
-  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_PLAYING | ENG_REPEAT_REQ);
+  EXPECT_EQ(engine->Status().flags, ENG_PLAYING | ENG_REPEAT_REQ);
   EXPECT_TRUE(Inside(*engine).sentencePending().load());
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 1u);
+  EXPECT_EQ(engine->Status().sentencesFound, 1u);
   // While the sentence is pending, nothing more is found.
   for (uint32_t i = 13; i < 20; ++i)
     Finish(i, 1.0f);
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 1u);
+  EXPECT_EQ(engine->Status().sentencesFound, 1u);
 }
 
 TEST_F(DetectionTest, OnlyWhileReadingInAutomaticMode) {
@@ -312,8 +351,8 @@ TEST_F(DetectionTest, OnlyWhileReadingInAutomaticMode) {
   Inside(*engine).engineFlags() = ENG_REPEATING;
   for (uint32_t i = 5; i < 10; ++i)
     Finish(i, 1.0f);
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 0u);
-  EXPECT_EQ(Inside(*engine).engineFlags().load(), ENG_REPEATING);
+  EXPECT_EQ(engine->Status().sentencesFound, 0u);
+  EXPECT_EQ(engine->Status().flags, ENG_REPEATING);
 }
 
 TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
@@ -321,20 +360,21 @@ TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
   for (uint32_t i = 0; i < 3; ++i)
     Finish(i, 1.0f);
   EXPECT_FALSE(Inside(*engine).sentencePending().load());
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 0u);
+  EXPECT_EQ(engine->Status().sentencesFound, 0u);
   // The window starts empty again: two more silent buffers are not enough.
   Inside(*engine).engineFlags() = ENG_PLAYING;
   Finish(3, 1.0f);
   Finish(4, 1.0f);
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 0u);
+  EXPECT_EQ(engine->Status().sentencesFound, 0u);
   Finish(5, 1.0f);
-  EXPECT_EQ(Inside(*engine).sentencesFound().load(), 1u);
+  EXPECT_EQ(engine->Status().sentencesFound, 1u);
 }
 
 TEST_F(EngineFixture, APendingQuitIsNeverWipedByTheDecoder) {
   ASSERT_TRUE(engine->AllocateBuffers());
   // A codec whose every read ends at once, and a quit already posted when the
-  // decoder looks: it must quit, not go idle.
+  // decoder looks: it must quit, not go idle. Inside: the test is the engine
+  // thread, handing the decoder its codec and its orders.
   CodecServer* qv = registry.FindCodec("qv");
   ASSERT_NE(qv, nullptr);
   const std::string empty = MakeQv("empty.qv", 0);
@@ -342,12 +382,11 @@ TEST_F(EngineFixture, APendingQuitIsNeverWipedByTheDecoder) {
   ASSERT_EQ(qv->Open(empty.c_str(), &format), 1);
   Inside(*engine).codec().store(qv);
   for (int run = 0; run < 20; ++run) {
-    Inside(*engine).decodeControl().store(DEC_QUIT);
+    Inside(*engine).cursor().OrderQuit();
     Inside(*engine).StartDecodeThread();
-    WaitFor([&] { return Inside(*engine).decodeControl().load() == DEC_QUIT_DONE; });
-    ASSERT_EQ(Inside(*engine).decodeControl().load(), DEC_QUIT_DONE) << run;
+    WaitFor([&] { return Inside(*engine).cursor().DecoderQuit(); });
+    ASSERT_TRUE(Inside(*engine).cursor().DecoderQuit()) << run;
     Inside(*engine).StopDecodeThread();
-    Inside(*engine).decodeControl().store(0);
   }
   qv->Close();
   Inside(*engine).codec().store(nullptr);
@@ -407,8 +446,7 @@ TEST_F(EngineFixture, ShutDownAfterAFailedOpenEndsEveryTime) {
     ASSERT_TRUE(e.AllocateBuffers());
     e.StartThreads();
     std::this_thread::sleep_for(std::chrono::milliseconds(run % 3));
-    EXPECT_TRUE(e.Shutdown()) << run;
-    EXPECT_EQ(Inside(e).decodeControl().load(), DEC_QUIT_DONE) << run;
+    EXPECT_TRUE(e.Shutdown()) << run;  // both threads answered the quit
   }
 }
 

@@ -311,6 +311,7 @@ TEST_F(CommandsTest, PageDownAtTheBottomOfTheVolumeKeepsItSilent) {
 TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
   SkinSlider* progress = window->Slider(kIdProgress);
   Engine& e = window->EngineOf();
+  // The seek the engine was asked for: once served, only the position shows it.
   const uint32_t before = Inside(e).seekTarget().load();
   ASSERT_TRUE(progress->isEnabled());
   QTest::mousePress(progress, Qt::LeftButton, {}, QPoint(10, 2));

@@ -1,0 +1,233 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "codec/codec_registry.h"
+#include "codec/playlist.h"
+#include "codec/qv_writer.h"
+#include "engine/decode_thread.h"
+#include "engine/engine.h"
+#include "engine/engine_flags.h"
+#include "engine/engine_thread.h"
+#include "engine/engine_view.h"
+#include "engine/mark_ring.h"
+#include "engine/read_cursor.h"
+#include "engine/silence_ring.h"
+#include "engine/waker.h"
+#include "platform/audio_backend.h"
+
+// The engine's inside, behind Engine (engine.h): its state, the commands that
+// set request bits, and the operations of the engine and decode threads. Only
+// src/engine and tests through EngineTestAccess include this header.
+class EngineCore {
+ public:
+  EngineCore(AudioBackend& audio, CodecRegistry& registry, Playlist& playlist, EngineView* view);
+  ~EngineCore();
+  EngineCore(const EngineCore&) = delete;
+  EngineCore& operator=(const EngineCore&) = delete;
+
+  // ---- what Engine forwards: see engine.h ----
+  bool AllocateBuffers();
+  void ReleaseBuffers();
+  void StartThreads();
+  bool Shutdown();
+  void SetProgramDir(const std::string& dir);
+  const std::string& ProgramDir() const { return programDir; }
+  void PlayListOnce();
+  void SetLockstep(bool on);
+  void SetStartSpeed(int position);
+  void CommandPlay();
+  void CommandPrevious();
+  void CommandNext();
+  void CommandPlayEntry(int index);
+  bool CommandAutoManual();
+  void ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent);
+  void ProgressSlider(int position);
+  void SpeedSlider(int position);
+  void VolumeSlider(int position);
+  void BalanceSlider(int position);
+  void SetKeepPitch(bool on);
+  bool KeepPitch() const { return keepPitch.load(); }
+  void WakeEngine() { waker.Notify(); }
+  EngineStatus Status() const;
+  const char* Mode() const { return Engine::ModeName(engineFlags.load()); }
+  bool SoundRunning() const;
+  std::string LastError() const;
+  uint32_t Faults() const { return faults.load(); }
+  EngineFault LastFault() const;
+  // ORs request bits into engineFlags and wakes the engine thread.
+  void Post(uint32_t bits);
+
+ private:
+  friend class DecodeThread;
+  friend class EngineThread;
+  friend class EngineTestAccess;
+
+  static constexpr uint32_t kBlockSize = Engine::kBlockSize;
+  static constexpr int kSliderMax = Engine::kSliderMax;
+  static constexpr int kProgressMax = Engine::kProgressMax;
+
+  // The whole-word stores of the engine thread. They drop the requests the step
+  // being served found on purpose, but never one posted while it ran (the step
+  // could not have known of it: a Stop pressed during a speed change was lost)
+  // nor a pending ENG_QUIT, which would leave shut-down waiting.
+  void StoreFlags(uint32_t value);
+  // fault: the learner lost something they asked for (a sound device would not
+  // open, a recording could not be stored), not just a file that was skipped.
+  void SetLastError(const std::string& text, bool fault = false,
+                    EngineFault kind = EngineFault::kFileNotPlayable);
+
+  // The decode thread alone (tests drive the engine from their own thread).
+  void StartDecodeThread();
+  // Asks the decode thread to end and joins it.
+  void StopDecodeThread();
+
+  // ---- engine operations (engine thread) ----
+  void SetIdle();
+  bool OpenItem(const std::string& path);
+  void OpenNextItem();
+  void OpenItemAt(int index);
+  bool OpenSound(const std::string& path);
+  bool OpenOutput(bool fault = true);
+  bool ReopenOutput();
+  bool SeekTo(uint32_t position);
+  // position rounded down to a whole frame of the open item.
+  uint32_t AlignToFrame(uint32_t position) const;
+  bool ChangeSpeed();
+  // Sets the output device (reset, nothing queued) for the speed slider: with
+  // the pitch kept, the file's own rate at the slider's tempo; otherwise the
+  // device reopened at the slider's lower rate. False when no device opens.
+  bool ApplySpeed();
+  void ApplyVolume();
+  bool PauseOutput();
+  bool RestartOutput();
+  bool CloseOutput();
+  bool OpenInput();
+  bool CloseInput();
+  // The engine thread's sleeps; cut short by requests, finished buffers and ring changes.
+  void Sleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen); }
+  // The sleep at the end of the engine thread's pass.
+  void SettledSleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen, true); }
+  void DecodeSleep(uint32_t ms) { waker.Sleep(ms, Waker::kDecoder, &decodeSeen); }
+  // Pauses or restarts the output device, keeping outputPaused in step.
+  bool PauseDevice(bool pause);
+  void EnableTransport(bool enable) {
+    if (view) view->EnableTransport(enable);
+  }
+
+  // ---- device callbacks (device threads) ----
+  void OnWaveOutDone(WaveDevice* device, uint32_t message, WaveHdr* header);
+  void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
+  // Every eleventh finished buffer moves the progress display.
+  void ShowProgress(const WaveSlot& done, const WaveSlot& sounding);
+  // Feeds the silence window with the buffer now sounding; a full window of
+  // silence asks for a repeat of the sentence just heard.
+  void DetectSentence(const WaveSlot& sounding);
+  // The lockstep pacer of the offline devices.
+  // Before a finish, true when nothing more will come to the device.
+  bool PaceDevice(int phase, const OfflineClock::DeviceState& device);
+
+  // ---- shared words: every thread reads them; writers as the flag table says ----
+  // Requests are ORed in by commands (user-interface thread) and OnWaveOutDone;
+  // whole-word values are stored by the engine thread (StoreFlags) and by Shutdown.
+  std::atomic<uint32_t> engineFlags{0};
+
+  // ---- written by the user-interface thread (commands, sliders, settings);
+  // ---- read by the engine, decode and device threads, each an atomic ----
+  std::atomic<bool> autoMode{false};
+  std::atomic<uint32_t> repeatCount{3};
+  std::atomic<uint32_t> verticalPrecision{2};
+  std::atomic<uint32_t> samplePercent{5};
+  std::atomic<float> horizontalSeconds{2.0f};
+  std::atomic<bool> openRequest{false};  // also cleared by the engine thread
+  std::atomic<int> playlistIndex{0};     // also written by the engine thread
+  std::atomic<uint32_t> seekTarget{0};
+  std::atomic<uint32_t> volumeValue{0};  // also written by OpenSound
+  std::atomic<int> speedPosition{0};     // also reset by OpenItem
+  std::atomic<bool> keepPitch{false};
+  std::atomic<int> startSpeed{0};  // before the threads start
+  std::atomic<int> volumePosition{50};
+  std::atomic<int> balancePosition{50};
+  std::atomic<bool> stopAtListEnd{false};  // before the threads start
+
+  // ---- written by the engine thread; other threads read the atomics ----
+  std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands
+  // The engine thread's; the decode thread reads it too (the sample size for
+  // the silence measure), but only while the read cursor lets it run: the
+  // engine thread changes it only with the decoder stopped (OpenSound, ApplySpeed).
+  WaveFormatEx playFormat{};
+  std::atomic<uint32_t> itemByteRate{0};  // the open item's bytes per second
+  // Length of the sound OpenSound opened last (the item or the recording).
+  std::atomic<uint32_t> soundLength{0};
+  const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};
+  std::unique_ptr<WaveOut> waveOut;  // engine thread only (callbacks get the device)
+  std::unique_ptr<WaveIn> waveIn;    // engine thread only
+  QvWriter recorder;                 // engine thread only
+  // Published with release for the decode thread, which reads it only while
+  // the read cursor lets it run (the engine stops it before every change).
+  std::atomic<CodecServer*> codec{nullptr};
+  std::atomic<uint32_t> windowBlocks{0};  // also renewed by ApplySettings
+  std::atomic<uint32_t> fileLength{0};
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> outputPaused{false};
+  std::atomic<bool> listFinished{false};
+  std::string currentPath;        // engine thread only
+  std::string programDir = "./";  // before the threads start
+  std::atomic<uint32_t> itemsOpened{0};
+  std::atomic<uint32_t> itemsHeard{0};
+  std::atomic<bool> soundDecoded{false};  // a block of the open item was decoded
+  std::atomic<uint64_t> passes{0};        // a request posted before pass n began is
+                                          // served once pass n + 1 is complete
+  std::atomic<uint16_t> playBits{0};
+  std::atomic<uint32_t> outputRate{0};
+  std::atomic<float> outputTempo{1.0f};
+  // The slider position and keep-pitch choice ApplySpeed last used (engine thread only).
+  int appliedSpeed = 0;
+  bool appliedKeepPitch = false;
+
+  MarkRing markRing;        // engine thread only
+  SilenceRing silenceRing;  // fed by OnWaveOutDone; cleared or renewed by the engine
+                            // thread and ApplySettings (its own atomics)
+
+  // ---- written by the device callbacks ----
+  std::atomic<uint32_t> lastFinishedPosition{0};
+  std::atomic<uint64_t> buffersFinished{0};
+  std::atomic<uint32_t> sentencesFound{0};
+  std::atomic<uint32_t> progressCounter{0};
+  std::atomic<uint32_t> playsHeard{0};  // reset by the engine thread at a repeat's start
+
+  // ---- the passage of a repeat or compare, for the window (engine thread) ----
+  std::atomic<uint32_t> shownPassageStart{0};
+  std::atomic<uint32_t> shownPassageEnd{0};
+  // The callback raised a request; the lockstep pacer waits until it is served.
+  std::atomic<bool> callbackRaised{false};
+
+  AudioBackend& audio;
+  CodecRegistry& registry;
+  Playlist& playlist;
+  EngineView* view;
+  Waker waker;
+  uint64_t engineSeen = 0;  // engine thread only
+
+  // The read: the decoder's request and limit, the ring, the staged block and
+  // the pool's hand-over to the devices.
+  ReadCursor cursor{waker, [this](uint32_t ms) { Sleep(ms); },
+                    [this] { return decodeThread.Running(); }};
+  DecodeThread decodeThread{*this, cursor};
+  EngineThread engineThread{*this};
+  // engineFlags as the step being served found them (engine thread only); 0
+  // outside the steps, where no store may drop a request.
+  uint32_t flagsSeen = 0;
+  uint64_t decodeSeen = 0;  // decode thread only
+
+  mutable std::mutex errorMutex;  // guards lastError
+  std::string lastError;
+  EngineFault lastFault = EngineFault::kNone;  // guarded by errorMutex
+  std::atomic<uint32_t> faults{0};
+};
