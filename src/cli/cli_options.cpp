@@ -76,7 +76,7 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
   switch (id) {
     case kAudio:
       if (!AudioBackend::ParseKind(value, &options->audio)) {
-        *error = "unknown audio backend \"" + value + "\" (use sdl or offline)";
+        *error = "unknown audio backend \"" + value + "\" (use system, pulse, sdl or offline)";
         return false;
       }
       return true;
@@ -179,9 +179,11 @@ or from beside kestro-cli itself when there is none. A missing or unplayable
 FILE is reported and skipped.
 
 Options:
-  --audio=sdl|offline  sound devices: the sound card through SDL (default), or
-                       offline devices that need no sound card and run as fast
-                       as the machine allows
+  --audio=KIND         sound devices: system (the default) plays through the
+                       PulseAudio server (PipeWire's too) when one answers,
+                       otherwise through SDL; pulse or sdl ask for one of
+                       them; offline devices need no sound card and run as
+                       fast as the machine allows
   --wav=OUT.wav        (offline) write everything played to OUT.wav, in the
                        format of the first item opened
   --record-from=FILE   (offline) the input device delivers FILE's sound from

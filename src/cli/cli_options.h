@@ -8,7 +8,7 @@
 
 // What kestro-cli was asked to do.
 struct CliOptions {
-  AudioBackend::Kind audio = AudioBackend::Kind::kSdl;
+  AudioBackend::Kind audio = AudioBackend::Kind::kSystem;
   std::string wavPath;
   std::string programDir;
   std::string recordFrom;

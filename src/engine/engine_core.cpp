@@ -608,7 +608,8 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   const uint32_t flags = engineFlags.load();
   if (flags & ENG_SOUNDING_MODES) ShowProgress(*done, *sounding);
   // Sentence detection over the buffers just heard.
-  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING)) DetectSentence(*sounding);
+  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING))
+    DetectSentence(*sounding);
   // The engine needs to hear of a finished buffer when it raised a request,
   // when the queue is running low (room to refill before the device runs dry)
   // or empty (an item or a play may have ended); waking it for every buffer

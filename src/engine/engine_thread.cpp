@@ -195,6 +195,7 @@ EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
 void EngineThread::Run() {
   EngineCore& e = engine;
   for (;;) {
+    NoticeLostDevice();
     // 1. Reading.
     if (Has(ENG_PLAYING)) Reading();
     Outcome outcome;
@@ -216,6 +217,20 @@ void EngineThread::Run() {
     if (e.engineFlags.load() == 0) e.SettledSleep(20);
     e.SettledSleep(5);
   }
+}
+
+void EngineThread::NoticeLostDevice() {
+  EngineCore& e = engine;
+  const bool input = e.waveIn && e.waveIn->Lost();
+  const bool output = e.waveOut && e.waveOut->Lost();
+  if ((!input && !output) || Has(ENG_STOP_REQ)) return;
+  // A recording keeps what was recorded up to the loss (Stop finishes it).
+  e.SetLastError(std::string("the sound ") + (input ? "input" : "output") +
+                     " went away (its sound server ended, or the device was unplugged); "
+                     "press Play when it is back",
+                 true, EngineFault::kDeviceLost);
+  Set(ENG_STOP_REQ);
+  e.waker.Notify(Waker::kEngine);
 }
 
 void EngineThread::ServeQuit() {

@@ -64,6 +64,8 @@ class EngineThread {
   Outcome ServeRecordEnd();
   void ServeQuit();
 
+  // A device that went away ends what plays as Stop does, and says so once.
+  void NoticeLostDevice();
   bool Has(uint32_t bits) const;
   bool RequestPending() const;
   void Set(uint32_t bits);

@@ -10,6 +10,7 @@ enum class EngineFault {
   kNoOutputDevice,      // the sound output would not open
   kNoInputDevice,       // the sound input would not open
   kRecordingNotStored,  // the recording file could not be written (whole)
+  kDeviceLost,          // an open device went away (its server ended, unplugged)
   kThreadDidNotEnd,     // a worker thread missed its shutdown bound
 };
 

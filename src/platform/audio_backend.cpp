@@ -2,13 +2,22 @@
 
 #include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
+#include "platform/pulse_link.h"
+#include "platform/pulse_wave_in.h"
+#include "platform/pulse_wave_out.h"
 #include "platform/sdl_wave_in.h"
 #include "platform/sdl_wave_out.h"
 
-AudioBackend::AudioBackend(Kind kind) : backendKind(kind) {}
+AudioBackend::AudioBackend(Kind kind) : backendKind(kind) {
+  if (kind == Kind::kSystem) backendKind = PulseLink::ServerAnswers() ? Kind::kPulse : Kind::kSdl;
+}
 
 bool AudioBackend::ParseKind(const std::string& text, Kind* kind) {
-  if (text == "sdl") {
+  if (text == "system") {
+    *kind = Kind::kSystem;
+  } else if (text == "pulse") {
+    *kind = Kind::kPulse;
+  } else if (text == "sdl") {
     *kind = Kind::kSdl;
   } else if (text == "offline") {
     *kind = Kind::kOffline;
@@ -31,6 +40,7 @@ std::unique_ptr<WaveOut> AudioBackend::CreateWaveOut() {
     return std::make_unique<OfflineWaveOut>(&offlineClock, wavSink.IsOpen() ? &wavSink : nullptr,
                                             &offlineFaults);
   }
+  if (backendKind == Kind::kPulse) return std::make_unique<PulseWaveOut>();
   return std::make_unique<SdlWaveOut>();
 }
 
@@ -39,5 +49,6 @@ std::unique_ptr<WaveIn> AudioBackend::CreateWaveIn() {
     return std::make_unique<OfflineWaveIn>(
         &offlineClock, inputSound.Loaded() ? &inputSound : nullptr, &offlineFaults);
   }
+  if (backendKind == Kind::kPulse) return std::make_unique<PulseWaveIn>();
   return std::make_unique<SdlWaveIn>();
 }

@@ -10,17 +10,20 @@
 #include "platform/wave_in.h"
 #include "platform/wave_out.h"
 
-// Which sound devices the program uses: real ones through SDL, or the offline
-// ones that need no sound card (for tests and batch work). Makes the devices
+// Which sound devices the program uses: the sound card through the PulseAudio
+// server (PipeWire's too) or through SDL, or the offline ones that need no
+// sound card (for tests and batch work). Makes the devices
 // and owns what the offline ones share: the clock, the WAV sink and the input sound.
 class AudioBackend {
  public:
-  enum class Kind { kSdl, kOffline };
+  // kSystem: kPulse when a PulseAudio server answers, otherwise kSdl.
+  enum class Kind { kSystem, kPulse, kSdl, kOffline };
 
-  explicit AudioBackend(Kind kind = Kind::kSdl);
-  // "sdl" or "offline"; false for anything else.
+  explicit AudioBackend(Kind kind = Kind::kSystem);
+  // "system", "pulse", "sdl" or "offline"; false for anything else.
   static bool ParseKind(const std::string& text, Kind* kind);
 
+  // The kind in use (never kSystem).
   Kind BackendKind() const { return backendKind; }
 
   // Offline only: every finished output buffer is appended to this WAV file.

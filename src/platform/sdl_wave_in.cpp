@@ -38,6 +38,9 @@ void SdlWaveIn::ResetBackend() {
 }
 
 void SdlWaveIn::Service(std::unique_lock<std::mutex>& lock) {
+  // SDL stops a device whose sound system went away; a device we paused is
+  // SDL_AUDIO_PAUSED.
+  if (started && !Lost() && SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED) MarkLost();
   while (started && HasQueued()) {
     WaveHdr* h = Front();
     const uint32_t room = h->dwBufferLength - h->dwBytesRecorded;

@@ -38,6 +38,7 @@ bool WaveDevice::Open(const WaveFormatEx& newFormat, Callback newCallback) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     quit = false;
+    lost = false;
     head = tail = nullptr;
     error.clear();
   }

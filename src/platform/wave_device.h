@@ -39,6 +39,9 @@ class WaveDevice {
   bool Reset();
 
   const WaveFormatEx& Format() const { return format; }
+  // The device went away while open (its sound server ended, it was
+  // unplugged): it plays or records nothing more, and only closing it helps.
+  bool Lost() const { return lost.load(); }
   // Why the last Open failed.
   std::string LastError() const;
 
@@ -53,6 +56,8 @@ class WaveDevice {
   void FinishFront(std::unique_lock<std::mutex>& lock, uint32_t message);
   // Wakes the device thread.
   void Poke();
+  // The backend found the device gone (see Lost).
+  void MarkLost() { lost = true; }
   // Close has begun: whatever the device thread waits for, it should stop waiting.
   bool Closing() const { return closing.load(); }
 
@@ -81,6 +86,7 @@ class WaveDevice {
   bool open = false;
   bool quit = false;
   std::atomic<bool> closing{false};
+  std::atomic<bool> lost{false};
   bool inCallback = false;
   const WaveHdr* callbackHeader = nullptr;  // the buffer whose callback runs
   uint64_t pokes = 0;

@@ -40,8 +40,10 @@ A slider with the focus moves with the arrow keys and Page Up/Page Down.
 The right mouse button opens the menus (高级设置: repeat settings, keep pitch).
 
 Options:
-  --audio=sdl|offline  sound devices: the sound card through SDL (default), or
-                       offline devices that need no sound card
+  --audio=KIND         sound devices: system (the default) plays through the
+                       PulseAudio server (PipeWire's too) when one answers,
+                       otherwise through SDL; pulse or sdl ask for one of
+                       them; offline devices need no sound card
   -h, --help           show this text
   --version            show the version
 )";
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'v'},
                                           {nullptr, 0, nullptr, 0}};
-  AudioBackend::Kind kind = AudioBackend::Kind::kSdl;
+  AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
     if (c == 'h') {

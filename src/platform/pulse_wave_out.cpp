@@ -1,0 +1,134 @@
+#include "platform/pulse_wave_out.h"
+
+#include <algorithm>
+
+PulseWaveOut::~PulseWaveOut() {
+  Reset();
+  Close();
+}
+
+bool PulseWaveOut::OpenBackend(std::string* error) {
+  if (!PulseLink::SpecOf(format, &spec)) {
+    *error = "the sound server cannot play this format";
+    return false;
+  }
+  if (!link.Connect(error)) return false;
+  // About 100 ms ahead, whole frames.
+  SetLead(std::max<uint32_t>(format.nAvgBytesPerSec / 10 / format.nBlockAlign, 64) *
+          format.nBlockAlign);
+  link.Lock();
+  const bool ok = NewStream(error);
+  link.Unlock();
+  if (!ok) link.Disconnect();
+  return ok;
+}
+
+void PulseWaveOut::CloseBackend() {
+  link.Lock();
+  DropStream();
+  link.Unlock();
+  link.Disconnect();
+}
+
+bool PulseWaveOut::NewStream(std::string* error) {
+  stream = pa_stream_new(link.Context(), "Kestro", &spec, nullptr);
+  if (stream == nullptr) {
+    *error = "cannot make a sound stream: " + link.ErrorText();
+    return false;
+  }
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<uint32_t>(-1);
+  attr.tlength = lead;
+  // Playing starts with the first frame: the last short buffer of an item is
+  // never kept back waiting for more.
+  attr.prebuf = format.nBlockAlign;
+  attr.minreq = static_cast<uint32_t>(-1);
+  attr.fragsize = static_cast<uint32_t>(-1);
+  const auto flags = static_cast<pa_stream_flags_t>(
+      PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+      (paused ? PA_STREAM_START_CORKED : 0));
+  if (!link.ConnectLocked(stream, false, attr, flags, error)) {
+    DropStream();
+    return false;
+  }
+  written = drainedTo = drainingTo = 0;
+  return true;
+}
+
+void PulseWaveOut::AllHanded() {
+  link.Lock();
+  if (stream != nullptr && drain == nullptr && drainedTo < written) {
+    drainingTo = written;
+    drain = pa_stream_drain(
+        stream,
+        [](pa_stream*, int success, void* self) {
+          auto* out = static_cast<PulseWaveOut*>(self);
+          if (success) out->drainedTo = out->drainingTo;
+          pa_operation_unref(out->drain);
+          out->drain = nullptr;
+        },
+        this);
+  }
+  link.Unlock();
+}
+
+void PulseWaveOut::DropStream() {
+  if (drain != nullptr) {
+    pa_operation_cancel(drain);
+    pa_operation_unref(drain);
+    drain = nullptr;
+  }
+  if (stream == nullptr) return;
+  pa_stream_disconnect(stream);
+  pa_stream_unref(stream);
+  stream = nullptr;
+}
+
+void PulseWaveOut::ResetBackend() {
+  WaveOut::ResetBackend();
+  // A new stream drops what the server holds at once (a flush waits for the
+  // sink's own buffer to play out).
+  link.Lock();
+  DropStream();
+  std::string error;
+  if (!link.GoneLocked() && !NewStream(&error)) MarkLost();
+  link.Unlock();
+  Forget();
+}
+
+void PulseWaveOut::PauseBackend(bool pause) {
+  link.Cork(stream, pause);
+}
+
+uint32_t PulseWaveOut::Ahead() {
+  link.Lock();
+  pa_usec_t usec = 0;
+  // No timing yet: nothing has been played.
+  const bool timed = stream != nullptr && pa_stream_get_time(stream, &usec) >= 0;
+  const uint64_t drained = drainedTo;
+  link.Unlock();
+  const uint64_t heard = std::max<uint64_t>(timed ? pa_usec_to_bytes(usec, &spec) : 0, drained);
+  return static_cast<uint32_t>(written - std::min(written, heard));
+}
+
+uint32_t PulseWaveOut::Room() {
+  link.Lock();
+  const size_t room = stream != nullptr ? pa_stream_writable_size(stream) : 0;
+  link.Unlock();
+  return room == static_cast<size_t>(-1) ? 0 : static_cast<uint32_t>(std::min<size_t>(room, lead));
+}
+
+void PulseWaveOut::Hand(const uint8_t* data, uint32_t count) {
+  link.Lock();
+  if (stream != nullptr && pa_stream_write(stream, data, count, nullptr, 0, PA_SEEK_RELATIVE) >= 0)
+    written += count;
+  link.Unlock();
+}
+
+bool PulseWaveOut::StreamGone() {
+  link.Lock();
+  const bool gone =
+      link.GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+  link.Unlock();
+  return gone;
+}

@@ -1,0 +1,85 @@
+#include "platform/stream_wave_out.h"
+
+#include <algorithm>
+
+void StreamWaveOut::SetLead(uint32_t bytes) {
+  lead = bytes;
+  scratch.resize(lead);
+  stretched.resize(lead);
+  Forget();
+}
+
+void StreamWaveOut::Forget() {
+  pushing = nullptr;
+  pushOffset = 0;
+  handed = 0;
+  pushedTotal = finishedTotal = 0;
+}
+
+void StreamWaveOut::Push(const uint8_t* data, uint32_t count, uint32_t offset) {
+  ApplyVolume(data, scratch.data(), count, offset);
+  Hand(scratch.data(), count);
+  pushedTotal += count;
+}
+
+void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
+  // Stretched bytes go to the stream from the first one after the last reset,
+  // so what it has played counts in the stretcher's output bytes.
+  const uint64_t played = pushedTotal - Ahead();
+  while (HasQueued() && FrontStretchedBy(played))
+    FinishStretchedFront(lock);
+  uint32_t room = std::min<uint32_t>(Room(), lead);
+  while (room > 0) {
+    const uint32_t n = stretcher.Take(stretched.data(), room);
+    if (n > 0) {
+      Push(stretched.data(), n, 0);
+      room -= n;
+      NotDry();
+      continue;
+    }
+    if (FeedNext()) continue;
+    if (!HasQueued() || !stretcher.Holding()) break;
+    // The end of what was queued stays in the stretcher until it is pushed out;
+    // that waits until the stream is about to run out and nothing has come for
+    // a while, so that a buffer written a moment late does not cut the sound.
+    if (!DryLongEnough() || Ahead() > lead / 4) break;
+    FlushStretcher();
+  }
+}
+
+void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
+  if (!Lost() && StreamGone()) MarkLost();
+  if (paused || Lost()) return;
+  if (Stretching()) {
+    ServiceStretched(lock);
+    return;
+  }
+  // Buffers whose every byte the stream has played are done.
+  const uint64_t played = pushedTotal - Ahead();
+  while (handed > 0 && finishedTotal + Front()->dwBufferLength <= played) {
+    finishedTotal += Front()->dwBufferLength;
+    --handed;
+    FinishFront(lock, MM_WOM_DONE);
+  }
+  if (pushing == nullptr) {
+    pushing = Front();
+    for (uint32_t i = 0; i < handed && pushing != nullptr; ++i)
+      pushing = pushing->lpNext;
+    pushOffset = 0;
+  }
+  if (pushing == nullptr && handed > 0) AllHanded();
+  uint32_t room = std::min<uint32_t>(Room(), lead);
+  while (pushing != nullptr && room > 0) {
+    const uint32_t n = std::min(room, pushing->dwBufferLength - pushOffset);
+    if (n > 0) {
+      Push(pushing->lpData + pushOffset, n, pushOffset);
+      pushOffset += n;
+      room -= n;
+    }
+    if (pushOffset == pushing->dwBufferLength) {
+      ++handed;
+      pushing = pushing->lpNext;
+      pushOffset = 0;
+    }
+  }
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/wave_out.h"
+
+// An output device that hands sound ahead to a system stream (SDL's queue, a
+// PulseAudio stream) and reports a buffer done once the stream has played all
+// of it. Backends say how much the stream holds ahead and takes now.
+class StreamWaveOut : public WaveOut {
+ protected:
+  // Sets how much sound the stream may hold ahead: bytes, whole frames.
+  void SetLead(uint32_t bytes);
+  // Forgets what was handed over (after the stream dropped it).
+  void Forget();
+
+  void Service(std::unique_lock<std::mutex>& lock) override;
+  std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(20); }
+
+  // Bytes handed over since the last Forget that are not played yet.
+  virtual uint32_t Ahead() = 0;
+  // Bytes the stream takes now.
+  virtual uint32_t Room() = 0;
+  // Hands count bytes (volume applied) to the stream.
+  virtual void Hand(const uint8_t* data, uint32_t count) = 0;
+  // Everything queued has been handed over (the end of an item, or the
+  // engine running late): the stream may have to be told to play it out.
+  virtual void AllHanded() {}
+  // The stream can no longer play (the server went away, the device was
+  // unplugged); checked on every service.
+  virtual bool StreamGone() = 0;
+
+  uint32_t lead = 0;
+
+ private:
+  void ServiceStretched(std::unique_lock<std::mutex>& lock);
+  // Hands count bytes over with the volume applied (offset: see ApplyVolume).
+  void Push(const uint8_t* data, uint32_t count, uint32_t offset);
+
+  WaveHdr* pushing = nullptr;  // buffer being handed over; null: look for the next one
+  uint32_t pushOffset = 0;     // bytes of it handed over
+  uint32_t handed = 0;         // queued buffers, from the front, handed over whole
+  uint64_t pushedTotal = 0;    // bytes handed over since the last Forget
+  uint64_t finishedTotal = 0;  // bytes of the buffers finished since the last Forget
+  std::vector<uint8_t> scratch;
+  std::vector<uint8_t> stretched;
+};
