@@ -221,12 +221,14 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   play pause stop prev next     the transport buttons
   read repeat record playback compare
                                 mark A / end a mode; repeat A..B; record the
-                                learner; play the recording; recording and
+                                learner (at any moment, paused or stopped
+                                too); play the recording; recording and
                                 passage in turn
   auto                          switch automatic sentence repeat on or off
   open N                        select entry N and play it (a double click)
   select N                      select entry N
-  seek P                        progress slider to P (0..10000)
+  seek P                        progress slider to P (0..10000); paused, the
+                                sound stays paused and Play goes on from P
   speed P | volume P | balance P
                                 the sliders, P in 0..100
   keep-pitch on|off             slow down with the pitch kept, or by the rate

@@ -77,6 +77,14 @@ bool EngineThread::EndActiveMode(std::initializer_list<uint32_t> order) {
   return false;
 }
 
+void EngineThread::PassageHere() {
+  EngineCore& e = engine;
+  uint32_t here = 0;
+  if (!e.cursor.LastPlayed(&here) && !e.markRing.Get(0, &here)) here = 0;
+  passageFromOutput = false;
+  sectionStart = passageEnd = here;
+}
+
 bool EngineThread::ResolvePassage() {
   EngineCore& e = engine;
   if (outputStarted &&
@@ -187,7 +195,8 @@ void EngineThread::SlowDownAgain() {
 
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
   Clear(bit);
-  Set(ENG_PLAYING);
+  // Reading goes on, unless the learner had stopped: then nothing plays.
+  if (engine.waveOut) Set(ENG_PLAYING);
   outputStarted = false;
   return Outcome::kRestart;
 }
@@ -396,8 +405,10 @@ EngineThread::Outcome EngineThread::ServeSeek() {
   EngineCore& e = engine;
   if (Has(ENG_SEEK_REQ)) {
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      e.SeekTo(e.seekTarget.load());
-      e.StoreFlags(ENG_PLAYING);
+      // Paused, the seek lands and waits for Play (status still says so);
+      // stopped, there is nothing to seek in.
+      const bool sounding = e.SeekTo(e.seekTarget.load()) && !e.paused.load();
+      e.StoreFlags(sounding ? ENG_PLAYING : 0);
     }
   }
   return Outcome::kGoOn;
@@ -454,7 +465,9 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
   if (Has(ENG_RECORD_REQ)) {
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       ResumeForMode();
-      if (!ResolvePassage()) return FailRequest(ENG_RECORD_REQ);
+      // With no passage yet (the first moment of an item, after a stop) the
+      // learner records all the same, over the place where they are.
+      if (!ResolvePassage()) PassageHere();
       // The mode decides from here on; a passage is found anew next time.
       outputStarted = false;
       e.CloseInput();
@@ -750,9 +763,11 @@ EngineThread::Outcome EngineThread::ServeRecordEnd() {
   EngineCore& e = engine;
   FinishRecording();
   Clear(ENG_RECORDING | ENG_RECORD_END);
-  Set(ENG_PLAYING);
   outputStarted = false;
+  // A recording made while stopped leaves the engine stopped: nothing to read on.
+  if (!e.waveOut) return Outcome::kGoOn;
   // Reading goes on from B, the recording's limit.
+  Set(ENG_PLAYING);
   e.cursor.RestartAt(e.cursor.Limit(), 0, e.waveOut.get());
   return Outcome::kRestart;
 }

@@ -75,6 +75,8 @@ class EngineThread {
   bool EndActiveMode(std::initializer_list<uint32_t> order);
   // Finds A (sectionStart) and B (passageEnd) for a mode about to start.
   bool ResolvePassage();
+  // An empty passage where the learner is (the last buffer heard, or the last mark).
+  void PassageHere();
   // What every mode start does first: a paused device runs again.
   void ResumeForMode();
   // After a request was dropped once its passage was resolved.

@@ -232,6 +232,35 @@ TEST_F(KestroCli, PauseAndResume) {
   EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, n1 + n2)));
 }
 
+TEST_F(KestroCli, RecordWorksFromTheFirstMomentAndWhileStopped) {
+  // Nothing read yet: the recording starts all the same, and reading then goes
+  // on from where the learner was, the start.
+  SoundTime t;
+  const size_t n1 = t.Buffers(100);
+  auto r = Script("record\nstatus\nwait 500\nread\nwait 100\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("mode=recording"), std::string::npos) << r.out;
+  EXPECT_TRUE(BytesEqual(cli.QvData("RecordVM.qv"), voice.substr(0, Recorded(500))));
+  EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, n1)));
+  // Stopped: it records, and nothing plays after.
+  r = Script("volume 100\nwait 200\nstop\nrecord\nwait 500\nread\nwait 100\nstatus\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("mode=idle flags=0x00000000"), std::string::npos) << r.out;
+  EXPECT_TRUE(BytesEqual(cli.QvData("RecordVM.qv"), voice.substr(0, Recorded(500))));
+  EXPECT_TRUE(BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, SoundTime().Buffers(200))));
+}
+
+TEST_F(KestroCli, ASeekWhilePausedWaitsForPlay) {
+  SoundTime t;
+  const size_t n1 = t.Buffers(200), n2 = t.Buffers(100);
+  const auto r = Script("volume 100\nwait 200\npause\nseek 5000\nstatus\nplay\nwait 100\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // Still paused, as before the seek; Play goes on from the target.
+  EXPECT_NE(r.out.find("mode=idle flags=0x00000000"), std::string::npos) << r.out;
+  EXPECT_TRUE(
+      BytesEqual(cli.WavData("out.wav"), Buffers(lesson, 0, n1) + Buffers(lesson, 200, n2)));
+}
+
 TEST_F(KestroCli, ReportsBadInputClearly) {
   auto r = cli.Run("--audio=offline --bogus");
   EXPECT_NE(r.exitCode, 0);
