@@ -181,9 +181,10 @@ FILE is reported and skipped.
 Options:
   --audio=KIND         sound devices: system (the default) plays through the
                        PulseAudio server (PipeWire's too) when one answers,
-                       otherwise through SDL; pulse or sdl ask for one of
-                       them; offline devices need no sound card and run as
-                       fast as the machine allows
+                       otherwise through SDL (also when SDL_AUDIODRIVER
+                       names a driver); pulse or sdl ask for one of
+                       them; offline devices need no sound card and run
+                       as fast as the machine allows
   --wav=OUT.wav        (offline) write everything played to OUT.wav, in the
                        format of the first item opened
   --record-from=FILE   (offline) the input device delivers FILE's sound from

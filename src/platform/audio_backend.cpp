@@ -1,5 +1,7 @@
 #include "platform/audio_backend.h"
 
+#include <cstdlib>
+
 #include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
 #include "platform/pulse_link.h"
@@ -9,7 +11,11 @@
 #include "platform/sdl_wave_out.h"
 
 AudioBackend::AudioBackend(Kind kind) : backendKind(kind) {
-  if (kind == Kind::kSystem) backendKind = PulseLink::ServerAnswers() ? Kind::kPulse : Kind::kSdl;
+  if (kind != Kind::kSystem) return;
+  // An SDL driver named in the environment is a choice of SDL.
+  const char* driver = std::getenv("SDL_AUDIODRIVER");
+  const bool sdlChosen = driver != nullptr && *driver != '\0';
+  backendKind = !sdlChosen && PulseLink::ServerAnswers() ? Kind::kPulse : Kind::kSdl;
 }
 
 bool AudioBackend::ParseKind(const std::string& text, Kind* kind) {

@@ -16,7 +16,8 @@
 // and owns what the offline ones share: the clock, the WAV sink and the input sound.
 class AudioBackend {
  public:
-  // kSystem: kPulse when a PulseAudio server answers, otherwise kSdl.
+  // kSystem: kPulse when a PulseAudio server answers and SDL_AUDIODRIVER
+  // names no SDL driver, otherwise kSdl.
   enum class Kind { kSystem, kPulse, kSdl, kOffline };
 
   explicit AudioBackend(Kind kind = Kind::kSystem);

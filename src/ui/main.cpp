@@ -42,7 +42,8 @@ The right mouse button opens the menus (高级设置: repeat settings, keep pitc
 Options:
   --audio=KIND         sound devices: system (the default) plays through the
                        PulseAudio server (PipeWire's too) when one answers,
-                       otherwise through SDL; pulse or sdl ask for one of
+                       otherwise through SDL (also when SDL_AUDIODRIVER
+                       names a driver); pulse or sdl ask for one of
                        them; offline devices need no sound card
   -h, --help           show this text
   --version            show the version
