@@ -12,6 +12,8 @@ struct OfflineFaults {
   // After this many finished buffers an output device stops finishing any
   // (it hangs, as a device that was pulled out); -1 for never.
   std::atomic<int64_t> outputStallsAfter{-1};
+  // An open output device goes away (its sound server ended): it says it is lost.
+  std::atomic<bool> loseOutput{false};
   // Each output buffer finishes this much wall-clock time late.
   std::atomic<int> latencyMs{0};
 };

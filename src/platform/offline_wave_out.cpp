@@ -29,6 +29,10 @@ void OfflineWaveOut::CloseBackend() {
 }
 
 void OfflineWaveOut::Service(std::unique_lock<std::mutex>& lock) {
+  if (faults != nullptr && faults->loseOutput.load()) {
+    MarkLost();
+    return;
+  }
   const OfflineClock::DeviceState state{[this] { return Closing(); },
                                         [this] { return FrontReady(); }};
   while (!paused && HasQueued()) {

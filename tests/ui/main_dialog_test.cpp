@@ -288,6 +288,27 @@ TEST_F(MainDialogTest, WithoutASoundDeviceTheLearnerIsToldOnceWhy) {
       << messages[0];
 }
 
+TEST_F(MainDialogTest, ASoundServerThatGoesAwayIsToldAndPlayWorksAgain) {
+  WithSkin();
+  WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 1)));
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\na.qv\r\n");
+  Start();
+  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().position > 0; }));
+  audio.Faults().loseOutput = true;
+  ASSERT_TRUE(Until([&] { return !messages.empty(); }));
+  EXPECT_NE(messages[0].find("went away"), std::string::npos) << messages[0];
+  EXPECT_TRUE(window->EngineOf().Status().stopped);
+  // Back: Play opens the device again, and nothing more is told.
+  audio.Faults().loseOutput = false;
+  const uint32_t opened = window->EngineOf().Status().itemsOpened;
+  window->EngineOf().CommandPlay();
+  ASSERT_TRUE(Until([&] {
+    return window->EngineOf().Status().itemsOpened == opened + 1 &&
+           !window->EngineOf().Status().stopped;
+  }));
+  EXPECT_EQ(messages.size(), 1u);
+}
+
 // The panel's dot rows for known samples, in a panel of 194 x 104.
 TEST(WaveformPanelTest, DotsLieWhereTheSamplesSay) {
   WaveformPanel panel;
