@@ -255,10 +255,13 @@ from them, and holds every frame of the time waited while it runs. Waits give
 up with an error after 60 s.
 
 kestro-cli exits 0 when it has done what it was asked; 1 when nothing could
-be played, a sound device would not open, or a recording or the WAV file
-could not be stored whole (a full disk: the recording keeps what fitted; the
-WAV file takes its name only when whole, so the name keeps what it held), or
-after an unknown script command or a wait that gave up; and 2 when it cannot
+be played, a sound device would not open or went away, or a recording or the
+WAV file could not be stored whole (a full disk: the recording keeps what
+fitted; the WAV file takes its name only when whole, so the name keeps what it
+held), or after an unknown script command, a wait that gave up, or a command
+that could not be served (a repeat with no passage yet, a play-back with no
+recording: the script goes on, and the command says why on standard error);
+and 2 when it cannot
 start (a bad option, a script or input file it cannot read, a WAV file it
 cannot create, or a WAV file that is one of the inputs).
 )";

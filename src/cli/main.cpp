@@ -259,12 +259,15 @@ int main(int argc, char** argv) {
   int status = 0;
   if (scripted) {
     ScriptRunner runner(engine, audio, playlist, std::cout);
+    runner.SetRefusalStream(&std::cerr);
     const bool ok = options.script == "-" ? runner.RunScript(std::cin, &error)
                                           : runner.RunScript(scriptFile, &error);
     if (!ok) {
       std::cerr << "kestro-cli: " << error << "\n";
       status = 1;
     }
+    // A command that could not be served has said why; the run fails.
+    if (runner.Refused() > 0) status = 1;
   } else {
     // Done when the last entry has ended, or when the engine has stayed idle
     // (every entry failed to open) for a while; opening an item idles it briefly.

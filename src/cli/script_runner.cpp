@@ -204,8 +204,16 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     // may be left from earlier waits; a recording starts without it and lasts
     // exactly as long as the waits made while it runs.
     if (s.bit == ENG_RECORD_REQ) audio.Clock().Drain();
+    const uint32_t refusedBefore = e.Status().refused;
     (e.*s.command)();
-    return AwaitServed(s.bit, error);
+    if (!AwaitServed(s.bit, error)) return false;
+    const EngineStatus after = e.Status();
+    if (after.refused != refusedBefore) {
+      ++refusedCount;
+      if (refusals != nullptr)
+        *refusals << "kestro-cli: " << command << ": " << after.lastRefusal << "\n";
+    }
+    return true;
   }
   if (command == "auto") {
     if (!args(0)) return false;

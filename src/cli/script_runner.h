@@ -20,6 +20,10 @@ class ScriptRunner {
   bool RunLine(const std::string& line, bool* quit, std::string* error);
   // Runs every line of in; false at the first failing line (error says which).
   bool RunScript(std::istream& in, std::string* error);
+  // Where a command that could not be served says why (nowhere by default).
+  void SetRefusalStream(std::ostream* stream) { refusals = stream; }
+  // How many commands could not be served.
+  int Refused() const { return refusedCount; }
 
   // The status line: mode=... flags=0x... item=... pos=... length=...
   std::string Status() const;
@@ -44,4 +48,6 @@ class ScriptRunner {
   AudioBackend& audio;
   Playlist& playlist;
   std::ostream& out;
+  std::ostream* refusals = nullptr;
+  int refusedCount = 0;
 };

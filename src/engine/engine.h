@@ -32,6 +32,10 @@ struct EngineStatus {
   uint64_t passes = 0;        // engine passes completed
   uint32_t faults = 0;        // see Engine::SetLastError
   std::string lastError;
+  // Requests dropped because they could not be served (a repeat with no
+  // passage yet, a play-back with no recording), and why the last one was.
+  uint32_t refused = 0;
+  std::string lastRefusal;
   int speedPosition = 0;
   bool keepPitch = false;  // the speed slider slows down with the pitch kept
   // What the output device plays at: its rate (0 with no device) and tempo.

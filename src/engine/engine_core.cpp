@@ -105,6 +105,11 @@ EngineStatus EngineCore::Status() const {
   s.passes = passes.load();
   s.faults = faults.load();
   s.lastError = LastError();
+  {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    s.lastRefusal = refusal;
+  }
+  s.refused = refused.load();
   s.speedPosition = speedPosition.load();
   s.keepPitch = keepPitch.load();
   s.outputRate = outputRate.load();
@@ -278,6 +283,12 @@ void EngineCore::SetLastError(const std::string& text, bool fault, EngineFault k
   lastError = text;
   lastFault = kind;
   if (fault) faults.fetch_add(1);
+}
+
+void EngineCore::Refuse(const std::string& why) {
+  std::lock_guard<std::mutex> lock(errorMutex);
+  refusal = why;
+  refused.fetch_add(1);
 }
 
 EngineFault EngineCore::LastFault() const {

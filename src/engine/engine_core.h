@@ -226,7 +226,12 @@ class EngineCore {
   uint32_t flagsSeen = 0;
   uint64_t decodeSeen = 0;  // decode thread only
 
-  mutable std::mutex errorMutex;  // guards lastError
+  // A request that cannot be served is dropped and says why (Status().refused).
+  void Refuse(const std::string& why);
+
+  mutable std::mutex errorMutex;  // guards lastError and refusal
+  std::string refusal;
+  std::atomic<uint32_t> refused{0};
   std::string lastError;
   EngineFault lastFault = EngineFault::kNone;  // guarded by errorMutex
   std::atomic<uint32_t> faults{0};

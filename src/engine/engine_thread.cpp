@@ -194,6 +194,11 @@ void EngineThread::SlowDownAgain() {
 }
 
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
+  const char* what = bit == ENG_REPEAT_REQ     ? "repeat"
+                     : bit == ENG_PLAYBACK_REQ ? "play back"
+                                               : "compare";
+  engine.Refuse(std::string("there is no passage to ") + what +
+                " yet: let the lesson play (read marks where a passage starts), then ask again");
   Clear(bit);
   // Reading goes on, unless the learner had stopped: then nothing plays.
   if (engine.waveOut) Set(ENG_PLAYING);
@@ -554,6 +559,7 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
         e.cursor.Run();
         e.Sleep(10);
       } else {
+        e.Refuse("there is no recording to play back: record first");
         Clear(ENG_PLAYBACK_REQ | ENG_PLAYING_BACK);
         Set(ENG_PLAYBACK_END);
       }
@@ -597,6 +603,9 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
       outputStarted = false;
       if (sectionStart >= passageEnd) {
         // Nothing to repeat: reading goes on from where the learner is.
+        e.Refuse(
+            "the passage to repeat is empty: let some of the lesson play after read marks "
+            "its start, then ask again");
         Clear(ENG_REPEAT_REQ);
         e.cursor.SetLimit(0);
         ReadOnAfterDrop();
@@ -697,6 +706,7 @@ EngineThread::Outcome EngineThread::ServeComparing() {
       }
     }
     if (failed) {
+      e.Refuse("cannot compare: " + e.LastError());
       Clear(ENG_COMPARING);
       Set(ENG_COMPARE_END);
     } else if (!FeedAll()) {
