@@ -91,7 +91,8 @@ void PulseWaveOut::ResetBackend() {
   link.Lock();
   DropStream();
   std::string error;
-  if (!link.GoneLocked() && !NewStream(&error)) MarkLost();
+  // A lost device gets no new stream (a hung server would keep the reset waiting).
+  if (!Lost() && !link.GoneLocked() && !NewStream(&error)) MarkLost();
   link.Unlock();
   Forget();
 }

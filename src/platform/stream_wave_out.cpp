@@ -9,11 +9,22 @@ void StreamWaveOut::SetLead(uint32_t bytes) {
   Forget();
 }
 
+bool StreamWaveOut::Stalled(uint64_t played) {
+  const auto now = std::chrono::steady_clock::now();
+  if (paused || !HasQueued() || played != lastPlayed) {
+    lastPlayed = played;
+    playedSince = now;
+    return false;
+  }
+  return now - playedSince > std::chrono::seconds(1);
+}
+
 void StreamWaveOut::Forget() {
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
-  pushedTotal = finishedTotal = 0;
+  pushedTotal = finishedTotal = lastPlayed = 0;
+  playedSince = std::chrono::steady_clock::now();
 }
 
 void StreamWaveOut::Push(const uint8_t* data, uint32_t count, uint32_t offset) {
@@ -48,7 +59,7 @@ void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
 }
 
 void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
-  if (!Lost() && StreamGone()) MarkLost();
+  if (!Lost() && (StreamGone() || Stalled(pushedTotal - Ahead()))) MarkLost();
   if (paused || Lost()) return;
   if (Stretching()) {
     ServiceStretched(lock);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -35,6 +36,9 @@ class StreamWaveOut : public WaveOut {
 
  private:
   void ServiceStretched(std::unique_lock<std::mutex>& lock);
+  // Sound waiting and none played for a second while not paused: the stream
+  // hangs (a server that stopped answering, a device that stopped taking sound).
+  bool Stalled(uint64_t played);
   // Hands count bytes over with the volume applied (offset: see ApplyVolume).
   void Push(const uint8_t* data, uint32_t count, uint32_t offset);
 
@@ -43,6 +47,8 @@ class StreamWaveOut : public WaveOut {
   uint32_t handed = 0;         // queued buffers, from the front, handed over whole
   uint64_t pushedTotal = 0;    // bytes handed over since the last Forget
   uint64_t finishedTotal = 0;  // bytes of the buffers finished since the last Forget
+  uint64_t lastPlayed = 0;     // played, as Stalled last saw it
+  std::chrono::steady_clock::time_point playedSince{};
   std::vector<uint8_t> scratch;
   std::vector<uint8_t> stretched;
 };

@@ -92,6 +92,14 @@ TEST_F(RealServer, PlaysEveryByteAndSurvivesAServerThatDies) {
   EXPECT_EQ(engine->Faults(), 1u);
 }
 
+TEST_F(RealServer, AServerThatHangsIsToldWithinAboutASecond) {
+  engine->StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine->Status().position > 0; }));
+  server.Freeze();
+  ExpectToldOfTheLoss();
+  server.Kill();
+}
+
 TEST_F(RealServer, ARecordingKeepsWhatTheSourceGaveUpToTheLoss) {
   const std::string fed = PatternBytes(kSecond * 30, 7);
   server.Feed(fed);

@@ -80,6 +80,10 @@ void PulseServer::Kill() {
   server.End(SIGKILL);
 }
 
+void PulseServer::Freeze() {
+  server.Signal(SIGSTOP);
+}
+
 void PulseServer::Feed(const std::string& pcm) {
   StopFeeding();
   feeding = true;

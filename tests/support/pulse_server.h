@@ -22,6 +22,9 @@ class ChildProcess {
   // Sends signal and waits for the program to end.
   void End(int signal);
   bool Running() const { return pid > 0; }
+  void Signal(int signal) const {
+    if (pid > 0) kill(pid, signal);
+  }
 
  private:
   pid_t pid = -1;
@@ -40,6 +43,8 @@ class PulseServer {
   bool Start(std::string* why);
   // Ends the server at once, as a crash would.
   void Kill();
+  // Stops the server (SIGSTOP): it answers nothing more, as a hung one.
+  void Freeze();
   // Feeds pcm (44.1 kHz 16-bit stereo) to the source in real time, from its
   // own thread; silence follows.
   void Feed(const std::string& pcm);
