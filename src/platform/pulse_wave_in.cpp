@@ -44,6 +44,7 @@ void PulseWaveIn::CloseBackend() {
 }
 
 void PulseWaveIn::StartBackend(bool start) {
+  lastCaptured = std::chrono::steady_clock::now();
   link.Cork(stream, !start);
 }
 
@@ -53,6 +54,7 @@ bool PulseWaveIn::TakeCaptured() {
   size_t bytes = 0;
   const bool got = stream != nullptr && pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0;
   if (got) {
+    lastCaptured = std::chrono::steady_clock::now();
     carry.erase(carry.begin(), carry.begin() + static_cast<ptrdiff_t>(carryAt));
     carryAt = 0;
     const auto* p = static_cast<const uint8_t*>(data);
@@ -88,7 +90,8 @@ void PulseWaveIn::Service(std::unique_lock<std::mutex>& lock) {
     const bool gone =
         link.GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
     link.Unlock();
-    if (gone) MarkLost();
+    if (gone || std::chrono::steady_clock::now() - lastCaptured > std::chrono::seconds(1))
+      MarkLost();
   }
   do {
     FillFromCarry(&lock);

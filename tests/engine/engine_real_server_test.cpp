@@ -100,6 +100,22 @@ TEST_F(RealServer, AServerThatHangsIsToldWithinAboutASecond) {
   server.Kill();
 }
 
+TEST_F(RealServer, AServerThatHangsWhileRecordingIsTold) {
+  server.Feed(PatternBytes(kSecond * 30, 7));
+  engine->StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine->Status().position > 0; }));
+  engine->CommandRecord();
+  const std::string path = dir.File(Engine::kRecordingName);
+  ASSERT_TRUE(WaitFor([&] {
+    std::error_code error;
+    return std::filesystem::file_size(path, error) >= 23 + kSecond / 2 && !error;
+  }));
+  server.Freeze();
+  ExpectToldOfTheLoss();
+  EXPECT_NE(engine->LastError().find("input"), std::string::npos) << engine->LastError();
+  server.Kill();
+}
+
 TEST_F(RealServer, ARecordingKeepsWhatTheSourceGaveUpToTheLoss) {
   const std::string fed = PatternBytes(kSecond * 30, 7);
   server.Feed(fed);
