@@ -213,6 +213,7 @@ bool MainDialog::OnInitDialog() {
   connect(timer, &QTimer::timeout, this, [this] {
     RefreshPlaylistBox();
     CheckFaults();
+    CheckRefusals();
     ShowWhereTheLearnerIs();
   });
   timer->start(100);
@@ -783,8 +784,17 @@ void MainDialog::TakeUnplayable() {
 void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
   // Once per file, and never a box to click away: automatic reading goes on.
   if (!unplayable.emplace(path, why).second) return;
-  notice = QStringLiteral("无法播放 %1: %2")
-               .arg(QFileInfo(QString::fromStdString(path)).fileName(), why);
+  ShowNotice(QStringLiteral("无法播放 %1: %2")
+                 .arg(QFileInfo(QString::fromStdString(path)).fileName(), why));
+  const auto rows = shownRows.find(path);
+  if (rows != shownRows.end()) {
+    for (int row : rows->second)
+      MarkUnplayable(row, why);
+  }
+}
+
+void MainDialog::ShowNotice(const QString& text) {
+  notice = text;
   if (noticeTimer == nullptr) {
     noticeTimer = new QTimer(this);
     noticeTimer->setSingleShot(true);
@@ -794,11 +804,16 @@ void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
     });
   }
   noticeTimer->start(10000);
-  const auto rows = shownRows.find(path);
-  if (rows != shownRows.end()) {
-    for (int row : rows->second)
-      MarkUnplayable(row, why);
-  }
+  update();
+}
+
+void MainDialog::CheckRefusals() {
+  // A mode button that could not do what it was pressed for says why in the
+  // title strip (a repeat with no passage yet, a play-back with no recording).
+  const EngineStatus s = engine->Status();
+  if (s.refused == refusalsShown) return;
+  refusalsShown = s.refused;
+  ShowNotice(QStringLiteral("无法执行: %1").arg(QString::fromStdString(s.lastRefusal)));
 }
 
 void MainDialog::MarkUnplayable(int row, const QString& why) {

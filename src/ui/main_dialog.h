@@ -197,6 +197,10 @@ class MainDialog : public QWidget, public EngineView {
   void CreateAccelerators();
   void TrackMenu(int which, const QPoint& globalPos);
   int RunDialog(QDialog& dialog);
+  // Shows text in the title strip for ten seconds.
+  void ShowNotice(const QString& text);
+  // Tells in the title strip why the last dropped request was dropped.
+  void CheckRefusals();
   void CheckFaults();
   void Message(const QString& text, const QString& caption);
 
@@ -238,6 +242,7 @@ class MainDialog : public QWidget, public EngineView {
   // Elapsed and total time, the repeat count and the passage's A and B.
   void ShowWhereTheLearnerIs();
   uint32_t faultsShown = 0;
+  uint32_t refusalsShown = 0;
   bool deviceFaultShown = false;
   bool started = false;  // the engine threads run
   bool allocated = false;
