@@ -104,9 +104,9 @@ EngineStatus EngineCore::Status() const {
   s.soundRunning = SoundRunning();
   s.passes = passes.load();
   s.faults = faults.load();
-  s.lastError = LastError();
   {
     std::lock_guard<std::mutex> lock(errorMutex);
+    s.lastError = lastError;
     s.lastRefusal = refusal;
   }
   s.refused = refused.load();

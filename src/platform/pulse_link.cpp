@@ -110,6 +110,14 @@ bool PulseLink::ConnectLocked(pa_stream* stream, bool record, const pa_buffer_at
   return false;
 }
 
+bool PulseLink::StreamGone(pa_stream* stream) {
+  Lock();
+  const bool gone =
+      GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+  Unlock();
+  return gone;
+}
+
 std::string PulseLink::ErrorText() const {
   return context != nullptr ? pa_strerror(pa_context_errno(context)) : "no context";
 }

@@ -31,12 +31,14 @@ class PulseLink {
   bool WaitLocked(const std::function<bool()>& done, int ms);
   // With the lock held: the server went away (or never answered).
   bool GoneLocked() const;
+  // The server or stream went away (takes the lock).
+  bool StreamGone(pa_stream* stream);
   pa_context* Context() const { return context; }
   // libpulse's text for the context's last error.
   std::string ErrorText() const;
   // Corks (or uncorks) stream, not waiting for the server's answer.
   void Cork(pa_stream* stream, bool cork);
-  // The server's sample spec for a PCM format; false when it has none.
+  // The server's sample format for a PCM format; false when it has none.
   static bool SpecOf(const WaveFormatEx& format, pa_sample_spec* spec);
   // With the lock held: connects stream for playing (or recording) with attr
   // and flags and waits until it is ready; false with error.

@@ -70,29 +70,24 @@ bool PulseWaveIn::TakeCaptured() {
   return got;
 }
 
+bool PulseWaveIn::CopyCarryInto(WaveHdr* h) {
+  const size_t n = std::min<size_t>(h->dwBufferLength - h->dwBytesRecorded, carry.size() - carryAt);
+  std::memcpy(h->lpData + h->dwBytesRecorded, carry.data() + carryAt, n);
+  h->dwBytesRecorded += static_cast<uint32_t>(n);
+  carryAt += n;
+  return h->dwBytesRecorded == h->dwBufferLength;
+}
+
 void PulseWaveIn::FillFromCarry(std::unique_lock<std::mutex>* lock) {
-  while (carryAt < carry.size() && HasQueued()) {
-    WaveHdr* h = Front();
-    const size_t n =
-        std::min<size_t>(h->dwBufferLength - h->dwBytesRecorded, carry.size() - carryAt);
-    std::memcpy(h->lpData + h->dwBytesRecorded, carry.data() + carryAt, n);
-    h->dwBytesRecorded += static_cast<uint32_t>(n);
-    carryAt += n;
-    if (h->dwBytesRecorded < h->dwBufferLength) break;
+  while (carryAt < carry.size() && HasQueued() && CopyCarryInto(Front()))
     FinishFront(*lock, MM_WIM_DATA);
-  }
 }
 
 void PulseWaveIn::Service(std::unique_lock<std::mutex>& lock) {
   if (!started) return;
-  if (!Lost()) {
-    link.Lock();
-    const bool gone =
-        link.GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
-    link.Unlock();
-    if (gone || std::chrono::steady_clock::now() - lastCaptured > std::chrono::seconds(1))
-      MarkLost();
-  }
+  if (!Lost() && (link.StreamGone(stream) ||
+                  std::chrono::steady_clock::now() - lastCaptured > std::chrono::seconds(1)))
+    MarkLost();
   do {
     FillFromCarry(&lock);
   } while (started && HasQueued() && TakeCaptured());
@@ -104,13 +99,8 @@ void PulseWaveIn::ResetBackend() {
   // (they come back with what they hold), so that ending a recording loses
   // none of the learner's last words.
   do {
-    for (WaveHdr* h = Front(); h != nullptr && carryAt < carry.size(); h = h->lpNext) {
-      const size_t n =
-          std::min<size_t>(h->dwBufferLength - h->dwBytesRecorded, carry.size() - carryAt);
-      std::memcpy(h->lpData + h->dwBytesRecorded, carry.data() + carryAt, n);
-      h->dwBytesRecorded += static_cast<uint32_t>(n);
-      carryAt += n;
-    }
+    for (WaveHdr* h = Front(); h != nullptr && carryAt < carry.size(); h = h->lpNext)
+      CopyCarryInto(h);
   } while (carryAt == carry.size() && TakeCaptured());
   carry.clear();
   carryAt = 0;

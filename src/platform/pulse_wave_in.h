@@ -24,6 +24,8 @@ class PulseWaveIn : public WaveIn {
  private:
   // Moves what the stream has captured into carry; false when it has nothing.
   bool TakeCaptured();
+  // Copies what carry holds into h, as much as it takes; true when h is full.
+  bool CopyCarryInto(WaveHdr* h);
   // Fills the queued buffers from carry, finishing each one filled.
   void FillFromCarry(std::unique_lock<std::mutex>* lock);
 

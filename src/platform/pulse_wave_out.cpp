@@ -127,9 +127,5 @@ void PulseWaveOut::Hand(const uint8_t* data, uint32_t count) {
 }
 
 bool PulseWaveOut::StreamGone() {
-  link.Lock();
-  const bool gone =
-      link.GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
-  link.Unlock();
-  return gone;
+  return link.StreamGone(stream);
 }

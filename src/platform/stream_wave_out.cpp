@@ -33,10 +33,9 @@ void StreamWaveOut::Push(const uint8_t* data, uint32_t count, uint32_t offset) {
   pushedTotal += count;
 }
 
-void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
+void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock, uint64_t played) {
   // Stretched bytes go to the stream from the first one after the last reset,
   // so what it has played counts in the stretcher's output bytes.
-  const uint64_t played = pushedTotal - Ahead();
   while (HasQueued() && FrontStretchedBy(played))
     FinishStretchedFront(lock);
   uint32_t room = std::min<uint32_t>(Room(), lead);
@@ -59,14 +58,15 @@ void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock) {
 }
 
 void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
-  if (!Lost() && (StreamGone() || Stalled(pushedTotal - Ahead()))) MarkLost();
+  // Bytes handed over that the stream has played.
+  const uint64_t played = pushedTotal - Ahead();
+  if (!Lost() && (StreamGone() || Stalled(played))) MarkLost();
   if (paused || Lost()) return;
   if (Stretching()) {
-    ServiceStretched(lock);
+    ServiceStretched(lock, played);
     return;
   }
   // Buffers whose every byte the stream has played are done.
-  const uint64_t played = pushedTotal - Ahead();
   while (handed > 0 && finishedTotal + Front()->dwBufferLength <= played) {
     finishedTotal += Front()->dwBufferLength;
     --handed;

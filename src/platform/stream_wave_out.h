@@ -35,7 +35,7 @@ class StreamWaveOut : public WaveOut {
   uint32_t lead = 0;
 
  private:
-  void ServiceStretched(std::unique_lock<std::mutex>& lock);
+  void ServiceStretched(std::unique_lock<std::mutex>& lock, uint64_t played);
   // Sound waiting and none played for a second while not paused: the stream
   // hangs (a server that stopped answering, a device that stopped taking sound).
   bool Stalled(uint64_t played);

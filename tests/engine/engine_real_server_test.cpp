@@ -42,6 +42,18 @@ class RealServer : public ::testing::Test {
     }
   }
 
+  // Plays until something is heard, then records until the recording holds bytes.
+  void StartRecording(uint32_t bytes) {
+    engine->StartThreads();
+    ASSERT_TRUE(WaitFor([&] { return engine->Status().position > 0; }));
+    engine->CommandRecord();
+    const std::string path = dir.File(Engine::kRecordingName);
+    ASSERT_TRUE(WaitFor([&] {
+      std::error_code error;
+      return std::filesystem::file_size(path, error) >= 23 + bytes && !error;
+    }));
+  }
+
   // Waits until the engine has stopped for the device that went away.
   void ExpectToldOfTheLoss() {
     ASSERT_TRUE(WaitFor([&] {
@@ -102,14 +114,7 @@ TEST_F(RealServer, AServerThatHangsIsToldWithinAboutASecond) {
 
 TEST_F(RealServer, AServerThatHangsWhileRecordingIsTold) {
   server.Feed(PatternBytes(kSecond * 30, 7));
-  engine->StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine->Status().position > 0; }));
-  engine->CommandRecord();
-  const std::string path = dir.File(Engine::kRecordingName);
-  ASSERT_TRUE(WaitFor([&] {
-    std::error_code error;
-    return std::filesystem::file_size(path, error) >= 23 + kSecond / 2 && !error;
-  }));
+  StartRecording(kSecond / 2);
   server.Freeze();
   ExpectToldOfTheLoss();
   EXPECT_NE(engine->LastError().find("input"), std::string::npos) << engine->LastError();
@@ -119,14 +124,8 @@ TEST_F(RealServer, AServerThatHangsWhileRecordingIsTold) {
 TEST_F(RealServer, ARecordingKeepsWhatTheSourceGaveUpToTheLoss) {
   const std::string fed = PatternBytes(kSecond * 30, 7);
   server.Feed(fed);
-  engine->StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine->Status().position > 0; }));
-  engine->CommandRecord();
+  StartRecording(kSecond);
   const std::string path = dir.File(Engine::kRecordingName);
-  ASSERT_TRUE(WaitFor([&] {
-    std::error_code error;
-    return std::filesystem::file_size(path, error) >= 23 + kSecond && !error;
-  }));
   server.Kill();
   ExpectToldOfTheLoss();
   // Whole frames, every one of them the source's, in order.
