@@ -45,7 +45,10 @@ void DecodeThread::Step(uint32_t seen) {
     return;
   }
   if (!blockHeld) {
-    if (cursor.ReadBlock(codec) != kReadFilled) {
+    const int32_t read = cursor.ReadBlock(codec);
+    const uint32_t length = codec->GetLength();
+    if (length != 0xFFFFFFFFu) e.fileLength.store(length);
+    if (read != kReadFilled) {
       silenceRatio = 0;
       cursor.ReadToEnd(seen);
       e.DecodeSleep(10);

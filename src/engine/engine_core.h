@@ -172,6 +172,8 @@ class EngineCore {
   // the read cursor lets it run (the engine stops it before every change).
   std::atomic<CodecServer*> codec{nullptr};
   std::atomic<uint32_t> windowBlocks{0};  // also renewed by ApplySettings
+  // Set on open; renewed by the decode thread as a plug-in learns the true
+  // length (a file whose container only estimates it, a cut file).
   std::atomic<uint32_t> fileLength{0};
   std::atomic<bool> stopped{false};
   std::atomic<bool> paused{false};
