@@ -18,6 +18,19 @@ cd "$root"
 "$prefix/bin/kestro" --version | grep -q '^kestro ' || fail "kestro --version"
 
 desktop-file-validate "$prefix/share/applications/kestro.desktop" || fail "desktop entry"
+# A learner's .m4a, .opus and films: the installed plug-ins play them, and a
+# file manager's "Open with" offers Kestro for them (the MIME cache made as
+# the system's package trigger makes it).
+update-desktop-database "$prefix/share/applications"
+for lesson in lesson.m4a lesson.opus film.mkv film.webm; do
+  ffmpeg -v error -y -t 3 -i "$prefix/share/kestro/demo/demo-lesson.ogg" "$lesson" \
+    || fail "ffmpeg could not make $lesson"
+  "$prefix/bin/kestro-cli" --audio=offline --wav=heard.wav "$lesson" \
+    || fail "the installed kestro-cli does not play $lesson"
+  type="$(gio info -a standard::content-type "$lesson" | awk '/content-type/ {print $2}')"
+  PATH="$prefix/bin:$PATH" XDG_DATA_HOME="$root/nothing" XDG_DATA_DIRS="$prefix/share:/usr/share" \
+    gio mime "$type" | grep kestro.desktop > /dev/null || fail "Open with does not offer Kestro for $type"
+done
 for size in 64 128 256; do
   [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/kestro.png" ] || fail "icon $size"
 done

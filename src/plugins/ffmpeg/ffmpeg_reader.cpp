@@ -58,7 +58,13 @@ bool FfmpegReader::OpenAt(int channelsAtMost) {
   }
   segmentEnd = segmented ? SegmentFrames() : std::numeric_limits<uint64_t>::max();
 
-  const int64_t estimate = source.DurationFrames();
+  int64_t estimate = source.DurationFrames();
+  if (estimate <= 0 && source.BytesRead() > 0) {
+    // A file written as it was recorded says nothing of its length: what the
+    // first frames took of it tells roughly.
+    estimate = static_cast<int64_t>(static_cast<double>(DecodedEnd()) * source.FileBytes() /
+                                    source.BytesRead());
+  }
   const int64_t exact = ProbeLength(estimate);
   lengthKnown = exact >= 0;
   const int64_t length = lengthKnown ? exact : std::max<int64_t>(estimate, 0);

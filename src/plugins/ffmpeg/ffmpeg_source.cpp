@@ -159,6 +159,14 @@ int64_t FfmpegSource::DurationFrames() const {
   return -1;
 }
 
+int64_t FfmpegSource::BytesRead() const {
+  return format != nullptr && format->pb != nullptr ? std::max<int64_t>(avio_tell(format->pb), 0) : 0;
+}
+
+int64_t FfmpegSource::FileBytes() const {
+  return format != nullptr && format->pb != nullptr ? std::max<int64_t>(avio_size(format->pb), 0) : 0;
+}
+
 bool FfmpegSource::ConfigureConverter() {
   AVChannelLayout in{};
   if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame->ch_layout.nb_channels < 1)

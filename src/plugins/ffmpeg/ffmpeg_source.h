@@ -45,6 +45,10 @@ class FfmpegSource {
   int64_t PrerollFrames() const;
   // The container's idea of the sound's length in frames, -1 when it has none.
   int64_t DurationFrames() const;
+  // How far into the file the demuxer has read, and the file's size, in bytes
+  // (0 when unknown).
+  int64_t BytesRead() const;
+  int64_t FileBytes() const;
 
   // Decodes the next frame of sound and appends it to out; *stamp is where it
   // starts, in frames of the output rate on the container's clock (or
