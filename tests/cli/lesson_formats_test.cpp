@@ -52,4 +52,22 @@ TEST(LessonFormats, AFilmsSoundPlaysAsFfmpegDecodesIt) {
   EXPECT_LE(most, 1);
 }
 
+// A lesson cut off in its middle: its header promises more than it holds.
+// What the window and status show as its length becomes what was heard.
+TEST(LessonFormats, ACutLessonsLengthBecomesWhatWasHeard) {
+  CliRunner cli;
+  Make(cli, "-t 100 -i '" KESTRO_SPEECH "' -c:a aac -movflags +faststart whole.m4a");
+  const std::string whole = ReadFileBytes(cli.File("whole.m4a"));
+  WriteFileBytes(cli.File("cut.m4a"), whole.substr(0, whole.size() / 2));
+  const auto r =
+      cli.Run("--audio=offline --wav=heard.wav cut.m4a", "status\nwait-mode idle\nstatus\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const size_t first = r.out.find("length=");
+  const size_t last = r.out.rfind("length=");
+  ASSERT_NE(first, last) << r.out;
+  const size_t heard = cli.WavData("heard.wav").size();
+  EXPECT_GT(std::stoul(r.out.substr(first + 7)), heard);
+  EXPECT_EQ(std::stoul(r.out.substr(last + 7)), heard);
+}
+
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 #include "temp_dir.h"
 
@@ -163,15 +165,20 @@ namespace {
 TEST(CodecRegistry, ProgramFolderOffersEveryFormat) {
   CodecRegistry registry;
   registry.ScanPlugins((std::string(KESTRO_STAGE_PLUGIN_DIR) + "/*.so").c_str());
-  EXPECT_EQ(registry.GetAllExtensions(), ".flac.mp3.ogg.qv.wav");
-  EXPECT_EQ(BuildOpenFilter(registry),
-            "flac文件(*.flac)|*.flac|mp3文件(*.mp3)|*.mp3|ogg文件(*.ogg)|*.ogg|"
-            "qv文件(*.qv)|*.qv|wav文件(*.wav)|*.wav|"
-            "m3u文件(*.m3u)|*.m3u|所有文件(*.*)|*.*||");
-  for (const char* ext : {"flac", "mp3", "ogg", "qv", "wav"}) {
+  const std::vector<std::string> formats = {"3gp", "aac",  "amr", "flac", "m4a",  "m4b",
+                                            "m4v", "mka",  "mkv", "mov",  "mp3",  "mp4",
+                                            "ogg", "opus", "qv",  "wav",  "webm", "wma"};
+  std::string all, filter;
+  for (const std::string& ext : formats) {
+    all += "." + ext;
+    filter += ext + "文件(*." + ext + ")|*." + ext + "|";
+  }
+  EXPECT_EQ(registry.GetAllExtensions(), all);
+  EXPECT_EQ(BuildOpenFilter(registry), filter + "m3u文件(*.m3u)|*.m3u|所有文件(*.*)|*.*||");
+  for (const std::string& ext : formats) {
     CodecServer* codec = registry.FindCodec(ext);
     ASSERT_NE(codec, nullptr) << ext;
-    EXPECT_EQ(std::string(codec->GetExtension()), std::string(".") + ext);
+    EXPECT_EQ(std::string(codec->GetExtension()), "." + ext);
   }
 }
 
