@@ -47,7 +47,7 @@ void DecodeThread::Step(uint32_t seen) {
   if (!blockHeld) {
     const int32_t read = cursor.ReadBlock(codec);
     const uint32_t length = codec->GetLength();
-    if (length != 0xFFFFFFFFu) e.fileLength.store(length);
+    if (length != 0xFFFFFFFFu && e.readingItem.load()) e.fileLength.store(length);
     if (read != kReadFilled) {
       silenceRatio = 0;
       cursor.ReadToEnd(seen);

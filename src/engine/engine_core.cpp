@@ -308,6 +308,7 @@ bool EngineCore::OpenItem(const std::string& path) {
   SetIdle();
   const uint32_t faultsBefore = faults.load();
   const bool opened = OpenSound(path);
+  readingItem = opened;
   // A file the learner listed that cannot be played is named; a sound device
   // that failed is a fault, told as such.
   if (!opened && view && faults.load() == faultsBefore) view->ItemNotPlayable(path, LastError());
@@ -384,6 +385,7 @@ bool EngineCore::OpenSound(const std::string& path) {
   // Whatever was read or queued belongs to the sound being closed; a passage
   // end left from before (Stop during a mode) must not end the next one.
   cursor.AtStart(waveOut.get());
+  readingItem = false;
   CodecServer* current = codec.load();
   if (current != nullptr && current->IsOpen()) current->Close();
 

@@ -173,8 +173,10 @@ class EngineCore {
   std::atomic<CodecServer*> codec{nullptr};
   std::atomic<uint32_t> windowBlocks{0};  // also renewed by ApplySettings
   // Set on open; renewed by the decode thread as a plug-in learns the true
-  // length (a file whose container only estimates it, a cut file).
+  // length (a file whose container only estimates it, a cut file) while the
+  // item is what it reads (not the recording a mode plays).
   std::atomic<uint32_t> fileLength{0};
+  std::atomic<bool> readingItem{false};
   std::atomic<bool> stopped{false};
   std::atomic<bool> paused{false};
   std::atomic<bool> outputPaused{false};
