@@ -248,7 +248,12 @@ int32_t FfmpegReader::Read(CodecBlock* block, uint32_t readLimit) {
     const uint64_t start = NextFrame() * blockAlign;
     if (start >= limit) return kReadEnd;
     block->position = static_cast<uint32_t>(start);
-    const uint64_t wanted = std::min<uint64_t>(block->capacity, limit - start) / blockAlign;
+    // As every plug-in does, a block that starts before the limit is read in
+    // full: up to its capacity or the end of the sound.
+    uint64_t room = block->capacity;
+    if (lengthKnown) room = std::min<uint64_t>(room, length - std::min<uint64_t>(start, length));
+    room = std::min<uint64_t>(room, std::numeric_limits<uint32_t>::max() - start);
+    const uint64_t wanted = room / blockAlign;
     uint64_t done = 0;
     while (done < wanted) {
       const uint64_t available = PendingFrames() - pendingUsed;

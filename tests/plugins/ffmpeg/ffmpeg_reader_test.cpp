@@ -134,6 +134,14 @@ void ExpectDecodesAndSeeksExactly(const std::string& path, int channels, int rat
   EXPECT_EQ(lengthAtOpen, whole.size());
   EXPECT_EQ(p.codec->GetLength(), whole.size());
 
+  // A block that starts before the read limit is read in full, as every
+  // plug-in reads it.
+  std::vector<uint8_t> buffer(8192);
+  CodecBlock limited{buffer.data(), 8192, 0, 0, 0, 1};
+  ASSERT_EQ(p.codec->Read(&limited, 100 * p.format.nBlockAlign), kReadFilled);
+  EXPECT_EQ(limited.bytesRead,
+            std::min<size_t>(8192 / p.format.nBlockAlign * p.format.nBlockAlign, whole.size()));
+
   // Backwards and forwards, near and far, the start and the last frames.
   std::mt19937 random(7);
   const uint32_t frames = static_cast<uint32_t>(whole.size() / p.format.nBlockAlign);
