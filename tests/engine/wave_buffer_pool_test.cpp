@@ -10,6 +10,7 @@
 #include "loaded_plugin.h"
 #include "platform/offline_wave_in.h"
 #include "platform/offline_wave_out.h"
+#include "wait_for.h"
 
 namespace {
 
@@ -81,7 +82,9 @@ TEST_F(PoolTest, FullPoolAndQueuedSlotsRefuseMore) {
   EXPECT_FALSE(Stage(25000, 10));
   Play(1);
   EXPECT_EQ(pool.SendNext(&out), 1);
-  EXPECT_TRUE(Stage(25000, 10));
+  // The played slot is free once its done callback has returned, which may be
+  // a moment after it has begun.
+  EXPECT_TRUE(WaitFor([&] { return Stage(25000, 10); }, 10000));
 }
 
 TEST_F(PoolTest, LastPlayedIsTheNewestFinishedSlot) {
