@@ -23,6 +23,23 @@ bool ParseSeconds(const std::string& text, float* value) {
   return true;
 }
 
+// "BEFORE,AFTER" in seconds, each 0..5.
+bool ParsePads(const std::string& text, CliOptions* options) {
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return false;
+  const std::string parts[2] = {text.substr(0, comma), text.substr(comma + 1)};
+  int ms[2];
+  for (int i = 0; i < 2; ++i) {
+    char* end = nullptr;
+    const float v = std::strtof(parts[i].c_str(), &end);
+    if (parts[i].empty() || *end != '\0' || !(v >= 0.0f && v <= 5.0f)) return false;
+    ms[i] = static_cast<int>(v * 1000 + 0.5f);
+  }
+  options->padBeforeMs = ms[0];
+  options->padAfterMs = ms[1];
+  return true;
+}
+
 bool Bad(const std::string& name, const std::string& value, const char* range, std::string* error) {
   *error = "option --" + name + "=" + value + " is out of range (" + range + ")";
   return false;
@@ -42,6 +59,9 @@ enum OptionId {
   kVolume,
   kSpeed,
   kKeepPitch,
+  kTranscript,
+  kNoTranscript,
+  kPad,
   kVersion,
 };
 
@@ -59,6 +79,9 @@ const struct option kOptions[] = {
     {"volume", required_argument, nullptr, kVolume},
     {"speed", required_argument, nullptr, kSpeed},
     {"keep-pitch", no_argument, nullptr, kKeepPitch},
+    {"transcript", required_argument, nullptr, kTranscript},
+    {"no-transcript", no_argument, nullptr, kNoTranscript},
+    {"pad", required_argument, nullptr, kPad},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -107,6 +130,11 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       return ParseSetting(value, 0, 100, &options->volume) || Bad(name, value, "0..100", error);
     case kSpeed:
       return ParseSetting(value, 0, 100, &options->speed) || Bad(name, value, "0..100", error);
+    case kTranscript:
+      options->transcript = value;
+      return true;
+    case kPad:
+      return ParsePads(value, options) || Bad(name, value, "BEFORE,AFTER in 0..5 s", error);
   }
   return false;
 }
@@ -127,6 +155,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->version = true;
     } else if (id == kKeepPitch) {
       options->keepPitch = true;
+    } else if (id == kNoTranscript) {
+      options->noTranscript = true;
     } else if (id == '?') {
       const size_t equals = arg.find('=');
       const std::string name = arg.substr(0, equals);
@@ -199,10 +229,23 @@ Options:
   --keep-pitch         slow down with the pitch kept instead: speed P plays at
                        (100 - P) % of full speed at the file's own rate and
                        pitch, never below 50 %
+  --transcript=FILE    the sentences of every FILE played come from this
+                       transcript (LRC, SRT or WebVTT) instead of its own
+  --no-transcript      ignore transcripts: sentences are found at pauses
+  --pad=BEFORE,AFTER   how far a transcript's sentence reaches before its
+                       line starts and after it ends, in seconds (0.15,0.25),
+                       never into the lines next to it
   -h, --help           show this text
   --version            show the version
 
 Every option that takes a value may be given as --name=VALUE or --name VALUE.
+
+Transcripts: when an item opens, its sentences come from NAME.lrc, NAME.srt or
+NAME.vtt beside NAME.EXT (the first found, in that order), in UTF-8, UTF-16
+with a byte-order mark, or GB18030/GBK. In automatic mode each sentence then
+ends where its line ends, whatever the pauses; without a transcript automatic
+mode finds sentences at pauses. A transcript with nothing usable is told on
+standard error.
 
 Without --script every entry is played once, in playlist order, from its start
 to its end, and kestro-cli exits.
@@ -211,7 +254,7 @@ Drill export, for practice away from the computer:
   kestro-cli --drill=OUT.wav [--count=N] [--vertical=P] [--seconds=S]
              [--percent=P] [--speed=P [--keep-pitch]] FILE
 reads FILE once in automatic mode, as a learner would hear it: each sentence
-found at a pause is heard, then repeated N times. Everything heard goes to
+(of its transcript, or found at a pause) is heard, then repeated N times. Everything heard goes to
 OUT.wav, and the number of sentences found is printed. The settings are those
 of the repeat settings dialog: --count 1..100 (3), --vertical 0..50 (2),
 --seconds 0.1..10 (2.0), --percent 5..100 (5). With --speed=25 --keep-pitch
@@ -226,6 +269,9 @@ Script: one command a line; blank lines and lines starting with # are ignored.
                                 too); play the recording; recording and
                                 passage in turn
   auto                          switch automatic sentence repeat on or off
+  sentence previous|again|next  go to the previous, the same or the next
+                                sentence of the transcript (without one: mark)
+  transcript on|off             sentences from the transcript, or at pauses
   open N                        select entry N and play it (a double click)
   select N                      select entry N
   seek P                        progress slider to P (0..10000); paused, the
@@ -244,7 +290,8 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   sleep MS                      wait MS ms of wall-clock time
   status                        print mode=, flags=, item=, pos=, length=,
                                 speed= (the slider), rate= and tempo= (what
-                                the output device plays at)
+                                the output device plays at), sentence=N/M
+                                (of the transcript: the one heard, 0 before)
   quit                          shut down and exit
 
 With --audio=offline and a script, sound time passes only during wait and

@@ -22,6 +22,12 @@ struct CliOptions {
   // down keeps the pitch.
   uint32_t speed = 0;
   bool keepPitch = false;
+  // The transcript for every FILE instead of each one's own, or none at all;
+  // the pads of its sentences in ms.
+  std::string transcript;
+  bool noTranscript = false;
+  int padBeforeMs = 150;
+  int padAfterMs = 250;
 
   // Drill export: FILE read once in automatic mode, everything heard written here.
   std::string drillPath;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cli/cli_options.h"
+#include "cli/cli_view.h"
 #include "cli/script_runner.h"
 #include "codec/codec_registry.h"
 #include "codec/playable_format.h"
@@ -193,7 +194,8 @@ int main(int argc, char** argv) {
   CodecRegistry registry;
   registry.ScanPlugins(PluginPattern().c_str());
   Playlist playlist;
-  Engine engine(audio, registry, playlist, nullptr);
+  CliView view(std::cerr);
+  Engine engine(audio, registry, playlist, &view);
   engine.SetProgramDir(options.programDir.empty() ? CurrentDir() : options.programDir);
   if (!engine.AllocateBuffers()) return Fail("Malloc memory error");
   FillPlaylist(options, registry, playlist);
@@ -233,6 +235,9 @@ int main(int argc, char** argv) {
   engine.VolumeSlider(static_cast<int>(options.volume));
   engine.SetKeepPitch(options.keepPitch);
   engine.SetStartSpeed(static_cast<int>(options.speed));
+  engine.SetTranscriptFile(options.transcript);
+  engine.IgnoreTranscripts(options.noTranscript);
+  engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);
 
   if (drill) {
     engine.CommandAutoManual();  // automatic mode on
@@ -316,7 +321,7 @@ int main(int argc, char** argv) {
     std::cout << "sentences: " << found << "\n";
     if (found == 0) {
       std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds
-                << " s or longer; try a shorter --seconds\n";
+                << " s or longer; try a shorter --seconds, or give the lesson a transcript\n";
     }
   }
   if (caught.load() != 0) return SignalWatcher::ExitStatusFor(caught.load());

@@ -42,9 +42,10 @@ std::string ScriptRunner::Status() const {
   const EngineStatus s = engine.Status();
   char line[200];
   std::snprintf(line, sizeof(line),
-                "mode=%s flags=0x%08x item=%d pos=%u length=%u speed=%d rate=%u tempo=%.2f", s.mode,
-                s.flags, s.item, s.position, s.length, s.speedPosition, s.outputRate,
-                static_cast<double>(s.outputTempo));
+                "mode=%s flags=0x%08x item=%d pos=%u length=%u speed=%d rate=%u tempo=%.2f "
+                "sentence=%d/%u",
+                s.mode, s.flags, s.item, s.position, s.length, s.speedPosition, s.outputRate,
+                static_cast<double>(s.outputTempo), s.sentence, s.sentenceCount);
   return line;
 }
 
@@ -207,17 +208,34 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     const uint32_t refusedBefore = e.Status().refused;
     (e.*s.command)();
     if (!AwaitServed(s.bit, error)) return false;
-    const EngineStatus after = e.Status();
-    if (after.refused != refusedBefore) {
-      ++refusedCount;
-      if (refusals != nullptr)
-        *refusals << "kestro-cli: " << command << ": " << after.lastRefusal << "\n";
-    }
+    NoteRefusal(command, refusedBefore);
     return true;
   }
   if (command == "auto") {
     if (!args(0)) return false;
     e.CommandAutoManual();
+    return true;
+  }
+  if (command == "sentence") {
+    if (!args(1)) return false;
+    const int step = w[1] == "previous" ? -1 : w[1] == "again" ? 0 : w[1] == "next" ? 1 : 2;
+    if (step == 2) {
+      *error = "sentence takes previous, again or next";
+      return false;
+    }
+    const uint32_t refusedBefore = e.Status().refused;
+    e.CommandSentence(step);
+    if (!AwaitServed(ENG_SENTENCE_REQ, error)) return false;
+    NoteRefusal(command, refusedBefore);
+    return true;
+  }
+  if (command == "transcript") {
+    if (!args(1)) return false;
+    if (w[1] != "on" && w[1] != "off") {
+      *error = "transcript takes on or off";
+      return false;
+    }
+    e.SetTranscriptSplit(w[1] == "on");
     return true;
   }
   if (command == "open" || command == "select") {
@@ -295,6 +313,14 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   }
   *error = "unknown command \"" + command + "\"";
   return false;
+}
+
+void ScriptRunner::NoteRefusal(const std::string& command, uint32_t refusedBefore) {
+  const EngineStatus after = engine.Status();
+  if (after.refused == refusedBefore) return;
+  ++refusedCount;
+  if (refusals != nullptr)
+    *refusals << "kestro-cli: " << command << ": " << after.lastRefusal << "\n";
 }
 
 bool ScriptRunner::RunScript(std::istream& in, std::string* error) {

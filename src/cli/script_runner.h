@@ -48,6 +48,8 @@ class ScriptRunner {
   AudioBackend& audio;
   Playlist& playlist;
   std::ostream& out;
+  // Counts and tells a refusal the engine recorded since refusedBefore.
+  void NoteRefusal(const std::string& command, uint32_t refusedBefore);
   std::ostream* refusals = nullptr;
   int refusedCount = 0;
 };

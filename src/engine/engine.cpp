@@ -1,7 +1,5 @@
 #include "engine/engine.h"
 
-#include <algorithm>
-
 #include "engine/engine_core.h"
 
 Engine::Engine(AudioBackend& audio, CodecRegistry& registry, Playlist& playlist, EngineView* view)
@@ -35,6 +33,30 @@ void Engine::SetLockstep(bool on) {
 }
 void Engine::SetStartSpeed(int position) {
   core->SetStartSpeed(position);
+}
+void Engine::SetTranscriptFile(const std::string& path) {
+  core->SetTranscriptFile(path);
+}
+void Engine::IgnoreTranscripts(bool ignore) {
+  core->IgnoreTranscripts(ignore);
+}
+void Engine::CommandSentence(int step) {
+  core->CommandSentence(step);
+}
+void Engine::CommandRepeatSentence(int index) {
+  core->CommandRepeatSentence(index);
+}
+void Engine::SetTranscriptSplit(bool on) {
+  core->SetTranscriptSplit(on);
+}
+bool Engine::TranscriptSplit() const {
+  return core->TranscriptSplit();
+}
+void Engine::SetSentencePads(int beforeMs, int afterMs) {
+  core->SetSentencePads(beforeMs, afterMs);
+}
+std::vector<Sentence> Engine::Sentences() const {
+  return core->Sentences();
 }
 void Engine::CommandPlay() {
   core->CommandPlay();

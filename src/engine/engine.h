@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine_flags.h"
 #include "engine/engine_view.h"
+#include "engine/sentence_list.h"
 
 class AudioBackend;
 class CodecRegistry;
@@ -56,6 +58,10 @@ struct EngineStatus {
   uint32_t passageStart = 0;
   uint32_t passageEnd = 0;
   uint32_t playsHeard = 0;
+  // The open item's sentences from its transcript (0 without one), and the
+  // number (from 1) of the one holding what was heard last (0: none yet).
+  uint32_t sentenceCount = 0;
+  int sentence = 0;
 };
 // The playback, record and repeat engine as the window and kestro-cli see it:
 // the life cycle, the commands (each only asks: the engine thread serves it
@@ -104,6 +110,10 @@ class Engine {
   // The speed slider's position when an item opens (0 in the window): batch
   // work slowed down from the first item to the last.
   void SetStartSpeed(int position);
+  // The transcript for every item instead of the one beside it, or none at
+  // all; by default each item's own NAME.lrc, NAME.srt or NAME.vtt.
+  void SetTranscriptFile(const std::string& path);
+  void IgnoreTranscripts(bool ignore);
 
   // ---- user commands (user-interface thread); they only set fields and request bits ----
   void CommandPlay();
@@ -120,6 +130,19 @@ class Engine {
   void CommandPlayEntry(int index);
   // Toggles automatic mode; returns whether it is now on.
   bool CommandAutoManual();
+  // Previous (-1), again (0) or next (+1) sentence of the transcript; without
+  // one, the previous or next mark.
+  void CommandSentence(int step);
+  // Plays sentence index of the transcript and repeats it (a double click on
+  // its line): repeatCount times in automatic mode, until ended otherwise.
+  void CommandRepeatSentence(int index);
+  // With a transcript, automatic repeat takes its sentences (on by default);
+  // off, it finds them at pauses.
+  void SetTranscriptSplit(bool on);
+  bool TranscriptSplit() const;
+  // How far each transcript sentence reaches before its cue's start and after
+  // its end (default 150 and 250 ms); from the next item opened on.
+  void SetSentencePads(int beforeMs, int afterMs);
   // The settings dialog confirmed.
   void ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent);
   // A slider moved to position (the progress slider 0..kProgressMax, the
@@ -139,6 +162,8 @@ class Engine {
 
   // ---- what the engine is doing (any thread) ----
   EngineStatus Status() const;
+  // The open item's sentences, from its transcript.
+  std::vector<Sentence> Sentences() const;
   // Status().mode alone, cheaply.
   const char* Mode() const;
   // Whether a device is producing or taking sound now: the input while

@@ -1,5 +1,7 @@
 #include "engine/engine_core.h"
 
+#include "transcript/transcript.h"
+
 #include "codec/replacing_file.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@ EngineCore::EngineCore(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineVie
     : audio(a), registry(r), playlist(p), view(v) {
   volumeValue = Engine::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   recorder.SetFormat(&recordFormat);
+  cursor.SetStopSource([this](uint32_t position) { return SentenceStopAfter(position); });
 }
 
 EngineCore::~EngineCore() {
@@ -97,6 +100,8 @@ EngineStatus EngineCore::Status() const {
   s.itemsHeard = itemsHeard.load();
   s.sentencesFound = sentencesFound.load();
   s.listFinished = listFinished.load();
+  s.sentenceCount = static_cast<uint32_t>(sentences.Count());
+  s.sentence = s.sentenceCount > 0 ? sentences.IndexAt(s.position) + 1 : 0;
   s.openPending = openRequest.load();
   s.autoMode = autoMode.load();
   s.paused = paused.load();
@@ -316,10 +321,16 @@ bool EngineCore::OpenItem(const std::string& path) {
   speedPosition = speed;
   if (view) view->SetSpeedPosition(speed);
   fileLength = 0;
-  if (!opened) return false;
+  if (!opened) {
+    sentences.Clear();
+    haveSentences = false;
+    if (view) view->SentencesChanged();
+    return false;
+  }
   if (speed > 0 && !ApplySpeed()) return false;
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
+  LoadTranscript(path);
   markRing.Reset();
   markRing.Push(0);
   windowBlocks = Engine::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
@@ -336,6 +347,86 @@ bool EngineCore::OpenItem(const std::string& path) {
   StoreFlags(ENG_PLAYING);
   cursor.Run();
   return true;
+}
+
+void EngineCore::LoadTranscript(const std::string& soundPath) {
+  sentences.Clear();
+  haveSentences = false;
+  const std::string file =
+      transcriptsIgnored
+          ? std::string()
+          : (transcriptFile.empty() ? Transcript::FindBeside(soundPath) : transcriptFile);
+  if (!file.empty()) {
+    Transcript transcript;
+    std::string note;
+    if (transcript.Load(file)) {
+      const uint32_t rate = itemByteRate.load(), length = fileLength.load();
+      if (rate > 0) transcript.Fit(static_cast<int64_t>(length) * 1000 / rate);
+      sentences.Set(transcript.Cues(), rate, playFormat.nBlockAlign, length, padBeforeMs.load(),
+                    padAfterMs.load());
+      haveSentences = sentences.Count() > 0;
+      if (!haveSentences)
+        note = "every line of it lies past the end of the sound";
+      else if (transcript.Skipped() > 0)
+        note = std::to_string(transcript.Skipped()) + " malformed lines were passed over";
+    } else {
+      note = transcript.Problem();
+    }
+    if (view) view->SentencesChanged();
+    // Told once: a list that plays round opens the item again and again.
+    if (!note.empty() && view && transcriptsTold.insert(file).second)
+      view->TranscriptNote(file, note);
+    return;
+  }
+  if (view) view->SentencesChanged();
+}
+
+bool EngineCore::SentenceStops() const {
+  return autoMode.load() && transcriptSplit.load() && haveSentences.load() && readingItem.load();
+}
+
+uint32_t EngineCore::SentenceStopAfter(uint32_t position) const {
+  return SentenceStops() ? sentences.EndAfter(position) : 0;
+}
+
+bool EngineCore::SentenceTarget(int step, uint32_t position, uint32_t* target) const {
+  if (haveSentences.load()) {
+    const int here = sentences.IndexAt(position);
+    Sentence s;
+    const int wanted = step == 0 ? std::max(here, 0) : here + step;
+    if (wanted < 0 || !sentences.At(static_cast<size_t>(wanted), &s)) return false;
+    *target = s.start;
+    return true;
+  }
+  // Without a transcript the marks are the sentences.
+  bool found = false;
+  for (uint32_t k = 0; k < markRing.Count(); ++k) {
+    uint32_t mark;
+    if (!markRing.Get(k, &mark)) break;
+    const bool fits = step > 0 ? mark > position : step < 0 ? mark < position : mark <= position;
+    const bool better = !found || (step > 0 ? mark < *target : mark > *target);
+    if (fits && better) {
+      *target = mark;
+      found = true;
+    }
+  }
+  return found;
+}
+
+void EngineCore::SetSentencePads(int beforeMs, int afterMs) {
+  padBeforeMs = std::clamp(beforeMs, 0, 5000);
+  padAfterMs = std::clamp(afterMs, 0, 5000);
+}
+
+void EngineCore::CommandSentence(int step) {
+  repeatIndex = -1;
+  sentenceStep = std::clamp(step, -1, 1);
+  Post(ENG_SENTENCE_REQ);
+}
+
+void EngineCore::CommandRepeatSentence(int index) {
+  repeatIndex = std::max(index, 0);
+  Post(ENG_SENTENCE_REQ);
 }
 
 void EngineCore::OpenNextItem() {
@@ -621,7 +712,7 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   const uint32_t flags = engineFlags.load();
   if (flags & ENG_SOUNDING_MODES) ShowProgress(*done, *sounding);
   // Sentence detection over the buffers just heard.
-  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING))
+  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING) && !SentenceStops())
     DetectSentence(*sounding);
   // The engine needs to hear of a finished buffer when it raised a request,
   // when the queue is running low (room to refill before the device runs dry)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -53,6 +54,14 @@ class EngineCore {
   void BalanceSlider(int position);
   void SetKeepPitch(bool on);
   bool KeepPitch() const { return keepPitch.load(); }
+  void CommandSentence(int step);
+  void CommandRepeatSentence(int index);
+  void SetTranscriptFile(const std::string& path) { transcriptFile = path; }
+  void IgnoreTranscripts(bool ignore) { transcriptsIgnored = ignore; }
+  void SetTranscriptSplit(bool on) { transcriptSplit = on; }
+  bool TranscriptSplit() const { return transcriptSplit.load(); }
+  void SetSentencePads(int beforeMs, int afterMs);
+  std::vector<Sentence> Sentences() const { return sentences.All(); }
   void WakeEngine() { waker.Notify(); }
   EngineStatus Status() const;
   const char* Mode() const { return Engine::ModeName(engineFlags.load()); }
@@ -99,6 +108,15 @@ class EngineCore {
   // position rounded down to a whole frame of the open item.
   uint32_t AlignToFrame(uint32_t position) const;
   bool ChangeSpeed();
+  // Reads the transcript of the item just opened into sentences.
+  void LoadTranscript(const std::string& soundPath);
+  // Whether reading stops at the end of each sentence of the transcript:
+  // automatic mode, split by the transcript, the item being read.
+  bool SentenceStops() const;
+  // The read limit for reading from position: its sentence's end, 0 for none.
+  uint32_t SentenceStopAfter(uint32_t position) const;
+  // Where the sentence step asked for leads from position; false when nowhere.
+  bool SentenceTarget(int step, uint32_t position, uint32_t* target) const;
   // Sets the output device (reset, nothing queued) for the speed slider: with
   // the pitch kept, the file's own rate at the slider's tempo; otherwise the
   // device reopened at the slider's lower rate. False when no device opens.
@@ -154,6 +172,13 @@ class EngineCore {
   std::atomic<int> volumePosition{50};
   std::atomic<int> balancePosition{50};
   std::atomic<bool> stopAtListEnd{false};  // before the threads start
+  std::atomic<bool> transcriptSplit{true};
+  std::atomic<int> sentenceStep{0};
+  std::atomic<int> repeatIndex{-1};  // a sentence to repeat, -1 for a step
+  std::atomic<int> padBeforeMs{150};
+  std::atomic<int> padAfterMs{250};
+  std::string transcriptFile;       // before the threads start
+  bool transcriptsIgnored = false;  // before the threads start
 
   // ---- written by the engine thread; other threads read the atomics ----
   std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands
@@ -195,9 +220,14 @@ class EngineCore {
   int appliedSpeed = 0;
   bool appliedKeepPitch = false;
 
-  MarkRing markRing;        // engine thread only
-  SilenceRing silenceRing;  // fed by OnWaveOutDone; cleared or renewed by the engine
-                            // thread and ApplySettings (its own atomics)
+  // The open item's sentences (set by the engine thread with the decoder
+  // stopped; read by every thread) and whether there are any.
+  SentenceList sentences;
+  std::atomic<bool> haveSentences{false};
+  std::set<std::string> transcriptsTold;  // engine thread only
+  MarkRing markRing;                      // engine thread only
+  SilenceRing silenceRing;                // fed by OnWaveOutDone; cleared or renewed by the engine
+                                          // thread and ApplySettings (its own atomics)
 
   // ---- written by the device callbacks ----
   std::atomic<uint32_t> lastFinishedPosition{0};

@@ -9,6 +9,7 @@ constexpr uint32_t ENG_RESUME_REQ = 0x4;
 constexpr uint32_t ENG_PLAYBACK_REQ = 0x8;
 constexpr uint32_t ENG_REPEAT_REQ = 0x10;
 constexpr uint32_t ENG_RECORD_REQ = 0x20;
+constexpr uint32_t ENG_SENTENCE_REQ = 0x40;  // go to a sentence (or mark) of the item
 constexpr uint32_t ENG_COMPARE_REQ = 0x80;
 constexpr uint32_t ENG_COMPARING = 0x100;
 constexpr uint32_t ENG_COMPARE_END = 0x200;
@@ -29,8 +30,9 @@ constexpr uint32_t ENG_QUIT = 0x80000000;
 
 // The bits other threads post: requests from commands and device callbacks.
 constexpr uint32_t kPostedBits = ENG_READ_REQ | ENG_PAUSE_REQ | ENG_RESUME_REQ | ENG_PLAYBACK_REQ |
-                                 ENG_REPEAT_REQ | ENG_RECORD_REQ | ENG_COMPARE_REQ | ENG_SEEK_REQ |
-                                 ENG_VOLUME_REQ | ENG_SPEED_REQ | ENG_STOP_REQ | ENG_ITEM_CHANGE;
+                                 ENG_REPEAT_REQ | ENG_RECORD_REQ | ENG_SENTENCE_REQ |
+                                 ENG_COMPARE_REQ | ENG_SEEK_REQ | ENG_VOLUME_REQ | ENG_SPEED_REQ |
+                                 ENG_STOP_REQ | ENG_ITEM_CHANGE;
 
 // The modes whose buffers move the progress display.
 constexpr uint32_t ENG_SOUNDING_MODES =

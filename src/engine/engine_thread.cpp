@@ -34,7 +34,8 @@ bool EngineThread::JoinWithin(std::chrono::milliseconds limit) {
 bool EngineThread::RequestPending() const {
   constexpr uint32_t kRequests = ENG_READ_REQ | ENG_PAUSE_REQ | ENG_RESUME_REQ | ENG_PLAYBACK_REQ |
                                  ENG_REPEAT_REQ | ENG_RECORD_REQ | ENG_COMPARE_REQ | ENG_SEEK_REQ |
-                                 ENG_VOLUME_REQ | ENG_SPEED_REQ | ENG_STOP_REQ | ENG_QUIT;
+                                 ENG_SENTENCE_REQ | ENG_VOLUME_REQ | ENG_SPEED_REQ | ENG_STOP_REQ |
+                                 ENG_QUIT;
   return Has(kRequests);
 }
 
@@ -278,7 +279,9 @@ void EngineThread::Reading() {
   EngineCore& e = engine;
   if (!FeedAll()) {
     if (e.cursor.Idle()) {
-      if (e.cursor.AllPlayed()) {
+      if (e.cursor.AllPlayed() && e.cursor.Limit() != 0) {
+        SentenceHeard(e.cursor.Limit());
+      } else if (e.cursor.AllPlayed()) {
         // A file that opened but gave no sound at all (cut off after its
         // header) is named like one that would not open.
         if (!e.soundDecoded.load() && e.view)
@@ -294,6 +297,22 @@ void EngineThread::Reading() {
   }
   if (!outputStarted) Caption(EngineMode::kRead, ModeShown::kRunning);
   outputStarted = true;
+}
+
+void EngineThread::SentenceHeard(uint32_t end) {
+  EngineCore& e = engine;
+  const int index = e.sentences.IndexAfter(end - 1);
+  if (!e.SentenceStops() || index < 0) {
+    // Automatic mode or the transcript was turned off meanwhile: read on.
+    e.cursor.SetLimit(0);
+    e.cursor.Run();
+    return;
+  }
+  // Heard to its end: it is repeated as a sentence found at a pause is.
+  listSentence = index;
+  e.sentencePending = true;
+  e.sentencesFound.fetch_add(1);
+  Set(ENG_REPEAT_REQ);
 }
 
 EngineThread::Outcome EngineThread::ServeRequests() {
@@ -414,6 +433,40 @@ EngineThread::Outcome EngineThread::ServeSeek() {
       // stopped, there is nothing to seek in.
       const bool sounding = e.SeekTo(e.seekTarget.load()) && !e.paused.load();
       e.StoreFlags(sounding ? ENG_PLAYING : 0);
+    }
+  }
+  if (Has(ENG_SENTENCE_REQ)) {
+    if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
+      Clear(ENG_SENTENCE_REQ);
+      const int asked = e.repeatIndex.exchange(-1);
+      if (asked >= 0) {
+        // A line chosen: its sentence is repeated as one heard to its end.
+        Sentence chosen;
+        if (e.sentences.At(static_cast<size_t>(asked), &chosen)) {
+          listSentence = asked;
+          e.sentencePending = e.autoMode.load();
+          Set(ENG_REPEAT_REQ);
+        }
+        return Outcome::kGoOn;
+      }
+      uint32_t here = 0, target = 0;
+      // Nothing heard since the last jump: steps go on from where it led.
+      if (!e.cursor.LastPlayed(&here)) {
+        if (jumpItem == e.itemsOpened.load())
+          here = jumpedTo;
+        else if (!e.markRing.Get(0, &here))
+          here = 0;
+      }
+      const int step = e.sentenceStep.load();
+      if (!e.SentenceTarget(step, here, &target)) {
+        e.Refuse(step > 0   ? "there is no next sentence: this is the last"
+                 : step < 0 ? "there is no sentence before this one"
+                            : "there is no sentence here yet");
+      } else if (e.SeekTo(target)) {
+        jumpedTo = target;
+        jumpItem = e.itemsOpened.load();
+        e.StoreFlags(e.paused.load() ? 0 : ENG_PLAYING);
+      }
     }
   }
   return Outcome::kGoOn;
@@ -598,7 +651,19 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
       Clear(ENG_REPEAT_REQ);
     } else {
       ResumeForMode();
-      if (!ResolvePassage()) return FailRequest(ENG_REPEAT_REQ);
+      Sentence sentence;
+      const bool fromTranscript =
+          listSentence >= 0 && e.sentences.At(static_cast<size_t>(listSentence), &sentence);
+      if (fromTranscript) {
+        // The transcript's sentence, from its (padded) start to its end.
+        sectionStart = sentence.start;
+        passageEnd = sentence.end;
+        passageFromOutput = false;
+        e.markRing.Push(passageEnd);
+      } else if (!ResolvePassage()) {
+        return FailRequest(ENG_REPEAT_REQ);
+      }
+      listSentence = -1;
       // The mode decides from here on; a passage is found anew next time.
       outputStarted = false;
       if (sectionStart >= passageEnd) {
@@ -610,7 +675,7 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
         e.cursor.SetLimit(0);
         ReadOnAfterDrop();
       } else {
-        e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get());
+        e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get(), fromTranscript);
         Caption(EngineMode::kRead, ModeShown::kOff);
         Caption(EngineMode::kRepeat, ModeShown::kRunning);
         e.silenceRing.Clear();

@@ -41,6 +41,9 @@ class EngineThread {
   void Reading();
   bool FeedAll();
   Outcome ServeRequests();
+  // Reading stopped at end, the end of a transcript's sentence: it is
+  // repeated, or reading goes on when sentences no longer stop it.
+  void SentenceHeard(uint32_t end);
   // The steps of a pass, one each.
   Outcome ServeItemChange();
   Outcome ServeRead();
@@ -105,6 +108,11 @@ class EngineThread {
   bool endOfItem = false;
   bool serving = false;  // a step of ServeRequests is running
   uint32_t sectionStart = 0;
+  // The transcript sentence a repeat request is for, -1 for a found passage.
+  int listSentence = -1;
+  // Where the last sentence step led, in which item (by itemsOpened).
+  uint32_t jumpedTo = 0;
+  uint32_t jumpItem = 0;
   // B as ResolvePassage found it, and whether it stopped the output to find it.
   uint32_t passageEnd = 0;
   bool passageFromOutput = false;

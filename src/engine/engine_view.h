@@ -42,4 +42,9 @@ class EngineView {
   // An entry could not be played (no codec, a missing or broken file) and was
   // skipped; why says so in words. Not called for a sound device that failed.
   virtual void ItemNotPlayable(const std::string& /*path*/, const std::string& /*why*/) {}
+  // The open item's sentences from its transcript changed (Engine::Sentences).
+  virtual void SentencesChanged() {}
+  // Something to tell about the transcript at path: why none of it could be
+  // used, or how many lines were passed over. Told once per file.
+  virtual void TranscriptNote(const std::string& /*path*/, const std::string& /*note*/) {}
 };

@@ -65,6 +65,10 @@ void ReadCursor::StopDecoder() {
 }
 
 void ReadCursor::Run() {
+  if (limitPosition.load() == 0 && stopSource) {
+    limitPosition = stopSource(request.position);
+    exactLimit = limitPosition.load() != 0;
+  }
   Order(DEC_RUN);
 }
 
@@ -77,11 +81,12 @@ void ReadCursor::Stop(WaveOut* out) {
   pool.Reset();
 }
 
-void ReadCursor::MoveTo(uint32_t position, uint32_t limit, WaveOut* out) {
+void ReadCursor::MoveTo(uint32_t position, uint32_t limit, WaveOut* out, bool exact) {
   Stop(out);
   // The limit goes before the decoder runs, so that its first read cannot meet
   // the old limit and end the item.
   limitPosition = limit;
+  exactLimit = exact;
   request.position = position;
   request.seekRequested = 1;
 }
@@ -119,6 +124,18 @@ bool ReadCursor::StopAtHeard(WaveOut* out, uint32_t frameBytes, uint32_t* heard)
   *heard = position;
   waker.Notify();
   return true;
+}
+
+int32_t ReadCursor::ReadBlock(CodecServer* codec) {
+  const uint32_t limit = limitPosition.load();
+  const int32_t result = codec->Read(&request, limit);
+  if (result == kReadFilled && limit != 0 && exactLimit.load() && request.nextPosition > limit) {
+    request.bytesRead = limit - request.position;
+    request.nextPosition = limit;
+    // The codec read past the limit: reading on from it needs a seek.
+    request.seekRequested = 1;
+  }
+  return result;
 }
 
 bool ReadCursor::Feed(WaveOut* out) {

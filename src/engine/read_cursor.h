@@ -44,14 +44,22 @@ class ReadCursor {
   // Stops the decoder and waits until it has answered (a quitting decoder is
   // left to quit): afterwards nothing reads the codec or the request.
   void StopDecoder();
-  // Lets the decoder read on from where the request stands.
+  // Lets the decoder read on from where the request stands. Without a limit,
+  // the stop source (when set) gives one: reading stops at each sentence's end.
   void Run();
+  void SetStopSource(std::function<uint32_t(uint32_t position)> source) {
+    stopSource = std::move(source);
+  }
+  // Where the next read starts.
+  uint32_t ReadPosition() const { return request.position; }
   // Stops everything: the decoder, the staged block, the ring, the device's
   // queue (every buffer back) and the pool. Position and limit stay.
   void Stop(WaveOut* out);
   // Stop, then the read is set to position with limit (0: none). The decoder
   // stays stopped until Run, so that the caller may first set the mode it reads for.
-  void MoveTo(uint32_t position, uint32_t limit, WaveOut* out);
+  // An exact limit cuts the block that holds it (a transcript's sentence ends
+  // where its line ends); otherwise that block is played whole.
+  void MoveTo(uint32_t position, uint32_t limit, WaveOut* out, bool exact = false);
   // MoveTo and Run.
   void RestartAt(uint32_t position, uint32_t limit, WaveOut* out);
   // A sound was just opened: Stop, then the next read is its first block, no
@@ -66,7 +74,10 @@ class ReadCursor {
   // has finished since the pool was last emptied.
   bool StopAtHeard(WaveOut* out, uint32_t frameBytes, uint32_t* heard);
   // Sets the limit; a value other than 0 only while the decoder is stopped.
-  void SetLimit(uint32_t limit) { limitPosition.store(limit); }
+  void SetLimit(uint32_t limit) {
+    limitPosition.store(limit);
+    exactLimit = false;
+  }
   // Takes every buffer back from device (reset), leaving the rest as it is.
   void ReturnBuffers(WaveDevice* device) { pool.ResetDevice(device); }
   // Moves one block from the ring into the pool and writes the next slot to
@@ -97,7 +108,7 @@ class ReadCursor {
   // ---- the decode thread's side ----
   uint32_t Order() const { return control.load(std::memory_order_acquire); }
   // Reads the next block into the request (the codec's own return value).
-  int32_t ReadBlock(CodecServer* codec) { return codec->Read(&request, limitPosition.load()); }
+  int32_t ReadBlock(CodecServer* codec);
   const CodecBlock& Block() const { return request; }
   // Hands the block read to the engine thread; false when the ring is full.
   bool PassOn(float silenceRatio);
@@ -118,6 +129,7 @@ class ReadCursor {
   Waker& waker;
   std::function<void(uint32_t)> sleep;
   std::function<bool()> decoderRunning;
+  std::function<uint32_t(uint32_t)> stopSource;  // engine thread only
 
   // Stored by the engine thread (orders), by OrderQuit, and by the decode
   // thread (its answers: 0 when idle, DEC_QUIT_DONE).
@@ -127,6 +139,7 @@ class ReadCursor {
   CodecBlock request{nullptr, 0, 0, 0, 0, 0};
   // The read limit (B): stored while the decoder is stopped, or 0 at any time.
   std::atomic<uint32_t> limitPosition{0};
+  std::atomic<bool> exactLimit{false};
   BlockRing ring;
   // Engine thread only: the block taken from the ring and the slot staged for
   // the pool (haveStaged is atomic so that the offline pacer may read it).

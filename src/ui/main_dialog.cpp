@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QMouseEvent>
@@ -143,6 +144,17 @@ void MainDialog::CreateControls() {
   waveformPanel = new WaveformPanel(this);
   waveformPanel->setProperty("controlId", kIdPanelPlace);
   waveformPanel->hide();
+  transcriptView = new TranscriptView(this);
+  transcriptView->hide();
+  transcriptView->onChosen = [this](int index) { engine->CommandRepeatSentence(index); };
+  // The sentence heard, over the foot of the waveform: wrapped, any script.
+  sentenceLabel = new QLabel(this);
+  sentenceLabel->setWordWrap(true);
+  sentenceLabel->setAlignment(Qt::AlignCenter);
+  sentenceLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+  sentenceLabel->setStyleSheet(
+      QStringLiteral("color: #FFFFFF; background: rgba(0, 0, 0, 170); font-size: 11px;"));
+  sentenceLabel->hide();
   ConnectControls();
 }
 
@@ -223,6 +235,9 @@ bool MainDialog::OnInitDialog() {
 void MainDialog::LayoutControls() {
   waveformPanel->CreateOverControl(skin_layout::kDisplay);
   playlistBox->setGeometry(skin_layout::kDisplay);
+  transcriptView->setGeometry(skin_layout::kDisplay);
+  const QRect display = skin_layout::kDisplay;
+  sentenceLabel->setGeometry(display.left(), display.bottom() - 33, display.width(), 34);
   const QRect places[4] = {skin_layout::kProgress, skin_layout::kVolume, skin_layout::kSpeed,
                            skin_layout::kBalance};
   const int maxima[4] = {Engine::kProgressMax, 100, 100, 100};
@@ -310,9 +325,19 @@ void MainDialog::CreateMenus() {
                   {kCmdAutoManual, "自动/手动(&M)"},
                   {0, nullptr}});
   QMenu* advanced = menus[0]->addMenu(QStringLiteral("高级设置"));
-  fill(advanced, {{kCmdSettings, "复读设置"}, {kCmdKeepPitch, "保持音调(&K)"}});
+  fill(advanced, {{kCmdSettings, "复读设置"},
+                  {kCmdKeepPitch, "保持音调(&K)"},
+                  {kCmdTranscriptSplit, "按字幕分句"}});
   actions[kCmdKeepPitch]->setCheckable(true);
   actions[kCmdKeepPitch]->setChecked(false);
+  actions[kCmdTranscriptSplit]->setCheckable(true);
+  actions[kCmdTranscriptSplit]->setChecked(true);
+  QMenu* sentences = menus[0]->addMenu(QStringLiteral("逐句"));
+  fill(sentences, {{kCmdPreviousSentence, "上一句"},
+                   {kCmdNextSentence, "下一句"},
+                   {kCmdRepeatSentence, "重复本句"},
+                   {kCmdHideText, "隐藏文字"}});
+  actions[kCmdHideText]->setCheckable(true);
   menus[1] = new QMenu(QStringLiteral("PlayList"), this);
   fill(menus[1], {{kCmdAdd, "添加"},
                   {kCmdDelete, "删除"},
@@ -324,10 +349,22 @@ void MainDialog::CreateMenus() {
 
 void MainDialog::CreateAccelerators() {
   static const std::pair<Qt::Key, int> kKeys[] = {
-      {Qt::Key_A, kCmdRead},       {Qt::Key_D, kCmdRecord},  {Qt::Key_F, kCmdPlayBack},
-      {Qt::Key_G, kCmdCompare},    {Qt::Key_I, kCmdNext},    {Qt::Key_L, kCmdPrevious},
-      {Qt::Key_M, kCmdAutoManual}, {Qt::Key_N, kCmdNewFile}, {Qt::Key_P, kCmdPause},
-      {Qt::Key_S, kCmdRepeat},     {Qt::Key_T, kCmdStop},    {Qt::Key_W, kCmdPlay},
+      {Qt::Key_A, kCmdRead},
+      {Qt::Key_D, kCmdRecord},
+      {Qt::Key_F, kCmdPlayBack},
+      {Qt::Key_G, kCmdCompare},
+      {Qt::Key_I, kCmdNext},
+      {Qt::Key_L, kCmdPrevious},
+      {Qt::Key_M, kCmdAutoManual},
+      {Qt::Key_N, kCmdNewFile},
+      {Qt::Key_P, kCmdPause},
+      {Qt::Key_S, kCmdRepeat},
+      {Qt::Key_T, kCmdStop},
+      {Qt::Key_W, kCmdPlay},
+      {Qt::Key_Left, kCmdPreviousSentence},
+      {Qt::Key_Right, kCmdNextSentence},
+      {Qt::Key_R, kCmdRepeatSentence},
+      {Qt::Key_H, kCmdHideText},
   };
   for (const auto& [key, command] : kKeys) {
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
@@ -406,6 +443,23 @@ void MainDialog::RunCommand(int command) {
       break;
     case kCmdSettings:
       ShowSettings();
+      break;
+    case kCmdPreviousSentence:
+    case kCmdNextSentence:
+    case kCmdRepeatSentence:
+      engine->CommandSentence(command == kCmdPreviousSentence ? -1
+                              : command == kCmdNextSentence   ? 1
+                                                              : 0);
+      break;
+    case kCmdHideText:
+      textHidden = !textHidden;
+      actions[kCmdHideText]->setChecked(textHidden);
+      transcriptView->SetTextHidden(textHidden);
+      FollowSentence(engine->Status());
+      break;
+    case kCmdTranscriptSplit:
+      engine->SetTranscriptSplit(!engine->TranscriptSplit());
+      actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
       break;
     case kCmdKeepPitch:
       // Takes effect at once on what plays, as a speed change does.
@@ -676,9 +730,55 @@ void MainDialog::PlaySelected() {
 }
 
 void MainDialog::TogglePlaylistView() {
-  playlistVisible = !playlistVisible;
+  // The waveform, the playlist, then the transcript when the item has one
+  // (or a word on why the one beside it gave nothing).
+  const bool toTranscript =
+      playlistVisible && (transcriptView->HasSentences() || transcriptView->HasNote());
+  playlistVisible = !playlistVisible && !TranscriptVisible();
   playlistBox->setVisible(playlistVisible);
-  waveformPanel->setVisible(!playlistVisible);
+  transcriptView->setVisible(toTranscript);
+  waveformPanel->setVisible(!playlistVisible && !toTranscript);
+  FollowSentence(engine->Status());
+}
+
+bool MainDialog::TranscriptVisible() const {
+  return transcriptView != nullptr && transcriptView->isVisible();
+}
+
+QString MainDialog::SentenceShown() const {
+  return sentenceLabel->isVisible() ? sentenceLabel->text() : QString();
+}
+
+void MainDialog::SentencesChanged() {
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        transcriptView->SetSentences(engine->Sentences(), engine->Status().byteRate);
+        sentenceShown = -1;
+        if (!transcriptView->HasSentences() && TranscriptVisible()) TogglePlaylistView();
+        FollowSentence(engine->Status());
+      },
+      Qt::QueuedConnection);
+}
+
+void MainDialog::TranscriptNote(const std::string& path, const std::string& note) {
+  const QString text = QStringLiteral("字幕 %1：%2")
+                           .arg(QString::fromStdString(path.substr(path.rfind('/') + 1)),
+                                QString::fromStdString(note));
+  QMetaObject::invokeMethod(
+      this, [this, text] { transcriptView->SetNote(text); }, Qt::QueuedConnection);
+}
+
+void MainDialog::FollowSentence(const EngineStatus& s) {
+  transcriptView->Follow(s.sentence);
+  const QString text = textHidden ? QString() : transcriptView->TextOf(s.sentence);
+  const bool show = !text.isEmpty() && waveformPanel->isVisible();
+  if (s.sentence != sentenceShown || show != sentenceLabel->isVisible()) {
+    sentenceShown = s.sentence;
+    sentenceLabel->setText(text);
+    sentenceLabel->setVisible(show);
+    if (show) sentenceLabel->raise();
+  }
 }
 
 // ---- the engine's view ----
@@ -760,6 +860,7 @@ void MainDialog::ShowWhereTheLearnerIs() {
     b = static_cast<int>(static_cast<uint64_t>(s.passageEnd) * Engine::kProgressMax / s.length);
   }
   if (SkinSlider* progress = Slider(kIdProgress)) progress->SetMarks(a, b);
+  FollowSentence(s);
 }
 
 void MainDialog::ItemNotPlayable(const std::string& path, const std::string& why) {

@@ -24,9 +24,11 @@
 #include "skin/glyph_button.h"
 #include "skin/skin_button.h"
 #include "skin/skin_slider.h"
+#include "ui/transcript_view.h"
 #include "ui/waveform_panel.h"
 
 class QFileDialog;
+class QLabel;
 class QTimer;
 
 // Caption colours of the mode buttons (0x00BBGGRR).
@@ -82,6 +84,14 @@ constexpr int kCmdSaveList = 32798;
 constexpr int kCmdSettings = 32801;
 // Slow down with the pitch kept (a check item).
 constexpr int kCmdKeepPitch = 32802;
+// Sentence by sentence, with a transcript (without one: mark by mark).
+constexpr int kCmdPreviousSentence = 32803;
+constexpr int kCmdNextSentence = 32804;
+constexpr int kCmdRepeatSentence = 32805;
+// Listening practice: the transcript's words hidden (a check item).
+constexpr int kCmdHideText = 32806;
+// Sentences from the transcript rather than at pauses (a check item, on).
+constexpr int kCmdTranscriptSplit = 32807;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
@@ -129,6 +139,7 @@ class MainDialog : public QWidget, public EngineView {
   // Sound files and lists dropped on the window, added as the Add command adds them.
   void DropFiles(const QMimeData& data);
   bool PlaylistVisible() const { return playlistVisible; }
+  bool TranscriptVisible() const;
 
   // ---- commands of the menus, accelerators and buttons ----
   void RunCommand(int command);
@@ -156,6 +167,8 @@ class MainDialog : public QWidget, public EngineView {
   void ShowBuffer(const uint8_t* data, uint32_t bytes) override;
   void PlaylistSelectionChanged(int index) override;
   void ItemNotPlayable(const std::string& path, const std::string& why) override;
+  void SentencesChanged() override;
+  void TranscriptNote(const std::string& path, const std::string& note) override;
 
   // ---- what tests and the other parts of the window look at ----
   Engine& EngineOf() { return *engine; }
@@ -168,6 +181,9 @@ class MainDialog : public QWidget, public EngineView {
   SkinSlider* Slider(int id) const;
   QListWidget* PlaylistBox() const { return playlistBox; }
   WaveformPanel* Panel() const { return waveformPanel; }
+  TranscriptView* Transcript() const { return transcriptView; }
+  // The sentence shown over the waveform (empty when none, or hidden).
+  QString SentenceShown() const;
   const std::string& ProgramDir() const { return programDir; }
   uint32_t TitleColor() const { return titleColor; }
   QRect TitleStrip() const { return titleStrip; }
@@ -202,6 +218,8 @@ class MainDialog : public QWidget, public EngineView {
   // Tells in the title strip why the last dropped request was dropped.
   void CheckRefusals();
   void CheckFaults();
+  // The sentence heard, over the waveform and in the transcript view.
+  void FollowSentence(const EngineStatus& status);
   void Message(const QString& text, const QString& caption);
 
   AudioBackend& audio;
@@ -214,6 +232,10 @@ class MainDialog : public QWidget, public EngineView {
   std::array<SkinSlider*, 4> sliders{};  // progress, volume, speed, balance
   QListWidget* playlistBox = nullptr;
   WaveformPanel* waveformPanel = nullptr;
+  TranscriptView* transcriptView = nullptr;
+  QLabel* sentenceLabel = nullptr;
+  bool textHidden = false;
+  int sentenceShown = -1;
   CDib skinBitmap;
   uint32_t titleColor = 0;
   QRect titleStrip;

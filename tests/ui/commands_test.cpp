@@ -148,7 +148,7 @@ TEST_F(CommandsTest, MenusHoldTheirItemsAndGreyExactlyTheTransport) {
   }
   EXPECT_EQ(main, (QStringList{"新文件(&N)", "上一个(&L)", "下一个(&I)", "播放(&W)", "暂停(&P)",
                                "停止(&T)", "阅读(&A)", "复读(&S)", "录音(&D)", "回放(&F)",
-                               "对比(&G)", "自动/手动(&M)", "高级设置"}));
+                               "对比(&G)", "自动/手动(&M)", "高级设置", "逐句"}));
   ASSERT_NE(window->Action(kCmdSettings), nullptr);
   EXPECT_EQ(window->Action(kCmdSettings)->text(), QStringLiteral("复读设置"));
   // Each menu item shows the accelerator that works for it.
@@ -224,7 +224,7 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   QStringList items;
   for (QAction* a : advanced->actions())
     items << a->text();
-  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)"}));
+  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句"}));
   QAction* keep = window->Action(kCmdKeepPitch);
   ASSERT_NE(keep, nullptr);
   EXPECT_TRUE(keep->isCheckable());

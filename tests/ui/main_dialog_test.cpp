@@ -14,6 +14,7 @@
 
 #include "codec/playlist_file.h"
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "temp_dir.h"
 
 namespace {
@@ -301,6 +302,63 @@ TEST_F(MainDialogTest, AModeThatCannotStartSaysWhyInTheTitleStrip) {
   EXPECT_TRUE(window->Notice().contains(QStringLiteral("compare")))
       << window->Notice().toStdString();
   EXPECT_TRUE(messages.empty());  // no box to click away
+}
+
+// Five tone sentences of 1 s with pauses of 0.3 s, and their subtitles.
+TEST_F(MainDialogTest, TheTranscriptFollowsWhatIsHeardAndALineDoubleClickedRepeats) {
+  WithSkin();
+  std::string pcm, srt;
+  for (int k = 0; k < 5; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(300 + 100 * k, 1.0, 44100, 2);
+    pcm.append(tone.begin(), tone.end());
+    pcm.append(13230 * 4, '\0');
+    srt += std::to_string(k + 1) + "\n00:00:0" + std::to_string(1300 * k / 1000) + "," +
+           std::to_string(1300 * k % 1000 + 1000).substr(1) + " --> 00:00:0" +
+           std::to_string((1300 * k + 1000) / 1000) + "," +
+           std::to_string((1300 * k + 1000) % 1000 + 1000).substr(1) + "\n第" +
+           std::to_string(k + 1) + "句 line\n\n";
+  }
+  WriteFileBytes("lesson.qv", QvFileBytes(RecordingFormat(), pcm));
+  WriteFileBytes("lesson.srt", srt);
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nlesson.qv\r\n");
+  audio.Clock().SetHeld(true);
+  Start();
+  TranscriptView* view = window->Transcript();
+  ASSERT_TRUE(Until([&] { return view->count() == 5 && view->HasSentences(); }));
+  // The exchange button: the playlist, then the transcript.
+  window->TogglePlaylistView();
+  window->TogglePlaylistView();
+  EXPECT_TRUE(window->TranscriptVisible());
+  EXPECT_EQ(view->item(2)->text(), QStringLiteral("0:02  第3句 line"));
+
+  // Next twice, then a little sound: the view follows the third sentence.
+  window->RunCommand(kCmdNextSentence);
+  window->RunCommand(kCmdNextSentence);
+  ASSERT_TRUE(Until([&] {
+    audio.Clock().Advance(20000000);
+    return window->EngineOf().Status().sentence == 3;
+  }));
+  ASSERT_TRUE(Until([&] { return view->Followed() == 3 && view->currentRow() == 2; }));
+
+  // A double click on the fifth line repeats its sentence, pads and all.
+  view->scrollToItem(view->item(4));
+  const QRect line = view->visualItemRect(view->item(4));
+  QWidget* area = view->viewport();
+  QTest::mousePress(area, Qt::LeftButton, {}, line.center());
+  QTest::mouseRelease(area, Qt::LeftButton, {}, line.center());
+  QMouseEvent second(QEvent::MouseButtonDblClick, line.center(), area->mapToGlobal(line.center()),
+                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(area, &second);
+  QTest::mouseRelease(area, Qt::LeftButton, {}, line.center());
+  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().flags & ENG_REPEATING; }));
+  const EngineStatus s = window->EngineOf().Status();
+  EXPECT_EQ(s.passageStart, (5200 - 150) * 441 / 10 * 4u);
+  EXPECT_EQ(s.passageEnd, (6200 + 250) * 441 / 10 * 4u);
+
+  // Listening practice: the words go, the times stay.
+  window->RunCommand(kCmdHideText);
+  EXPECT_EQ(view->item(2)->text(), QStringLiteral("0:02  ……"));
+  EXPECT_TRUE(window->SentenceShown().isEmpty());
 }
 
 TEST_F(MainDialogTest, ASoundServerThatGoesAwayIsToldAndPlayWorksAgain) {

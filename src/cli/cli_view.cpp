@@ -1,0 +1,6 @@
+#include "cli/cli_view.h"
+
+void CliView::TranscriptNote(const std::string& path, const std::string& note) {
+  std::lock_guard<std::mutex> hold(lock);
+  err << "kestro-cli: transcript " << path << ": " << note << std::endl;
+}

@@ -1,0 +1,65 @@
+#include "ui/transcript_view.h"
+
+TranscriptView::TranscriptView(QWidget* parent) : QListWidget(parent) {
+  setWordWrap(true);
+  setTextElideMode(Qt::ElideNone);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+    const int index = row(item);
+    if (onChosen && index >= 0 && index < static_cast<int>(sentences.size())) onChosen(index);
+  });
+}
+
+void TranscriptView::SetSentences(const std::vector<Sentence>& list, uint32_t rate) {
+  sentences = list;
+  byteRate = rate;
+  followed = 0;
+  note.clear();
+  Fill();
+}
+
+void TranscriptView::SetNote(const QString& text) {
+  note = text;
+  if (sentences.empty()) Fill();
+}
+
+void TranscriptView::SetTextHidden(bool hidden) {
+  if (textHidden == hidden) return;
+  textHidden = hidden;
+  Fill();
+}
+
+QString TranscriptView::TextOf(int number) const {
+  if (number < 1 || number > static_cast<int>(sentences.size())) return QString();
+  return QString::fromStdString(sentences[static_cast<size_t>(number - 1)].text);
+}
+
+void TranscriptView::Fill() {
+  clear();
+  if (sentences.empty()) {
+    addItem(note.isEmpty()
+                ? QStringLiteral("没有字幕：把同名的 .lrc、.srt 或 .vtt 文件放在课文旁边")
+                : note);
+    item(0)->setFlags(Qt::ItemIsEnabled);
+    return;
+  }
+  for (const Sentence& s : sentences) {
+    const uint32_t seconds = byteRate > 0 ? s.start / byteRate : 0;
+    const QString time =
+        QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    const QString words = textHidden ? QStringLiteral("……") : QString::fromStdString(s.text);
+    addItem(time + QStringLiteral("  ") + QString(words).replace(QLatin1Char('\n'), ' '));
+  }
+  if (followed > 0) setCurrentRow(followed - 1);
+}
+
+void TranscriptView::Follow(int number) {
+  if (number == followed || sentences.empty()) return;
+  followed = number;
+  if (number < 1 || number > count()) {
+    setCurrentRow(-1);
+    return;
+  }
+  setCurrentRow(number - 1);
+  scrollToItem(item(number - 1), QAbstractItemView::PositionAtCenter);
+}
