@@ -283,8 +283,9 @@ void EngineThread::Reading() {
         SentenceHeard(e.cursor.Limit());
       } else if (e.cursor.AllPlayed()) {
         // A file that opened but gave no sound at all (cut off after its
-        // header) is named like one that would not open.
-        if (!e.soundDecoded.load() && e.view)
+        // header) is named like one that would not open; reading that starts
+        // with nothing open is no such file.
+        if (e.readingItem.load() && !e.soundDecoded.load() && e.view)
           e.view->ItemNotPlayable(e.currentPath, "no sound could be decoded from it");
         endOfItem = true;
         e.StoreFlags(ENG_ITEM_CHANGE);

@@ -325,6 +325,8 @@ TEST_F(MainDialogTest, TheTranscriptFollowsWhatIsHeardAndALineDoubleClickedRepea
   Start();
   TranscriptView* view = window->Transcript();
   ASSERT_TRUE(Until([&] { return view->count() == 5 && view->HasSentences(); }));
+  // Reading starts with nothing open: that is no file that gave no sound.
+  EXPECT_TRUE(window->Notice().isEmpty()) << window->Notice().toStdString();
   // The exchange button: the playlist, then the transcript.
   window->TogglePlaylistView();
   window->TogglePlaylistView();
