@@ -8,7 +8,7 @@
 void DecodeThread::Start() {
   if (thread.joinable()) return;
   blockHeld = false;
-  silenceRatio = 0;
+  silenceRatio = SilenceRing::kUnmeasured;
   ended = false;
   thread = std::thread([this] {
     pthread_setname_np(pthread_self(), "decode");
@@ -49,7 +49,7 @@ void DecodeThread::Step(uint32_t seen) {
     const uint32_t length = codec->GetLength();
     if (length != 0xFFFFFFFFu && e.readingItem.load()) e.fileLength.store(length);
     if (read != kReadFilled) {
-      silenceRatio = 0;
+      silenceRatio = SilenceRing::kUnmeasured;
       cursor.ReadToEnd(seen);
       e.DecodeSleep(10);
       return;
@@ -66,7 +66,7 @@ void DecodeThread::Step(uint32_t seen) {
   }
   if (cursor.PassOn(silenceRatio)) {
     blockHeld = false;
-    silenceRatio = 0;
+    silenceRatio = SilenceRing::kUnmeasured;
   } else {
     // Ring full: offer the same block again once the engine has taken one
     // (which wakes this sleep), or after a while at the latest.

@@ -736,8 +736,8 @@ void EngineCore::ShowProgress(const WaveSlot& done, const WaveSlot& sounding) {
 }
 
 void EngineCore::DetectSentence(const WaveSlot& sounding) {
-  const bool silent = sounding.silenceRatio.load(std::memory_order_relaxed) > 0.8f;
-  if (!silenceRing.Feed(silent, windowBlocks.load())) return;
+  const float ratio = sounding.silenceRatio.load(std::memory_order_relaxed);
+  if (!silenceRing.Feed(ratio > 0.8f, windowBlocks.load(), SilenceRing::Measured(ratio))) return;
   if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
     sentencePending = true;
     sentencesFound.fetch_add(1);

@@ -11,17 +11,23 @@ void SilenceRing::Recreate(uint32_t newCapacity) {
   flags = std::move(fresh);
   capacity = flags ? newCapacity : 0;
   writeIndex = readIndex = 0;
+  fed = 0;
+  firstSound = -1;
 }
 
 void SilenceRing::Clear() {
   std::lock_guard<std::mutex> lock(mutex);
   if (flags) std::fill(flags.get(), flags.get() + capacity + 1, 0);
   writeIndex = readIndex = 0;
+  fed = 0;
+  firstSound = -1;
 }
 
-bool SilenceRing::Feed(bool silent, uint32_t windowBlocks) {
+bool SilenceRing::Feed(bool silent, uint32_t windowBlocks, bool measured) {
   std::lock_guard<std::mutex> lock(mutex);
   const uint32_t slots = capacity + 1;
+  if (!silent && measured && firstSound < 0) firstSound = fed;
+  ++fed;
   if (flags) {
     flags[writeIndex] = silent ? 1 : 0;
     writeIndex = (writeIndex + 1) % slots;
@@ -33,7 +39,7 @@ bool SilenceRing::Feed(bool silent, uint32_t windowBlocks) {
   const uint32_t fill = (writeIndex + slots - readIndex) % slots;
   if (fill != windowBlocks) return false;
   if (set <= windowBlocks - 2) return false;  // unsigned: below 2 never fires
-  return true;
+  return firstSound >= 0 && firstSound + static_cast<int64_t>(windowBlocks) < fed;
 }
 
 uint32_t SilenceRing::Capacity() const {

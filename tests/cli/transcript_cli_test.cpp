@@ -127,4 +127,31 @@ TEST_F(TranscriptCli, ATranscriptWithNothingUsableIsToldOnceAndPauseDetectionTak
   EXPECT_TRUE(BytesEqual(cli.WavData("drill.wav"), cli.WavData("without.wav")));
 }
 
+// The pause method: a lead-in and pauses far longer than the window are no
+// sentences of their own, however short the window.
+TEST(PauseDetection, RepeatsNoSilence) {
+  CliRunner cli;
+  std::string pcm(At(1000), '\0');
+  const int pauses[] = {500, 2500, 500, 2000};
+  for (int k = 0; k < 4; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(400 + 100 * k, 0.5, 44100, 2);
+    pcm.append(tone.begin(), tone.end());
+    pcm.append(At(pauses[k]), '\0');
+  }
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), pcm));
+  const auto r = cli.Run("--drill=drill.wav --seconds=0.3 --count=2 lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "sentences: 4\n");
+  // Each tone heard once and twice again, nothing else sounding.
+  int tones = 0;
+  const std::string drill = cli.WavData("drill.wav");
+  for (size_t i = 0; i + 4 <= drill.size(); i += 4) {
+    const bool sound = drill.compare(i, 4, std::string(4, '\0')) != 0;
+    const bool before = i >= 4 && drill.compare(i - 4, 4, std::string(4, '\0')) != 0;
+    // A tone starts at a zero sample; count where sound begins after silence.
+    tones += sound && !before && (i < 8 || drill.compare(i - 8, 4, std::string(4, '\0')) == 0);
+  }
+  EXPECT_EQ(tones, 12);
+}
+
 }  // namespace

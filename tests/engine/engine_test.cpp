@@ -357,16 +357,20 @@ TEST_F(DetectionTest, OnlyWhileReadingInAutomaticMode) {
 
 TEST_F(DetectionTest, TheLearnersOwnRepeatOnlyClearsTheWindow) {
   Inside(*engine).engineFlags() = ENG_PLAYING | ENG_REPEAT_REQ;
-  for (uint32_t i = 0; i < 3; ++i)
+  Finish(0, 0.0f);
+  for (uint32_t i = 1; i < 4; ++i)
     Finish(i, 1.0f);
   EXPECT_FALSE(Inside(*engine).sentencePending().load());
   EXPECT_EQ(engine->Status().sentencesFound, 0u);
-  // The window starts empty again: two more silent buffers are not enough.
+  // The window starts empty again: silence alone is no sentence; sound, then a
+  // window of silence after it, ends the next one.
   Inside(*engine).engineFlags() = ENG_PLAYING;
-  Finish(3, 1.0f);
   Finish(4, 1.0f);
+  Finish(5, 0.0f);
+  for (uint32_t i = 6; i < 8; ++i)
+    Finish(i, 1.0f);
   EXPECT_EQ(engine->Status().sentencesFound, 0u);
-  Finish(5, 1.0f);
+  Finish(8, 1.0f);
   EXPECT_EQ(engine->Status().sentencesFound, 1u);
 }
 

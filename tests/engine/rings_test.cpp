@@ -43,13 +43,20 @@ std::vector<int> Detections(SilenceRing& ring, uint32_t window, const std::vecto
 TEST(SilenceRing, FullWindowWithAtMostOneNoisyBuffer) {
   SilenceRing ring;
   ring.Recreate(71);
+  // Silence alone (a lead-in, the rest of a pause after a repeat) is no
+  // sentence, nor is silence with sound only at its end: the sound must come
+  // before the window of silence.
   std::vector<bool> allSilent(71, true);
-  EXPECT_EQ(Detections(ring, 71, allSilent), std::vector<int>{71});
+  EXPECT_TRUE(Detections(ring, 71, allSilent).empty());
+  std::vector<bool> soundThenSilence(72, true);
+  soundThenSilence[0] = false;
+  EXPECT_EQ(Detections(ring, 71, soundThenSilence), std::vector<int>{72});
 
+  // One noisy buffer inside the window is allowed once sound came before it.
   ring.Clear();
-  std::vector<bool> oneNoisy(71, true);
-  oneNoisy[30] = false;
-  EXPECT_EQ(Detections(ring, 71, oneNoisy), std::vector<int>{71});
+  std::vector<bool> oneNoisy(80, true);
+  oneNoisy[5] = oneNoisy[40] = false;
+  EXPECT_EQ(Detections(ring, 71, oneNoisy), std::vector<int>{77});
 
   ring.Clear();
   std::vector<bool> twoNoisy(71, true);
@@ -72,12 +79,19 @@ TEST(SilenceRing, WindowsBelowTwoNeverFire) {
 TEST(SilenceRing, RecreateClears) {
   SilenceRing ring;
   ring.Recreate(3);
-  ring.Feed(true, 3);
+  ring.Feed(false, 3);
   ring.Feed(true, 3);
   ring.Recreate(3);
+  EXPECT_FALSE(ring.Feed(false, 3));
   EXPECT_FALSE(ring.Feed(true, 3));
   EXPECT_FALSE(ring.Feed(true, 3));
   EXPECT_TRUE(ring.Feed(true, 3));
+  // Blocks the decoder did not measure are not sound heard.
+  ring.Clear();
+  for (int i = 0; i < 2; ++i)
+    EXPECT_FALSE(ring.Feed(false, 3, false));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_FALSE(ring.Feed(true, 3));
   EXPECT_EQ(ring.Capacity(), 3u);
 }
 
