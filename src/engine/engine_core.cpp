@@ -429,6 +429,12 @@ void EngineCore::CommandRepeatSentence(int index) {
   Post(ENG_SENTENCE_REQ);
 }
 
+bool EngineCore::ReopenItem() {
+  const bool opened = OpenSound(currentPath);
+  readingItem = opened;
+  return opened;
+}
+
 void EngineCore::OpenNextItem() {
   const int n = playlist.Count();
   if (n <= 0) return;

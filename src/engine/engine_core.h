@@ -102,6 +102,8 @@ class EngineCore {
   void OpenNextItem();
   void OpenItemAt(int index);
   bool OpenSound(const std::string& path);
+  // The open item again, after a mode played the recording.
+  bool ReopenItem();
   bool OpenOutput(bool fault = true);
   bool ReopenOutput();
   bool SeekTo(uint32_t position);

@@ -170,7 +170,7 @@ void EngineThread::TogglePause(bool* paused, EngineMode mode) {
 
 bool EngineThread::ReturnToItem(uint32_t modeBits) {
   EngineCore& e = engine;
-  if (!e.OpenSound(e.currentPath)) {
+  if (!e.ReopenItem()) {
     endOfItem = true;
     e.StoreFlags(ENG_ITEM_CHANGE);
     return false;
@@ -277,6 +277,7 @@ bool EngineThread::FeedAll() {
 
 void EngineThread::Reading() {
   EngineCore& e = engine;
+  TakeSentenceStop();
   if (!FeedAll()) {
     if (e.cursor.Idle()) {
       if (e.cursor.AllPlayed() && e.cursor.Limit() != 0) {
@@ -298,6 +299,17 @@ void EngineThread::Reading() {
   }
   if (!outputStarted) Caption(EngineMode::kRead, ModeShown::kRunning);
   outputStarted = true;
+}
+
+void EngineThread::TakeSentenceStop() {
+  EngineCore& e = engine;
+  uint32_t heard = 0;
+  // Automatic mode (or the transcript) switched on while reading runs free:
+  // the read goes back to what was heard, and stops at its sentence's end.
+  if (!outputStarted || e.cursor.Limit() != 0 || !e.cursor.LastPlayed(&heard) ||
+      e.SentenceStopAfter(heard) == 0)
+    return;
+  e.cursor.RestartAt(e.AlignToFrame(heard), 0, e.waveOut.get());
 }
 
 void EngineThread::SentenceHeard(uint32_t end) {
@@ -753,7 +765,7 @@ EngineThread::Outcome EngineThread::ServeComparing() {
   if (Has(ENG_COMPARING)) {
     bool failed = false;
     if (!comparePhase && !compareLoaded) {
-      if (!e.OpenSound(e.currentPath)) {
+      if (!e.ReopenItem()) {
         failed = true;
       } else {
         SlowDownAgain();

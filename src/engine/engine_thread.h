@@ -44,6 +44,7 @@ class EngineThread {
   // Reading stopped at end, the end of a transcript's sentence: it is
   // repeated, or reading goes on when sentences no longer stop it.
   void SentenceHeard(uint32_t end);
+  void TakeSentenceStop();
   // The steps of a pass, one each.
   Outcome ServeItemChange();
   Outcome ServeRead();

@@ -113,6 +113,19 @@ TEST_F(TranscriptCli, ScriptsGoFromSentenceToSentenceAndSeeTheirNumbers) {
   EXPECT_EQ(numbers, (std::vector<std::string>{"1/3", "2/3", "1/3", "1/3"})) << r.out;
 }
 
+// After a mode has played the recording, the lesson read again stops at its
+// sentences' ends as before.
+TEST_F(TranscriptCli, SentencesEndAsBeforeOnceTheRecordingWasPlayedBack) {
+  WriteFileBytes(cli.File("lesson.lrc"), "[00:00.00]one\n[00:01.30]two\n[00:02.60]three\n");
+  const auto r = cli.Run("--audio=offline --wav=heard.wav lesson.qv",
+                         "wait 300\nrecord\nwait 200\nplayback\nauto\nwait 200\nread\n"
+                         "wait-mode repeating\nstatus\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("sentence=1/3"), std::string::npos) << r.out;
+  // The first sentence ended where its line does, not the lesson's end.
+  EXPECT_LT(cli.WavData("heard.wav").size(), At(2000));
+}
+
 TEST_F(TranscriptCli, ATranscriptWithNothingUsableIsToldOnceAndPauseDetectionTakesOver) {
   WriteFileBytes(cli.File("lesson.lrc"), std::string("\x7f"
                                                      "ELF\x01\x02\0\0garbage\n",
