@@ -342,6 +342,9 @@ bool EngineCore::OpenItem(const std::string& path) {
   shownPassageEnd = 0;
   itemsOpened.fetch_add(1);
   soundDecoded = false;
+  searchedBytes = 0;
+  nothingFoundDue = false;
+  nothingFoundTold = false;
   // The mode goes first: the decoder measures silence only while reading, and
   // must not read a block before it knows.
   StoreFlags(ENG_PLAYING);
@@ -743,7 +746,15 @@ void EngineCore::ShowProgress(const WaveSlot& done, const WaveSlot& sounding) {
 
 void EngineCore::DetectSentence(const WaveSlot& sounding) {
   const float ratio = sounding.silenceRatio.load(std::memory_order_relaxed);
+  // Half a minute heard without a sentence end: the pause method finds none
+  // in this lesson, and the learner is told (once an item) what to try.
+  const uint64_t heard = searchedBytes.fetch_add(sounding.header.dwBufferLength);
+  const uint64_t limit = static_cast<uint64_t>(itemByteRate.load()) * kNothingFoundSeconds;
+  if (heard < limit && heard + sounding.header.dwBufferLength >= limit &&
+      !nothingFoundTold.exchange(true))
+    nothingFoundDue = true;
   if (!silenceRing.Feed(ratio > 0.8f, windowBlocks.load(), SilenceRing::Measured(ratio))) return;
+  searchedBytes = 0;
   if (!(engineFlags.load() & (ENG_REPEATING | ENG_REPEAT_REQ))) {
     sentencePending = true;
     sentencesFound.fetch_add(1);

@@ -235,6 +235,12 @@ class EngineCore {
   std::atomic<uint32_t> lastFinishedPosition{0};
   std::atomic<uint64_t> buffersFinished{0};
   std::atomic<uint32_t> sentencesFound{0};
+  // Bytes heard by the pause method since its last sentence end (or the item's
+  // start), and whether the learner is to be told that it found none.
+  static constexpr uint32_t kNothingFoundSeconds = 30;
+  std::atomic<uint64_t> searchedBytes{0};
+  std::atomic<bool> nothingFoundDue{false};
+  std::atomic<bool> nothingFoundTold{false};
   std::atomic<uint32_t> progressCounter{0};
   std::atomic<uint32_t> playsHeard{0};  // reset by the engine thread at a repeat's start
 

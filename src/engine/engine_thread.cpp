@@ -278,6 +278,8 @@ bool EngineThread::FeedAll() {
 void EngineThread::Reading() {
   EngineCore& e = engine;
   TakeSentenceStop();
+  if (e.nothingFoundDue.exchange(false) && e.view)
+    e.view->NoSentenceFound(EngineCore::kNothingFoundSeconds);
   if (!FeedAll()) {
     if (e.cursor.Idle()) {
       if (e.cursor.AllPlayed() && e.cursor.Limit() != 0) {

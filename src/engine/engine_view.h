@@ -42,6 +42,9 @@ class EngineView {
   // An entry could not be played (no codec, a missing or broken file) and was
   // skipped; why says so in words. Not called for a sound device that failed.
   virtual void ItemNotPlayable(const std::string& /*path*/, const std::string& /*why*/) {}
+  // Automatic mode has heard `seconds` of the item at pauses without finding a
+  // sentence end: told once an item, so that the learner can try another way.
+  virtual void NoSentenceFound(int /*seconds*/) {}
   // The open item's sentences from its transcript changed (Engine::Sentences).
   virtual void SentencesChanged() {}
   // Something to tell about the transcript at path: why none of it could be

@@ -761,6 +761,13 @@ void MainDialog::SentencesChanged() {
       Qt::QueuedConnection);
 }
 
+void MainDialog::NoSentenceFound(int seconds) {
+  const QString text =
+      QStringLiteral("自动复读 %1 秒未找到句子：试试缩短停顿或配字幕").arg(seconds);
+  QMetaObject::invokeMethod(
+      this, [this, text] { ShowNotice(text); }, Qt::QueuedConnection);
+}
+
 void MainDialog::TranscriptNote(const std::string& path, const std::string& note) {
   const QString text = QStringLiteral("字幕 %1：%2")
                            .arg(QString::fromStdString(path.substr(path.rfind('/') + 1)),

@@ -168,6 +168,7 @@ class MainDialog : public QWidget, public EngineView {
   void PlaylistSelectionChanged(int index) override;
   void ItemNotPlayable(const std::string& path, const std::string& why) override;
   void SentencesChanged() override;
+  void NoSentenceFound(int seconds) override;
   void TranscriptNote(const std::string& path, const std::string& note) override;
 
   // ---- what tests and the other parts of the window look at ----

@@ -363,6 +363,30 @@ TEST_F(MainDialogTest, TheTranscriptFollowsWhatIsHeardAndALineDoubleClickedRepea
   EXPECT_TRUE(window->SentenceShown().isEmpty());
 }
 
+// Speech without a pause the method can find: after half a minute the learner
+// is told what to try, once.
+TEST_F(MainDialogTest, AutomaticModeThatFindsNoSentenceSaysWhatToTry) {
+  WithSkin();
+  const std::vector<uint8_t> tone = ToneBytes(440, 40.0, 44100, 2);
+  WriteFileBytes("lesson.qv",
+                 QvFileBytes(RecordingFormat(), std::string(tone.begin(), tone.end())));
+  WriteFileBytes("Kestro.m3u", "#EXTM3U\r\nlesson.qv\r\n");
+  audio.Clock().SetHeld(true);
+  Start();
+  ASSERT_TRUE(Until([&] { return window->EngineOf().Status().itemsOpened == 1; }));
+  window->RunCommand(kCmdAutoManual);
+  ASSERT_TRUE(Until([&] {
+    audio.Clock().Advance(200000000);
+    return window->EngineOf().Status().position > 29u * 176400;
+  }));
+  EXPECT_FALSE(window->Notice().contains(QStringLiteral("未找到句子")));
+  ASSERT_TRUE(Until([&] {
+    audio.Clock().Advance(50000000);
+    return window->Notice().contains(QStringLiteral("自动复读 30 秒未找到句子"));
+  })) << window->Notice().toStdString();
+  EXPECT_EQ(window->EngineOf().Status().sentencesFound, 0u);
+}
+
 TEST_F(MainDialogTest, ASoundServerThatGoesAwayIsToldAndPlayWorksAgain) {
   WithSkin();
   WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 400, 1)));
