@@ -62,6 +62,7 @@ enum OptionId {
   kTranscript,
   kNoTranscript,
   kPad,
+  kListSentences,
   kVersion,
 };
 
@@ -82,6 +83,7 @@ const struct option kOptions[] = {
     {"transcript", required_argument, nullptr, kTranscript},
     {"no-transcript", no_argument, nullptr, kNoTranscript},
     {"pad", required_argument, nullptr, kPad},
+    {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -157,6 +159,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->keepPitch = true;
     } else if (id == kNoTranscript) {
       options->noTranscript = true;
+    } else if (id == kListSentences) {
+      options->listSentences = true;
     } else if (id == '?') {
       const size_t equals = arg.find('=');
       const std::string name = arg.substr(0, equals);
@@ -181,6 +185,11 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
   for (int i = optind; i < argc; ++i)
     options->files.push_back(argv[i]);
   if (options->help || options->version) return true;
+  if (options->listSentences &&
+      (options->files.size() != 1 || !options->drillPath.empty() || !options->script.empty())) {
+    *error = "--list-sentences takes exactly one FILE and nothing to play";
+    return false;
+  }
   if (!options->drillPath.empty()) {
     if (options->files.size() != 1 || !options->script.empty()) {
       *error = "--drill takes exactly one FILE and no script";
@@ -235,6 +244,9 @@ Options:
   --pad=BEFORE,AFTER   how far a transcript's sentence reaches before its
                        line starts and after it ends, in seconds (0.15,0.25),
                        never into the lines next to it
+  --list-sentences     print FILE's sentences (from its transcript) without
+                       playing it: number, start and end in seconds, text,
+                       tab-separated, one line each
   -h, --help           show this text
   --version            show the version
 

@@ -28,6 +28,8 @@ struct CliOptions {
   bool noTranscript = false;
   int padBeforeMs = 150;
   int padAfterMs = 250;
+  // Print FILE's sentence list instead of playing it.
+  bool listSentences = false;
 
   // Drill export: FILE read once in automatic mode, everything heard written here.
   std::string drillPath;

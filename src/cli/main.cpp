@@ -22,8 +22,10 @@
 #include "codec/playlist_file.h"
 #include "codec/replacing_file.h"
 #include "engine/engine.h"
+#include "engine/sentence_list.h"
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
+#include "transcript/transcript.h"
 
 namespace {
 
@@ -156,6 +158,48 @@ void OnSignal(int signal) {
   ::_exit(SignalWatcher::ExitStatusFor(signal));
 }
 
+// --list-sentences: FILE's sentences from its transcript, as the engine would
+// take them, without playing anything.
+int ListSentences(const CliOptions& options) {
+  CodecRegistry registry;
+  registry.ScanPlugins(PluginPattern().c_str());
+  const std::string& path = options.files[0];
+  const std::string why = WhyUnplayable(path, registry);
+  if (!why.empty()) return Fail(path + ": " + why);
+  std::string extension;
+  ExtensionOfPath(path, &extension);
+  CodecServer* codec = registry.FindCodec(extension);
+  WaveFormatEx format{};
+  if (codec->Open(path.c_str(), &format) == 0) return Fail(path + ": it cannot be opened");
+  const uint32_t length = codec->GetLength();
+  codec->Close();
+  const std::string transcript =
+      options.noTranscript
+          ? std::string()
+          : (options.transcript.empty() ? Transcript::FindBeside(path) : options.transcript);
+  if (transcript.empty()) {
+    return Fail(path + " has no transcript beside it (" +
+                "NAME.lrc, NAME.srt or NAME.vtt): without one, sentences are found at pauses "
+                "while it plays");
+  }
+  SentenceList sentences;
+  std::string note;
+  const bool found = sentences.Load(transcript, format.nAvgBytesPerSec, format.nBlockAlign, length,
+                                    options.padBeforeMs, options.padAfterMs, &note);
+  if (!note.empty()) std::cerr << "kestro-cli: transcript " << transcript << ": " << note << "\n";
+  if (!found) return 1;
+  const std::vector<Sentence> all = sentences.All();
+  for (size_t i = 0; i < all.size(); ++i) {
+    std::string text = all[i].text;
+    for (char& c : text)
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    std::printf("%zu\t%.3f\t%.3f\t%s\n", i + 1,
+                static_cast<double>(all[i].start) / format.nAvgBytesPerSec,
+                static_cast<double>(all[i].end) / format.nAvgBytesPerSec, text.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,6 +222,8 @@ int main(int argc, char** argv) {
     std::cout << "kestro-cli " KESTRO_VERSION "\n";
     return 0;
   }
+
+  if (options.listSentences) return ListSentences(options);
 
   AudioBackend audio(options.audio);
   const bool drill = !options.drillPath.empty();

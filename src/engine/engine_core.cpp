@@ -360,21 +360,9 @@ void EngineCore::LoadTranscript(const std::string& soundPath) {
           ? std::string()
           : (transcriptFile.empty() ? Transcript::FindBeside(soundPath) : transcriptFile);
   if (!file.empty()) {
-    Transcript transcript;
     std::string note;
-    if (transcript.Load(file)) {
-      const uint32_t rate = itemByteRate.load(), length = fileLength.load();
-      if (rate > 0) transcript.Fit(static_cast<int64_t>(length) * 1000 / rate);
-      sentences.Set(transcript.Cues(), rate, playFormat.nBlockAlign, length, padBeforeMs.load(),
-                    padAfterMs.load());
-      haveSentences = sentences.Count() > 0;
-      if (!haveSentences)
-        note = "every line of it lies past the end of the sound";
-      else if (transcript.Skipped() > 0)
-        note = std::to_string(transcript.Skipped()) + " malformed lines were passed over";
-    } else {
-      note = transcript.Problem();
-    }
+    haveSentences = sentences.Load(file, itemByteRate.load(), playFormat.nBlockAlign,
+                                   fileLength.load(), padBeforeMs.load(), padAfterMs.load(), &note);
     if (view) view->SentencesChanged();
     // Told once: a list that plays round opens the item again and again.
     if (!note.empty() && view && transcriptsTold.insert(file).second)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "transcript/transcript.h"
+
 namespace {
 
 // ms of sound as a byte position on a whole frame.
@@ -32,6 +34,26 @@ void SentenceList::Set(const std::vector<TranscriptCue>& cues, uint32_t byteRate
   }
   std::lock_guard<std::mutex> hold(lock);
   sentences = std::move(made);
+}
+
+bool SentenceList::Load(const std::string& path, uint32_t byteRate, uint32_t frameBytes,
+                        uint32_t length, int padBeforeMs, int padAfterMs, std::string* note) {
+  Transcript transcript;
+  note->clear();
+  if (!transcript.Load(path)) {
+    Clear();
+    *note = transcript.Problem();
+    return false;
+  }
+  if (byteRate > 0) transcript.Fit(static_cast<int64_t>(length) * 1000 / byteRate);
+  Set(transcript.Cues(), byteRate, frameBytes, length, padBeforeMs, padAfterMs);
+  if (Count() == 0) {
+    *note = "every line of it lies past the end of the sound";
+    return false;
+  }
+  if (transcript.Skipped() > 0)
+    *note = std::to_string(transcript.Skipped()) + " malformed lines were passed over";
+  return true;
 }
 
 void SentenceList::Clear() {

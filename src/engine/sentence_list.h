@@ -24,6 +24,10 @@ class SentenceList {
   // never into its neighbours' text.
   void Set(const std::vector<TranscriptCue>& cues, uint32_t byteRate, uint32_t frameBytes,
            uint32_t length, int padBeforeMs, int padAfterMs);
+  // The transcript at path as this list (see Set); false when it gives no
+  // sentence. *note says why, or how many lines were passed over.
+  bool Load(const std::string& path, uint32_t byteRate, uint32_t frameBytes, uint32_t length,
+            int padBeforeMs, int padAfterMs, std::string* note);
   void Clear();
 
   size_t Count() const;

@@ -3,6 +3,7 @@
 // detection's defaults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "cli_runner.h"
@@ -89,6 +90,12 @@ TEST_F(TranscriptCli, AnSrtDrillPadsEachCueAndANoTranscriptDrillFindsNone) {
     ends.push_back(At(1300 * k + 1000 + 250));
   }
   EXPECT_TRUE(BytesEqual(cli.WavData("drill.wav"), DrillOf(lesson, starts, ends, 1)));
+  // The same list, printed without playing: number, start, end, text.
+  r = cli.Run("--list-sentences lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n', r.out.find('\n') + 1) + 1),
+            "1\t0.000\t1.250\tline 1\n2\t1.150\t2.550\tline 2\n");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), kSentences);
 
   // Pauses of 0.3 s are no sentence ends to the pause detection's defaults:
   // it says so and what to try.
