@@ -736,10 +736,10 @@ void EngineCore::DetectSentence(const WaveSlot& sounding) {
   const float ratio = sounding.silenceRatio.load(std::memory_order_relaxed);
   // Half a minute heard without a sentence end: the pause method finds none
   // in this lesson, and the learner is told (once an item) what to try.
-  const uint64_t heard = searchedBytes.fetch_add(sounding.header.dwBufferLength);
+  // (Counted in whole blocks: the sounding slot's header is the engine's to refill.)
+  const uint64_t heard = searchedBytes.fetch_add(kBlockSize);
   const uint64_t limit = static_cast<uint64_t>(itemByteRate.load()) * kNothingFoundSeconds;
-  if (heard < limit && heard + sounding.header.dwBufferLength >= limit &&
-      !nothingFoundTold.exchange(true))
+  if (heard < limit && heard + kBlockSize >= limit && !nothingFoundTold.exchange(true))
     nothingFoundDue = true;
   if (!silenceRing.Feed(ratio > 0.8f, windowBlocks.load(), SilenceRing::Measured(ratio))) return;
   searchedBytes = 0;
