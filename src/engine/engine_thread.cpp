@@ -308,8 +308,8 @@ void EngineThread::TakeSentenceStop() {
   uint32_t heard = 0;
   // Automatic mode (or the transcript) switched on while reading runs free:
   // the read goes back to what was heard, and stops at its sentence's end.
-  if (!outputStarted || e.cursor.Limit() != 0 || !e.cursor.LastPlayed(&heard) ||
-      e.SentenceStopAfter(heard) == 0)
+  if (!e.SentenceStops() || !outputStarted || e.cursor.Limit() != 0 ||
+      !e.cursor.LastPlayed(&heard) || e.SentenceStopAfter(heard) == 0)
     return;
   e.cursor.RestartAt(e.AlignToFrame(heard), 0, e.waveOut.get());
 }

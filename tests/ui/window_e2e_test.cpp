@@ -145,6 +145,20 @@ class WindowEndToEnd : public ::testing::Test {
     }
     return light > area.width() * area.height() / 2;
   }
+  // What the driver played from where expected's first sound shows up, once
+  // at least bytes of it have come (a minute at most), without its silences.
+  std::string HeardFrom(const std::string& expected, size_t bytes) const {
+    const std::string played = dir.File("out.raw");
+    auto heard = [&] {
+      if (::access(played.c_str(), R_OK) != 0) return std::string();
+      const std::string sounding = Sounding(ReadFileBytes(played));
+      const size_t at = sounding.find(expected.substr(0, 4000));
+      return at == std::string::npos ? std::string() : sounding.substr(at);
+    };
+    for (int i = 0; i < 6000 && heard().size() < bytes; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return heard();
+  }
   std::string KestroSaid() const {
     const std::string err = dir.File("kestro.err");
     return ::access(err.c_str(), R_OK) == 0 ? ReadFileBytes(err) : std::string();
@@ -208,18 +222,9 @@ TEST_F(WindowEndToEnd, AFileNamedOnTheCommandLinePlaysAndSigtermEndsItWhole) {
   WriteFileBytes(dir.File("named.qv"), QvFileBytes(RecordingFormat(), named));
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlisted.qv\n");
   ASSERT_FALSE(StartKestro("named.qv").empty()) << "no window; kestro said: " << KestroSaid();
-  const std::string played = dir.File("out.raw");
-  const std::string scaled = Scaled(named, 0x7FFF);
   // Half a second of the named file's own sound reaches the driver.
-  auto heard = [&] {
-    if (::access(played.c_str(), R_OK) != 0) return std::string();
-    const std::string sounding = Sounding(ReadFileBytes(played));
-    const size_t at = sounding.find(scaled.substr(0, 4000));
-    return at == std::string::npos ? std::string() : sounding.substr(at);
-  };
-  for (int i = 0; i < 6000 && heard().size() < 88200; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const std::string sound = heard();
+  const std::string scaled = Scaled(named, 0x7FFF);
+  const std::string sound = HeardFrom(scaled, 88200);
   ASSERT_GE(sound.size(), 88200u) << KestroSaid();
   EXPECT_TRUE(BytesEqual(sound.substr(0, 88200), scaled.substr(0, 88200)));
 
@@ -243,16 +248,7 @@ TEST_F(WindowEndToEnd, AFilmNamedOnTheCommandLinePlaysItsSound) {
                               .c_str()) == 0);
   ASSERT_FALSE(StartKestro("film.mp4").empty()) << "no window; kestro said: " << KestroSaid();
   const std::string scaled = Sounding(Scaled(ReadFileBytes(dir.File("film.raw")), 0x7FFF));
-  const std::string played = dir.File("out.raw");
-  auto heard = [&] {
-    if (::access(played.c_str(), R_OK) != 0) return std::string();
-    const std::string sounding = Sounding(ReadFileBytes(played));
-    const size_t at = sounding.find(scaled.substr(0, 4000));
-    return at == std::string::npos ? std::string() : sounding.substr(at);
-  };
-  for (int i = 0; i < 6000 && heard().size() < 88200; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const std::string sound = heard();
+  const std::string sound = HeardFrom(scaled, 88200);
   ASSERT_GE(sound.size(), 88200u) << KestroSaid();
   EXPECT_TRUE(BytesEqual(sound.substr(0, 88200), scaled.substr(0, 88200)));
 }
