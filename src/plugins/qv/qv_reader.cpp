@@ -53,7 +53,8 @@ int32_t QvReader::Open(const char* path, WaveFormatEx* format) {
     return 0;
   }
   // Exclusive with the recorder: neither may touch a file the other holds.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // Readers share (the adaptive split reads the item the engine plays).
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
     ::close(fd);
     return 0;
   }

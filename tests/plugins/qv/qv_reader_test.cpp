@@ -174,7 +174,7 @@ TEST_F(QvReaderTest, ReadWhileClosedDeliversNothing) {
   EXPECT_EQ(codec->IsOpen(), 0);
 }
 
-TEST_F(QvReaderTest, OpenIsExclusive) {
+TEST_F(QvReaderTest, OpenSharesWithReadersAndExcludesTheRecorder) {
   const std::string path = dir.File("held.qv");
   WriteFileBytes(path, QvFileBytes(RecordingFormat(), "xyzw"));
   int fd = ::open(path.c_str(), O_RDONLY);
@@ -184,6 +184,11 @@ TEST_F(QvReaderTest, OpenIsExclusive) {
   EXPECT_EQ(codec->Open(path.c_str(), &format), 0);
   ::close(fd);
   EXPECT_EQ(codec->Open(path.c_str(), &format), 1);
+  // Another reader may open it too; a writer may not while it is open.
+  fd = ::open(path.c_str(), O_RDONLY);
+  EXPECT_EQ(::flock(fd, LOCK_SH | LOCK_NB), 0);
+  EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
 }
 
 // The plug-in shows the loader GetServer and nothing else.
