@@ -40,6 +40,15 @@ bool ParsePads(const std::string& text, CliOptions* options) {
   return true;
 }
 
+// Seconds within [low, high] as ms.
+bool ParseMs(const std::string& text, float low, float high, int* ms) {
+  char* end = nullptr;
+  const float v = std::strtof(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= low && v <= high)) return false;
+  *ms = static_cast<int>(v * 1000 + 0.5f);
+  return true;
+}
+
 bool Bad(const std::string& name, const std::string& value, const char* range, std::string* error) {
   *error = "option --" + name + "=" + value + " is out of range (" + range + ")";
   return false;
@@ -62,6 +71,9 @@ enum OptionId {
   kTranscript,
   kNoTranscript,
   kPad,
+  kSplit,
+  kMinPause,
+  kMaxSentence,
   kListSentences,
   kVersion,
 };
@@ -83,6 +95,9 @@ const struct option kOptions[] = {
     {"transcript", required_argument, nullptr, kTranscript},
     {"no-transcript", no_argument, nullptr, kNoTranscript},
     {"pad", required_argument, nullptr, kPad},
+    {"split", required_argument, nullptr, kSplit},
+    {"min-pause", required_argument, nullptr, kMinPause},
+    {"max-sentence", required_argument, nullptr, kMaxSentence},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -137,6 +152,18 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       return true;
     case kPad:
       return ParsePads(value, options) || Bad(name, value, "BEFORE,AFTER in 0..5 s", error);
+    case kSplit:
+      if (value != "pause" && value != "adaptive" && value != "transcript") {
+        *error = "unknown split \"" + value + "\" (use pause, adaptive or transcript)";
+        return false;
+      }
+      options->split = value;
+      return true;
+    case kMinPause:
+      return ParseMs(value, 0.1f, 5.0f, &options->minPauseMs) || Bad(name, value, "0.1..5", error);
+    case kMaxSentence:
+      return ParseMs(value, 2.0f, 120.0f, &options->maxSentenceMs) ||
+             Bad(name, value, "2..120", error);
   }
   return false;
 }
@@ -244,8 +271,18 @@ Options:
   --pad=BEFORE,AFTER   how far a transcript's sentence reaches before its
                        line starts and after it ends, in seconds (0.15,0.25),
                        never into the lines next to it
-  --list-sentences     print FILE's sentences (from its transcript) without
-                       playing it: number, start and end in seconds, text,
+  --split=METHOD       how automatic mode finds sentences: transcript (the
+                       default: from the transcript when there is one, else
+                       at pauses), pause (at pauses, as --seconds says), or
+                       adaptive (an analysis of the whole sound, from its own
+                       noise floor: for natural speech, noise and hum)
+  --min-pause=S        (adaptive) the shortest pause that ends a sentence,
+                       0.1..5 s (0.3)
+  --max-sentence=S     (adaptive) longer sentences are split at their longest
+                       inner pause, 2..120 s (15)
+  --list-sentences     print FILE's sentences (from its transcript, or with
+                       --split=adaptive from the analysis) without playing
+                       it: number, start and end in seconds, text,
                        tab-separated, one line each
   -h, --help           show this text
   --version            show the version

@@ -28,6 +28,12 @@ struct CliOptions {
   bool noTranscript = false;
   int padBeforeMs = 150;
   int padAfterMs = 250;
+  // How automatic mode finds sentences: "pause", "adaptive" or "transcript"
+  // (empty: the transcript when there is one, else at pauses), and the
+  // adaptive split's settings in ms.
+  std::string split;
+  int minPauseMs = 300;
+  int maxSentenceMs = 15000;
   // Print FILE's sentence list instead of playing it.
   bool listSentences = false;
 

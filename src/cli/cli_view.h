@@ -11,6 +11,7 @@ class CliView : public EngineView {
  public:
   explicit CliView(std::ostream& err) : err(err) {}
   void TranscriptNote(const std::string& path, const std::string& note) override;
+  void SplitNote(const std::string& note) override;
 
  private:
   std::mutex lock;

@@ -22,6 +22,7 @@
 #include "codec/playlist_file.h"
 #include "codec/replacing_file.h"
 #include "engine/engine.h"
+#include "engine/sentence_analysis.h"
 #include "engine/sentence_list.h"
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
@@ -158,8 +159,8 @@ void OnSignal(int signal) {
   ::_exit(SignalWatcher::ExitStatusFor(signal));
 }
 
-// --list-sentences: FILE's sentences from its transcript, as the engine would
-// take them, without playing anything.
+// --list-sentences: FILE's sentences from its transcript or the adaptive
+// split, as the engine would take them, without playing anything.
 int ListSentences(const CliOptions& options) {
   CodecRegistry registry;
   registry.ScanPlugins(PluginPattern().c_str());
@@ -173,21 +174,38 @@ int ListSentences(const CliOptions& options) {
   if (codec->Open(path.c_str(), &format) == 0) return Fail(path + ": it cannot be opened");
   const uint32_t length = codec->GetLength();
   codec->Close();
+  const bool byTranscript = options.split.empty() || options.split == "transcript";
   const std::string transcript =
-      options.noTranscript
+      options.noTranscript || !byTranscript
           ? std::string()
           : (options.transcript.empty() ? Transcript::FindBeside(path) : options.transcript);
-  if (transcript.empty()) {
-    return Fail(path + " has no transcript beside it (" +
-                "NAME.lrc, NAME.srt or NAME.vtt): without one, sentences are found at pauses "
-                "while it plays");
-  }
   SentenceList sentences;
-  std::string note;
-  const bool found = sentences.Load(transcript, format.nAvgBytesPerSec, format.nBlockAlign, length,
-                                    options.padBeforeMs, options.padAfterMs, &note);
-  if (!note.empty()) std::cerr << "kestro-cli: transcript " << transcript << ": " << note << "\n";
-  if (!found) return 1;
+  if (!transcript.empty()) {
+    std::string note;
+    const bool found = sentences.Load(transcript, format.nAvgBytesPerSec, format.nBlockAlign,
+                                      length, options.padBeforeMs, options.padAfterMs, &note);
+    if (!note.empty()) std::cerr << "kestro-cli: transcript " << transcript << ": " << note << "\n";
+    if (!found) return 1;
+  } else if (options.split == "adaptive") {
+    const std::atomic<bool> never{false};
+    std::string problem;
+    if (!SentenceAnalysis::Run(codec, path, {options.minPauseMs, options.maxSentenceMs},
+                               {options.padBeforeMs, options.padAfterMs}, &sentences, never,
+                               nullptr, &problem))
+      return Fail(path + ": " + problem);
+    if (sentences.Count() == 0) {
+      return Fail(path + ": the adaptive split found no sentence (no pause of " +
+                  std::to_string(options.minPauseMs) + " ms above its noise); try a shorter " +
+                  "--min-pause");
+    }
+  } else if (options.split == "pause") {
+    return Fail(
+        "the pause method finds sentences only while the sound plays; "
+        "--split=adaptive lists the sentences an analysis finds");
+  } else {
+    return Fail(path + " has no transcript beside it (NAME.lrc, NAME.srt or NAME.vtt): " +
+                "--split=adaptive lists the sentences an analysis of its sound finds");
+  }
   const std::vector<Sentence> all = sentences.All();
   for (size_t i = 0; i < all.size(); ++i) {
     std::string text = all[i].text;
@@ -284,6 +302,8 @@ int main(int argc, char** argv) {
   engine.SetTranscriptFile(options.transcript);
   engine.IgnoreTranscripts(options.noTranscript);
   engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);
+  engine.SetTranscriptSplit(options.split.empty() || options.split == "transcript");
+  engine.SetAdaptiveSplit(options.split == "adaptive", options.minPauseMs, options.maxSentenceMs);
 
   if (drill) {
     engine.CommandAutoManual();  // automatic mode on
@@ -365,9 +385,13 @@ int main(int argc, char** argv) {
   if (drill && status == 0) {
     const uint32_t found = engine.Status().sentencesFound;
     std::cout << "sentences: " << found << "\n";
-    if (found == 0) {
+    if (found == 0 && options.split == "adaptive") {
+      std::cerr << "kestro-cli: no sentence found: no pause of " << options.minPauseMs / 1000.0
+                << " s or longer above the lesson's noise; try a shorter --min-pause\n";
+    } else if (found == 0) {
       std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds
-                << " s or longer; try a shorter --seconds, or give the lesson a transcript\n";
+                << " s or longer; try a shorter --seconds, --split=adaptive, or give the lesson "
+                   "a transcript\n";
     }
   }
   if (caught.load() != 0) return SignalWatcher::ExitStatusFor(caught.load());

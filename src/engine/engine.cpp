@@ -52,6 +52,12 @@ void Engine::SetTranscriptSplit(bool on) {
 bool Engine::TranscriptSplit() const {
   return core->TranscriptSplit();
 }
+void Engine::SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs) {
+  core->SetAdaptiveSplit(on, minPauseMs, maxSentenceMs);
+}
+bool Engine::AdaptiveSplit() const {
+  return core->AdaptiveSplit();
+}
 void Engine::SetSentencePads(int beforeMs, int afterMs) {
   core->SetSentencePads(beforeMs, afterMs);
 }

@@ -50,6 +50,10 @@ struct EngineStatus {
   uint32_t verticalPrecision = 2;
   uint32_t samplePercent = 5;
   float horizontalSeconds = 2.0f;
+  // The adaptive split: on or off, its shortest pause and longest sentence.
+  bool adaptiveSplit = false;
+  int minPauseMs = 300;
+  int maxSentenceMs = 15000;
   uint32_t windowBlocks = 0;
   // What the learner sees: the open item's bytes per second (for times), the
   // passage a repeat or compare plays (both 0 outside those modes), and which
@@ -140,6 +144,13 @@ class Engine {
   // off, it finds them at pauses.
   void SetTranscriptSplit(bool on);
   bool TranscriptSplit() const;
+  // Without a transcript (or with its split off), automatic repeat takes the
+  // sentences an analysis of the whole sound finds (off by default: then it
+  // finds them at pauses while reading). minPauseMs: the shortest pause that
+  // ends a sentence; maxSentenceMs: longer sentences are split at their
+  // longest inner pause. A change applies to the open item at once.
+  void SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs);
+  bool AdaptiveSplit() const;
   // How far each transcript sentence reaches before its cue's start and after
   // its end (default 150 and 250 ms); from the next item opened on.
   void SetSentencePads(int beforeMs, int afterMs);
@@ -162,7 +173,7 @@ class Engine {
 
   // ---- what the engine is doing (any thread) ----
   EngineStatus Status() const;
-  // The open item's sentences, from its transcript.
+  // The open item's sentences, from its transcript or the adaptive split.
   std::vector<Sentence> Sentences() const;
   // Status().mode alone, cheaply.
   const char* Mode() const;

@@ -19,6 +19,7 @@ EngineCore::EngineCore(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineVie
 
 EngineCore::~EngineCore() {
   Shutdown();
+  analysis.Stop();
   if (waveIn) {
     waveIn->Reset();
     waveIn->Close();
@@ -75,6 +76,7 @@ bool EngineCore::Shutdown() {
     SetLastError("the engine thread did not end", true, EngineFault::kThreadDidNotEnd);
   if (!decoderJoined)
     SetLastError("the decode thread did not end", true, EngineFault::kThreadDidNotEnd);
+  if (engineJoined) analysis.Stop();
   return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
 }
 
@@ -125,6 +127,9 @@ EngineStatus EngineCore::Status() const {
   s.verticalPrecision = verticalPrecision.load();
   s.samplePercent = samplePercent.load();
   s.horizontalSeconds = horizontalSeconds.load();
+  s.adaptiveSplit = adaptiveSplit.load();
+  s.minPauseMs = minPauseMs.load();
+  s.maxSentenceMs = maxSentenceMs.load();
   s.byteRate = itemByteRate.load();
   s.passageStart = shownPassageStart.load();
   s.passageEnd = shownPassageEnd.load();
@@ -242,6 +247,7 @@ void EngineCore::BalanceSlider(int position) {
 }
 
 void EngineCore::SetLockstep(bool on) {
+  lockstep = on;
   if (!on) {
     audio.Clock().SetPacer(nullptr);
     return;
@@ -322,15 +328,18 @@ bool EngineCore::OpenItem(const std::string& path) {
   if (view) view->SetSpeedPosition(speed);
   fileLength = 0;
   if (!opened) {
+    analysis.Stop();
     sentences.Clear();
     haveSentences = false;
+    listKind = kNoList;
+    sentencesPath.clear();
     if (view) view->SentencesChanged();
     return false;
   }
   if (speed > 0 && !ApplySpeed()) return false;
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
-  LoadTranscript(path);
+  LoadSentences(path);
   markRing.Reset();
   markRing.Push(0);
   windowBlocks = Engine::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
@@ -352,28 +361,84 @@ bool EngineCore::OpenItem(const std::string& path) {
   return true;
 }
 
-void EngineCore::LoadTranscript(const std::string& soundPath) {
+void EngineCore::LoadSentences(const std::string& soundPath) {
+  analysis.Stop();
   sentences.Clear();
   haveSentences = false;
+  listKind = kNoList;
+  sentencesPath = soundPath;
   const std::string file =
       transcriptsIgnored
           ? std::string()
           : (transcriptFile.empty() ? Transcript::FindBeside(soundPath) : transcriptFile);
-  if (!file.empty()) {
+  if (!file.empty() && (transcriptSplit.load() || !adaptiveSplit.load())) {
     std::string note;
     haveSentences = sentences.Load(file, itemByteRate.load(), playFormat.nBlockAlign,
                                    fileLength.load(), padBeforeMs.load(), padAfterMs.load(), &note);
+    listKind = kTranscriptList;
     if (view) view->SentencesChanged();
     // Told once: a list that plays round opens the item again and again.
     if (!note.empty() && view && transcriptsTold.insert(file).second)
       view->TranscriptNote(file, note);
-    return;
+    if (haveSentences.load() || !adaptiveSplit.load()) return;
   }
+  if (adaptiveSplit.load()) StartAnalysis(soundPath);
   if (view) view->SentencesChanged();
 }
 
+void EngineCore::StartAnalysis(const std::string& soundPath) {
+  std::string extension;
+  ExtensionOfPath(soundPath, &extension);
+  std::unique_ptr<CodecCopy>& copy = analysisCodecs[extension];
+  if (!copy) {
+    copy = std::make_unique<CodecCopy>();
+    std::string problem;
+    if (!copy->Load(registry.FindModule(extension), &problem)) {
+      copy.reset();
+      if (view)
+        view->SplitNote("the sound cannot be analysed (" + problem +
+                        "); sentences are found at pauses instead");
+      return;
+    }
+  }
+  listKind = kAdaptiveList;
+  auto lastShown = std::make_shared<std::chrono::steady_clock::time_point>();
+  analysis.Start(
+      copy->Codec(), soundPath, {minPauseMs.load(), maxSentenceMs.load()},
+      {padBeforeMs.load(), padAfterMs.load()}, &sentences,
+      [this, lastShown](size_t found, bool done, const std::string& problem) {
+        if (found > 0) haveSentences = true;
+        // The window redraws the list: not for every few seconds analysed.
+        const auto now = std::chrono::steady_clock::now();
+        if (view && (done || now - *lastShown > std::chrono::milliseconds(200))) {
+          *lastShown = now;
+          view->SentencesChanged();
+        }
+        if (done && found == 0 && view) {
+          view->SplitNote(problem.empty()
+                              ? "the adaptive split found no sentence in this sound: try a "
+                                "shorter pause, or the pause method"
+                              : "the sound cannot be analysed (" + problem +
+                                    "); try the pause method");
+        }
+        waker.Notify(Waker::kEngine);
+      });
+  // Batch work must hear the same sentences every run; the window starts
+  // once the first is known (a few milliseconds), never much later.
+  analysis.WaitFirst(lockstep.load() ? -1 : 250);
+}
+
 bool EngineCore::SentenceStops() const {
-  return autoMode.load() && transcriptSplit.load() && haveSentences.load() && readingItem.load();
+  if (!autoMode.load() || !haveSentences.load() || !readingItem.load()) return false;
+  const int kind = listKind.load();
+  return kind == kTranscriptList ? transcriptSplit.load()
+                                 : kind == kAdaptiveList && adaptiveSplit.load();
+}
+
+bool EngineCore::SplitsAtPauses() const {
+  // The adaptive split, even before it has found anything (or when it finds
+  // nothing), leaves the pauses alone: the learner chose it instead.
+  return !SentenceStops() && !(listKind.load() == kAdaptiveList && adaptiveSplit.load());
 }
 
 uint32_t EngineCore::SentenceStopAfter(uint32_t position) const {
@@ -402,6 +467,14 @@ bool EngineCore::SentenceTarget(int step, uint32_t position, uint32_t* target) c
     }
   }
   return found;
+}
+
+void EngineCore::SetAdaptiveSplit(bool on, int pauseMs, int sentenceMs) {
+  adaptiveSplit = on;
+  minPauseMs = std::clamp(pauseMs, 100, 5000);
+  maxSentenceMs = std::clamp(sentenceMs, 2000, 120000);
+  splitChanged = true;
+  waker.Notify(Waker::kEngine);
 }
 
 void EngineCore::SetSentencePads(int beforeMs, int afterMs) {
@@ -709,7 +782,7 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   const uint32_t flags = engineFlags.load();
   if (flags & ENG_SOUNDING_MODES) ShowProgress(*done, *sounding);
   // Sentence detection over the buffers just heard.
-  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING) && !SentenceStops())
+  if (autoMode.load() && !sentencePending.load() && (flags & ENG_PLAYING) && SplitsAtPauses())
     DetectSentence(*sounding);
   // The engine needs to hear of a finished buffer when it raised a request,
   // when the queue is running low (room to refill before the device runs dry)

@@ -2,12 +2,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "codec/codec_copy.h"
 #include "codec/codec_registry.h"
 #include "codec/playlist.h"
 #include "codec/qv_writer.h"
@@ -18,6 +20,7 @@
 #include "engine/engine_view.h"
 #include "engine/mark_ring.h"
 #include "engine/read_cursor.h"
+#include "engine/sentence_analysis.h"
 #include "engine/silence_ring.h"
 #include "engine/waker.h"
 #include "platform/audio_backend.h"
@@ -58,9 +61,18 @@ class EngineCore {
   void CommandRepeatSentence(int index);
   void SetTranscriptFile(const std::string& path) { transcriptFile = path; }
   void IgnoreTranscripts(bool ignore) { transcriptsIgnored = ignore; }
-  void SetTranscriptSplit(bool on) { transcriptSplit = on; }
+  void SetTranscriptSplit(bool on) {
+    transcriptSplit = on;
+    // With the adaptive split on, the list changes kind.
+    if (adaptiveSplit.load()) {
+      splitChanged = true;
+      waker.Notify(Waker::kEngine);
+    }
+  }
   bool TranscriptSplit() const { return transcriptSplit.load(); }
   void SetSentencePads(int beforeMs, int afterMs);
+  void SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs);
+  bool AdaptiveSplit() const { return adaptiveSplit.load(); }
   std::vector<Sentence> Sentences() const { return sentences.All(); }
   void WakeEngine() { waker.Notify(); }
   EngineStatus Status() const;
@@ -110,11 +122,15 @@ class EngineCore {
   // position rounded down to a whole frame of the open item.
   uint32_t AlignToFrame(uint32_t position) const;
   bool ChangeSpeed();
-  // Reads the transcript of the item just opened into sentences.
-  void LoadTranscript(const std::string& soundPath);
-  // Whether reading stops at the end of each sentence of the transcript:
-  // automatic mode, split by the transcript, the item being read.
+  // The sentences of the item just opened: its transcript's, or those the
+  // adaptive split finds (started here, going on in the background).
+  void LoadSentences(const std::string& soundPath);
+  void StartAnalysis(const std::string& soundPath);
+  // Whether reading stops at the end of each sentence of the list: automatic
+  // mode, the split that made the list switched on, the item being read.
   bool SentenceStops() const;
+  // Whether automatic mode finds sentences at pauses (no list stops reading).
+  bool SplitsAtPauses() const;
   // The read limit for reading from position: its sentence's end, 0 for none.
   uint32_t SentenceStopAfter(uint32_t position) const;
   // Where the sentence step asked for leads from position; false when nowhere.
@@ -179,8 +195,13 @@ class EngineCore {
   std::atomic<int> repeatIndex{-1};  // a sentence to repeat, -1 for a step
   std::atomic<int> padBeforeMs{150};
   std::atomic<int> padAfterMs{250};
-  std::string transcriptFile;       // before the threads start
-  bool transcriptsIgnored = false;  // before the threads start
+  std::atomic<bool> adaptiveSplit{false};
+  std::atomic<int> minPauseMs{300};
+  std::atomic<int> maxSentenceMs{15000};
+  std::atomic<bool> splitChanged{false};  // cleared by the engine thread
+  std::atomic<bool> lockstep{false};      // before the threads start
+  std::string transcriptFile;             // before the threads start
+  bool transcriptsIgnored = false;        // before the threads start
 
   // ---- written by the engine thread; other threads read the atomics ----
   std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands
@@ -226,6 +247,13 @@ class EngineCore {
   // stopped; read by every thread) and whether there are any.
   SentenceList sentences;
   std::atomic<bool> haveSentences{false};
+  enum ListKind : int { kNoList, kTranscriptList, kAdaptiveList };
+  std::atomic<int> listKind{kNoList};
+  std::string sentencesPath;  // the item the list is for (engine thread only)
+  // Each kind of file analysed has its own copy of its plug-in (engine thread
+  // only); the analysis reads through one and fills sentences.
+  std::map<std::string, std::unique_ptr<CodecCopy>> analysisCodecs;
+  SentenceAnalysis analysis;
   std::set<std::string> transcriptsTold;  // engine thread only
   MarkRing markRing;                      // engine thread only
   SilenceRing silenceRing;                // fed by OnWaveOutDone; cleared or renewed by the engine

@@ -211,6 +211,9 @@ void EngineThread::Run() {
   EngineCore& e = engine;
   for (;;) {
     NoticeLostDevice();
+    // The split chosen anew applies to the open item's list at once.
+    if (e.splitChanged.exchange(false) && !e.sentencesPath.empty())
+      e.LoadSentences(e.sentencesPath);
     // 1. Reading.
     if (Has(ENG_PLAYING)) Reading();
     Outcome outcome;

@@ -50,4 +50,7 @@ class EngineView {
   // Something to tell about the transcript at path: why none of it could be
   // used, or how many lines were passed over. Told once per file.
   virtual void TranscriptNote(const std::string& /*path*/, const std::string& /*note*/) {}
+  // The adaptive split of the open item found no sentence, or could not read
+  // its sound: note says which and what to try. Comes from the analysis thread.
+  virtual void SplitNote(const std::string& /*note*/) {}
 };

@@ -74,3 +74,16 @@ std::string SentenceLesson(const std::vector<std::pair<int, int>>& sentences) {
   }
   return pcm;
 }
+
+std::string DrillOf(const std::string& lesson, const std::vector<uint32_t>& starts,
+                    const std::vector<uint32_t>& ends, int count) {
+  std::string drill;
+  uint32_t read = 0;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    drill += lesson.substr(read, ends[k] - read);
+    for (int i = 0; i < count; ++i)
+      drill += lesson.substr(starts[k], ends[k] - starts[k]);
+    read = ends[k];
+  }
+  return drill + lesson.substr(read);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,3 +38,8 @@ std::string LessonPcm(size_t bytes, unsigned seed);
 // A lesson of 16-bit stereo sound built from whole 5000-byte buffers: each pair
 // is (buffers of speech-like sound, buffers of silence that follow it).
 std::string SentenceLesson(const std::vector<std::pair<int, int>>& sentences);
+
+// The drill of a lesson whose sentence k is [starts[k], ends[k]): each
+// sentence heard from where reading stood, then count times again.
+std::string DrillOf(const std::string& lesson, const std::vector<uint32_t>& starts,
+                    const std::vector<uint32_t>& ends, int count);

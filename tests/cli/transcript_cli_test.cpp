@@ -29,21 +29,6 @@ std::string ToneLesson() {
   return pcm;
 }
 
-// The drill of a lesson whose sentence k is [starts[k], ends[k]): each
-// sentence heard from where reading stood, then count times again.
-std::string DrillOf(const std::string& lesson, const std::vector<uint32_t>& starts,
-                    const std::vector<uint32_t>& ends, int count) {
-  std::string drill;
-  uint32_t read = 0;
-  for (size_t k = 0; k < starts.size(); ++k) {
-    drill += lesson.substr(read, ends[k] - read);
-    for (int i = 0; i < count; ++i)
-      drill += lesson.substr(starts[k], ends[k] - starts[k]);
-    read = ends[k];
-  }
-  return drill + lesson.substr(read);
-}
-
 class TranscriptCli : public ::testing::Test {
  protected:
   void SetUp() override {
