@@ -327,11 +327,14 @@ void MainDialog::CreateMenus() {
   QMenu* advanced = menus[0]->addMenu(QStringLiteral("高级设置"));
   fill(advanced, {{kCmdSettings, "复读设置"},
                   {kCmdKeepPitch, "保持音调(&K)"},
-                  {kCmdTranscriptSplit, "按字幕分句"}});
+                  {kCmdTranscriptSplit, "按字幕分句"},
+                  {kCmdAdaptiveSplit, "自适应分句"}});
   actions[kCmdKeepPitch]->setCheckable(true);
   actions[kCmdKeepPitch]->setChecked(false);
   actions[kCmdTranscriptSplit]->setCheckable(true);
   actions[kCmdTranscriptSplit]->setChecked(true);
+  actions[kCmdAdaptiveSplit]->setCheckable(true);
+  actions[kCmdAdaptiveSplit]->setChecked(false);
   QMenu* sentences = menus[0]->addMenu(QStringLiteral("逐句"));
   fill(sentences, {{kCmdPreviousSentence, "上一句"},
                    {kCmdNextSentence, "下一句"},
@@ -461,6 +464,12 @@ void MainDialog::RunCommand(int command) {
       engine->SetTranscriptSplit(!engine->TranscriptSplit());
       actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
       break;
+    case kCmdAdaptiveSplit: {
+      const EngineStatus s = engine->Status();
+      engine->SetAdaptiveSplit(!s.adaptiveSplit, s.minPauseMs, s.maxSentenceMs);
+      actions[kCmdAdaptiveSplit]->setChecked(engine->AdaptiveSplit());
+      break;
+    }
     case kCmdKeepPitch:
       // Takes effect at once on what plays, as a speed change does.
       engine->SetKeepPitch(!engine->KeepPitch());
@@ -490,12 +499,23 @@ void MainDialog::ShowSettings() {
   SettingsDialog dialog;
   const EngineStatus s = engine->Status();
   dialog.SetValues(s.repeatCount, s.verticalPrecision, s.samplePercent, s.horizontalSeconds);
+  dialog.SetSplit({engine->TranscriptSplit(), s.adaptiveSplit, s.minPauseMs / 1000.0f,
+                   s.maxSentenceMs / 1000.0f});
   if (RunDialog(dialog) != QDialog::Accepted) return;
   uint32_t count, vertical, percent;
   float seconds;
   dialog.GetValues(&count, &vertical, &percent, &seconds);
   // Stores the four and renews the sentence window for the open item.
   engine->ApplySettings(count, vertical, seconds, percent);
+  const SettingsDialog::Split split = dialog.GetSplit();
+  const auto ms = [](float seconds) { return static_cast<int>(std::lround(seconds * 1000)); };
+  if (split.transcript != engine->TranscriptSplit()) engine->SetTranscriptSplit(split.transcript);
+  if (split.adaptive != s.adaptiveSplit || ms(split.minPauseSeconds) != s.minPauseMs ||
+      ms(split.maxSentenceSeconds) != s.maxSentenceMs)
+    engine->SetAdaptiveSplit(split.adaptive, ms(split.minPauseSeconds),
+                             ms(split.maxSentenceSeconds));
+  actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
+  actions[kCmdAdaptiveSplit]->setChecked(engine->AdaptiveSplit());
 }
 
 void MainDialog::ShowAbout() {
@@ -763,7 +783,13 @@ void MainDialog::SentencesChanged() {
 
 void MainDialog::NoSentenceFound(int seconds) {
   const QString text =
-      QStringLiteral("自动复读 %1 秒未找到句子：试试缩短停顿或配字幕").arg(seconds);
+      QStringLiteral("自动复读 %1 秒未找到句子：试试自适应分句、缩短停顿或配字幕").arg(seconds);
+  QMetaObject::invokeMethod(
+      this, [this, text] { ShowNotice(text); }, Qt::QueuedConnection);
+}
+
+void MainDialog::SplitNote(const std::string& note) {
+  const QString text = QStringLiteral("自适应分句：%1").arg(QString::fromStdString(note));
   QMetaObject::invokeMethod(
       this, [this, text] { ShowNotice(text); }, Qt::QueuedConnection);
 }

@@ -92,6 +92,8 @@ constexpr int kCmdRepeatSentence = 32805;
 constexpr int kCmdHideText = 32806;
 // Sentences from the transcript rather than at pauses (a check item, on).
 constexpr int kCmdTranscriptSplit = 32807;
+// Sentences from an analysis of the whole sound rather than at pauses (a check item).
+constexpr int kCmdAdaptiveSplit = 32808;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
@@ -170,6 +172,7 @@ class MainDialog : public QWidget, public EngineView {
   void SentencesChanged() override;
   void NoSentenceFound(int seconds) override;
   void TranscriptNote(const std::string& path, const std::string& note) override;
+  void SplitNote(const std::string& note) override;
 
   // ---- what tests and the other parts of the window look at ----
   Engine& EngineOf() { return *engine; }

@@ -1,7 +1,9 @@
 #include "ui/settings_dialog.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QToolButton>
 #include <cmath>
 
@@ -41,7 +43,7 @@ bool ParseUnsigned(const QString& text, uint32_t* value) {
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("自动复读设置"));
-  setFixedSize(FromDialogUnits(0, 0, 151, 100).size());
+  setFixedSize(FromDialogUnits(0, 0, 151, 168).size());
   for (int i = 0; i < 4; ++i) {
     const Row& row = kRows[i];
     auto* label = new QLabel(QString::fromUtf8(row.label), this);
@@ -64,16 +66,60 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     up->setObjectName(QStringLiteral("up%1").arg(i));
     down->setObjectName(QStringLiteral("down%1").arg(i));
   }
+  transcriptCheck = new QCheckBox(QStringLiteral("有字幕时按字幕分句"), this);
+  transcriptCheck->setGeometry(FromDialogUnits(7, 82, 140, 11));
+  pauseButton = new QRadioButton(QStringLiteral("停顿检测（按以上设置）"), this);
+  pauseButton->setGeometry(FromDialogUnits(7, 95, 140, 11));
+  adaptiveButton = new QRadioButton(QStringLiteral("自适应分句"), this);
+  adaptiveButton->setGeometry(FromDialogUnits(7, 108, 140, 11));
+  const char* splitLabels[2] = {"最短停顿(s)：", "最长句子(s)："};
+  for (int i = 0; i < 2; ++i) {
+    auto* label = new QLabel(QString::fromUtf8(splitLabels[i]), this);
+    label->setGeometry(FromDialogUnits(17, 123 + 15 * i, 50, 10));
+    splitEdits[i] = new QLineEdit(this);
+    splitEdits[i]->setGeometry(FromDialogUnits(67, 121 + 15 * i, 34, 12));
+    connect(adaptiveButton, &QRadioButton::toggled, splitEdits[i], &QLineEdit::setEnabled);
+  }
   ok = new QPushButton(QStringLiteral("确定"), this);
-  ok->setGeometry(FromDialogUnits(15, 84, 36, 14));
+  ok->setGeometry(FromDialogUnits(15, 152, 36, 14));
   ok->setDefault(true);
   cancel = new QPushButton(QStringLiteral("取消"), this);
-  cancel->setGeometry(FromDialogUnits(59, 84, 33, 14));
+  cancel->setGeometry(FromDialogUnits(59, 152, 33, 14));
   help = new QPushButton(QStringLiteral("帮助"), this);
-  help->setGeometry(FromDialogUnits(101, 84, 33, 14));
+  help->setGeometry(FromDialogUnits(101, 152, 33, 14));
   connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(help, &QPushButton::clicked, this, &SettingsDialog::ShowHelp);
+  SetSplit(split);
+}
+
+void SettingsDialog::SetSplit(const Split& wanted) {
+  split = wanted;
+  transcriptCheck->setChecked(split.transcript);
+  adaptiveButton->setChecked(split.adaptive);
+  pauseButton->setChecked(!split.adaptive);
+  for (QLineEdit* edit : splitEdits)
+    edit->setEnabled(split.adaptive);
+  splitEdits[0]->setText(QString::number(static_cast<double>(split.minPauseSeconds)));
+  splitEdits[1]->setText(QString::number(static_cast<double>(split.maxSentenceSeconds)));
+}
+
+bool SettingsDialog::ReadSeconds(QLineEdit* edit, float low, float high, float* value) {
+  bool number = false;
+  const float v = edit->text().trimmed().toFloat(&number);
+  QString problem;
+  if (!number)
+    problem = QStringLiteral("请输入一个数字。");
+  else if (!(v >= low && v <= high))
+    problem = QStringLiteral("请输入一个在 %1 和 %2 之间的数字。").arg(low).arg(high);
+  if (problem.isEmpty()) {
+    *value = v;
+    return true;
+  }
+  Message(problem);
+  edit->setFocus();
+  edit->selectAll();
+  return false;
 }
 
 void SettingsDialog::SetValues(uint32_t count, uint32_t vertical, uint32_t percent, float seconds) {
@@ -191,6 +237,14 @@ void SettingsDialog::accept() {
     edits[2]->selectAll();
     return;
   }
+  Split chosen = split;
+  chosen.transcript = transcriptCheck->isChecked();
+  chosen.adaptive = adaptiveButton->isChecked();
+  // The adaptive settings count only when that split is chosen.
+  if (chosen.adaptive && (!ReadSeconds(splitEdits[0], 0.1f, 5.0f, &chosen.minPauseSeconds) ||
+                          !ReadSeconds(splitEdits[1], 2.0f, 120.0f, &chosen.maxSentenceSeconds)))
+    return;
+  split = chosen;
   samplePercent = percent;
   repeatCount = count;
   verticalPrecision = vertical;
@@ -205,5 +259,11 @@ void SettingsDialog::ShowHelp() {
                      "次数：每个句子在复读中播放的遍数（1 到 100）。\n"
                      "纵向精度：声音低于满幅度的这个百分比时算作安静（0 到 50）。\n"
                      "横向精度(s)：安静持续多少秒算作一句的结束（0.1 到 10）。\n"
-                     "采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。"));
+                     "采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。\n\n"
+                     "分句方法：有字幕（同名的 .lrc、.srt 或 .vtt）时可按字幕分句；"
+                     "否则用停顿检测（以上设置，适合停顿长的课文录音），"
+                     "或用自适应分句：打开文件时在后台分析整个声音，"
+                     "按它自己的底噪找出停顿，适合自然语速、有噪声或音量小的录音。\n"
+                     "最短停顿(s)：多长的停顿算作一句的结束（0.1 到 5）。\n"
+                     "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。"));
 }

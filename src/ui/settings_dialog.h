@@ -7,19 +7,31 @@
 #include <cstdint>
 #include <functional>
 
+class QCheckBox;
+class QRadioButton;
 class QToolButton;
 
 // The automatic repeat settings: how often a found sentence plays, the level
 // that counts as silence, how long a silence ends a sentence, and the share of
 // samples measured. Each value has an edit with up/down arrows beside it.
+// Below them, how sentences are found: from a transcript when there is one,
+// otherwise at pauses (the four settings) or by the adaptive split.
 class SettingsDialog : public QDialog {
  public:
   using MessageBox = std::function<void(const QString& text)>;
+  struct Split {
+    bool transcript = true;
+    bool adaptive = false;
+    float minPauseSeconds = 0.3f;
+    float maxSentenceSeconds = 15.0f;
+  };
 
   explicit SettingsDialog(QWidget* parent = nullptr);
 
   void SetValues(uint32_t count, uint32_t vertical, uint32_t percent, float seconds);
   void GetValues(uint32_t* count, uint32_t* vertical, uint32_t* percent, float* seconds) const;
+  void SetSplit(const Split& split);
+  Split GetSplit() const { return split; }
   // Tests see the messages instead of a box that would wait.
   void SetMessageBox(MessageBox box) { messageBox = std::move(box); }
 
@@ -27,6 +39,11 @@ class SettingsDialog : public QDialog {
   QLineEdit* Edit(int i) const { return edits[i]; }
   // One step of a spin: +1 or -1, as a click on its up or down arrow.
   void Step(int i, int delta);
+  QCheckBox* TranscriptCheck() const { return transcriptCheck; }
+  QRadioButton* PauseButton() const { return pauseButton; }
+  QRadioButton* AdaptiveButton() const { return adaptiveButton; }
+  // The adaptive split's edits: 最短停顿(s), 最长句子(s).
+  QLineEdit* SplitEdit(int i) const { return splitEdits[i]; }
   QPushButton* OkButton() const { return ok; }
   QPushButton* CancelButton() const { return cancel; }
   QPushButton* HelpButton() const { return help; }
@@ -40,6 +57,8 @@ class SettingsDialog : public QDialog {
 
  private:
   void WriteEdits();
+  // Reads a seconds edit of the split; false (told, focused) when out of range.
+  bool ReadSeconds(QLineEdit* edit, float low, float high, float* value);
   void Message(const QString& text);
   void ShowHelp();
 
@@ -49,6 +68,11 @@ class SettingsDialog : public QDialog {
   float horizontalSeconds = 2.0f;
   std::array<int, 4> spinPositions{};
   std::array<QLineEdit*, 4> edits{};
+  Split split;
+  QCheckBox* transcriptCheck = nullptr;
+  QRadioButton* pauseButton = nullptr;
+  QRadioButton* adaptiveButton = nullptr;
+  std::array<QLineEdit*, 2> splitEdits{};
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   QPushButton* help = nullptr;

@@ -43,11 +43,17 @@ void TranscriptView::Fill() {
     item(0)->setFlags(Qt::ItemIsEnabled);
     return;
   }
-  for (const Sentence& s : sentences) {
+  for (size_t i = 0; i < sentences.size(); ++i) {
+    const Sentence& s = sentences[i];
     const uint32_t seconds = byteRate > 0 ? s.start / byteRate : 0;
     const QString time =
         QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    const QString words = textHidden ? QStringLiteral("……") : QString::fromStdString(s.text);
+    // Sentences found in the sound itself have no words: their number and length.
+    const double length = byteRate > 0 ? static_cast<double>(s.end - s.start) / byteRate : 0;
+    const QString words =
+        s.text.empty() ? QStringLiteral("第 %1 句（%2 秒）").arg(i + 1).arg(length, 0, 'f', 1)
+        : textHidden   ? QStringLiteral("……")
+                       : QString::fromStdString(s.text);
     addItem(time + QStringLiteral("  ") + QString(words).replace(QLatin1Char('\n'), ' '));
   }
   if (followed > 0) setCurrentRow(followed - 1);

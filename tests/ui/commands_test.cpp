@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QRadioButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -21,6 +23,7 @@
 
 #include "engine_test_access.h"
 #include "loaded_plugin.h"
+#include "pcm.h"
 #include "temp_dir.h"
 #include "ui/main_dialog.h"
 #include "ui/settings_dialog.h"
@@ -215,6 +218,51 @@ TEST_F(CommandsTest, ASettingsChangeTakesEffectForTheOpenItem) {
   EXPECT_EQ(Status().repeatCount, 4u);
 }
 
+TEST_F(CommandsTest, TheAdaptiveSplitChosenInTheDialogAppliesToTheOpenItemAtOnce) {
+  window->SetDialogHook([](QDialog& d) {
+    auto& dialog = dynamic_cast<SettingsDialog&>(d);
+    dialog.show();
+    EXPECT_TRUE(dialog.PauseButton()->isChecked());  // the default without a transcript
+    dialog.AdaptiveButton()->click();
+    dialog.SplitEdit(0)->setText(QStringLiteral("0.4"));
+    dialog.OkButton()->click();
+  });
+  window->RunCommand(kCmdSettings);
+  EXPECT_TRUE(Status().adaptiveSplit);
+  EXPECT_EQ(Status().minPauseMs, 400);
+  EXPECT_EQ(Status().maxSentenceMs, 15000);
+  // The lesson is steady noise from end to end: nothing to split, and the
+  // learner is told so with what to try.
+  ASSERT_TRUE(Until([&] { return window->Notice().contains(QStringLiteral("自适应分句")); }));
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("shorter pause")))
+      << window->Notice().toStdString();
+  // A lesson of tone sentences: found in the background, listed by number,
+  // and repeated in automatic mode.
+  std::string tones;
+  for (int k = 0; k < 4; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(300 + 100 * k, 1.0, 44100, 2);
+    tones.append(tone.begin(), tone.end());
+    tones.append(176400 / 2, '\0');
+  }
+  WriteFileBytes("tones.qv", QvFileBytes(RecordingFormat(), tones));
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.File("tones.qv")))});
+  window->DropFiles(data);
+  window->EngineOf().CommandPlayEntry(1);
+  ASSERT_TRUE(Until([&] { return Status().sentenceCount == 4; })) << Status().sentenceCount;
+  ASSERT_TRUE(Until([&] { return window->Transcript()->count() == 4; }));
+  EXPECT_TRUE(window->Transcript()->item(0)->text().contains(QStringLiteral("第 1 句")));
+  window->RunCommand(kCmdAutoManual);
+  for (int i = 0; i < 40 && Status().sentencesFound == 0; ++i)
+    Play(100);
+  EXPECT_EQ(Status().sentencesFound, 1u);
+  EXPECT_STREQ(Status().mode, "repeating");
+  // The menu's check item follows, and turns it off again.
+  window->RunCommand(kCmdAdaptiveSplit);
+  EXPECT_FALSE(Status().adaptiveSplit);
+  ASSERT_TRUE(Until([&] { return Status().sentenceCount == 0; }));
+}
+
 TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   QMenu* advanced = nullptr;
   for (QAction* a : window->PopupMenu(0)->actions()) {
@@ -224,7 +272,7 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   QStringList items;
   for (QAction* a : advanced->actions())
     items << a->text();
-  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句"}));
+  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句", "自适应分句"}));
   QAction* keep = window->Action(kCmdKeepPitch);
   ASSERT_NE(keep, nullptr);
   EXPECT_TRUE(keep->isCheckable());
@@ -453,6 +501,33 @@ TEST_F(SettingsDialogTest, OkRefusesOutOfRangeValuesInOrderAndKeepsTheFocus) {
   dialog.GetValues(&count, &vertical, &percent, &seconds);
   EXPECT_EQ(count, 7u);
   EXPECT_FLOAT_EQ(seconds, 1.5f);
+}
+
+TEST_F(SettingsDialogTest, TheAdaptiveSettingsCountOnlyWhenThatSplitIsChosen) {
+  dialog.SetValues(3, 2, 5, 2.0f);
+  dialog.SetSplit({true, false, 0.3f, 15.0f});
+  dialog.show();
+  EXPECT_FALSE(dialog.SplitEdit(0)->isEnabled());
+  dialog.SplitEdit(1)->setText(QStringLiteral("500"));  // out of range, but not chosen
+  dialog.TranscriptCheck()->setChecked(false);
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  EXPECT_TRUE(messages.isEmpty());
+  EXPECT_FALSE(dialog.GetSplit().transcript);
+  EXPECT_FLOAT_EQ(dialog.GetSplit().maxSentenceSeconds, 15.0f);
+
+  dialog.SetSplit({true, false, 0.3f, 15.0f});
+  dialog.show();
+  dialog.AdaptiveButton()->click();
+  EXPECT_TRUE(dialog.SplitEdit(0)->isEnabled());
+  dialog.SplitEdit(1)->setText(QStringLiteral("500"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  ASSERT_EQ(messages.size(), 1);
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("2 和 120"))) << messages[0].toStdString();
+  EXPECT_FALSE(dialog.GetSplit().adaptive);  // nothing kept until all pass
+  dialog.SplitEdit(1)->setText(QStringLiteral("20"));
+  QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+  EXPECT_TRUE(dialog.GetSplit().adaptive);
+  EXPECT_FLOAT_EQ(dialog.GetSplit().maxSentenceSeconds, 20.0f);
 }
 
 }  // namespace
