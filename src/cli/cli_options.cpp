@@ -68,12 +68,15 @@ enum OptionId {
   kVolume,
   kSpeed,
   kKeepPitch,
+  kAuto,
   kTranscript,
   kNoTranscript,
   kPad,
   kSplit,
   kMinPause,
   kMaxSentence,
+  kGap,
+  kPauseAfter,
   kListSentences,
   kVersion,
 };
@@ -92,12 +95,15 @@ const struct option kOptions[] = {
     {"volume", required_argument, nullptr, kVolume},
     {"speed", required_argument, nullptr, kSpeed},
     {"keep-pitch", no_argument, nullptr, kKeepPitch},
+    {"auto", no_argument, nullptr, kAuto},
     {"transcript", required_argument, nullptr, kTranscript},
     {"no-transcript", no_argument, nullptr, kNoTranscript},
     {"pad", required_argument, nullptr, kPad},
     {"split", required_argument, nullptr, kSplit},
     {"min-pause", required_argument, nullptr, kMinPause},
     {"max-sentence", required_argument, nullptr, kMaxSentence},
+    {"gap", required_argument, nullptr, kGap},
+    {"pause-after", required_argument, nullptr, kPauseAfter},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -159,6 +165,11 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       }
       options->split = value;
       return true;
+    case kGap:
+      return ParseGap(value, &options->gaps) ||
+             Bad(name, value, "SECONDS 0.1..60 or FACTORx 0.5x..3x", error);
+    case kPauseAfter:
+      return ParsePauseAfter(value, &options->gaps) || Bad(name, value, "0.1..600", error);
     case kMinPause:
       return ParseMs(value, 0.1f, 5.0f, &options->minPauseMs) || Bad(name, value, "0.1..5", error);
     case kMaxSentence:
@@ -169,6 +180,34 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
 }
 
 }  // namespace
+
+bool ParseGap(const std::string& text, GapSettings* gaps) {
+  if (text == "off") {
+    gaps->kind = GapSettings::Kind::kNone;
+    return true;
+  }
+  const bool factor = !text.empty() && (text.back() == 'x' || text.back() == 'X');
+  const std::string number = factor ? text.substr(0, text.size() - 1) : text;
+  char* end = nullptr;
+  const float v = std::strtof(number.c_str(), &end);
+  if (number.empty() || *end != '\0') return false;
+  if (factor ? !(v >= 0.5f && v <= 3.0f) : !(v >= 0.1f && v <= 60.0f)) return false;
+  gaps->kind = factor ? GapSettings::Kind::kFactor : GapSettings::Kind::kSeconds;
+  gaps->value = v;
+  return true;
+}
+
+bool ParsePauseAfter(const std::string& text, GapSettings* gaps) {
+  if (text == "off") {
+    gaps->pauseAfterSeconds = 0;
+    return true;
+  }
+  char* end = nullptr;
+  const float v = std::strtof(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= 0.1f && v <= 600.0f)) return false;
+  gaps->pauseAfterSeconds = v;
+  return true;
+}
 
 bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* error) {
   // getopt_long keeps its place in globals: start afresh, and report errors here.
@@ -184,6 +223,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->version = true;
     } else if (id == kKeepPitch) {
       options->keepPitch = true;
+    } else if (id == kAuto) {
+      options->autoMode = true;
     } else if (id == kNoTranscript) {
       options->noTranscript = true;
     } else if (id == kListSentences) {
@@ -280,6 +321,14 @@ Options:
                        0.1..5 s (0.3)
   --max-sentence=S     (adaptive) longer sentences are split at their longest
                        inner pause, 2..120 s (15)
+  --auto               automatic mode from the start: each sentence found is
+                       repeated as --count and the other drill settings say
+  --gap=SECONDS|FACTORx  silence after each play of a sentence found in
+                       automatic mode (its first hearing and every repeat),
+                       to shadow it in: SECONDS 0.1..60, or FACTOR 0.5..3
+                       times the sentence's length (1.2x)
+  --pause-after=SECONDS  (dictation) silence after a sentence's last play
+                       only, instead of the gap, 0.1..600 s
   --list-sentences     print FILE's sentences (from its transcript, or with
                        --split=adaptive from the analysis) without playing
                        it: number, start and end in seconds, text,
@@ -330,6 +379,10 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   keep-pitch on|off             slow down with the pitch kept, or by the rate
   settings COUNT VERTICAL SECONDS PERCENT
                                 the repeat settings
+  gap off|SECONDS|FACTORx       silence after each play of a found sentence
+  pause-after off|SECONDS       silence after its last play instead
+  stop-after on|off             reading pauses after each sentence's last
+                                play until play (dictation)
   wait MS                       let MS ms of sound pass through the device that
                                 runs (wall-clock time when none runs)
   wait-mode MODE                let sound play until the engine is in MODE:
@@ -340,7 +393,8 @@ Script: one command a line; blank lines and lines starting with # are ignored.
   status                        print mode=, flags=, item=, pos=, length=,
                                 speed= (the slider), rate= and tempo= (what
                                 the output device plays at), sentence=N/M
-                                (of the transcript: the one heard, 0 before)
+                                (of the transcript: the one heard, 0 before),
+                                gap=1 while the silence after a play sounds
   quit                          shut down and exit
 
 With --audio=offline and a script, sound time passes only during wait and

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine.h"
 #include "platform/audio_backend.h"
 
 // What kestro-cli was asked to do.
@@ -22,6 +23,8 @@ struct CliOptions {
   // down keeps the pitch.
   uint32_t speed = 0;
   bool keepPitch = false;
+  // Automatic mode from the first item on (with the repeat settings given).
+  bool autoMode = false;
   // The transcript for every FILE instead of each one's own, or none at all;
   // the pads of its sentences in ms.
   std::string transcript;
@@ -34,6 +37,8 @@ struct CliOptions {
   std::string split;
   int minPauseMs = 300;
   int maxSentenceMs = 15000;
+  // Silence after each play of a found sentence, and the dictation pause.
+  GapSettings gaps;
   // Print FILE's sentence list instead of playing it.
   bool listSentences = false;
 
@@ -47,6 +52,11 @@ struct CliOptions {
 
 // Parses argv; false with error set for anything it does not know.
 bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* error);
+
+// "off", SECONDS (0.1..60) or FACTORx (0.5..3) as the gap after each play.
+bool ParseGap(const std::string& text, GapSettings* gaps);
+// "off" or SECONDS (0.1..600) as the pause after a sentence's last play.
+bool ParsePauseAfter(const std::string& text, GapSettings* gaps);
 
 // The text of --help.
 const char* CliUsage();

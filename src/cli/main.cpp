@@ -302,14 +302,15 @@ int main(int argc, char** argv) {
   engine.SetTranscriptFile(options.transcript);
   engine.IgnoreTranscripts(options.noTranscript);
   engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);
+  engine.SetGaps(options.gaps);
   engine.SetTranscriptSplit(options.split.empty() || options.split == "transcript");
   engine.SetAdaptiveSplit(options.split == "adaptive", options.minPauseMs, options.maxSentenceMs);
 
-  if (drill) {
+  if (drill || options.autoMode) {
     engine.CommandAutoManual();  // automatic mode on
     engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
-    engine.SetLockstep(true);
   }
+  if (drill) engine.SetLockstep(true);
   if (scripted) {
     // A script decides when sound time passes, and each finished buffer waits
     // for the engine: a script gives the same result on every run.

@@ -1,5 +1,6 @@
 #include "cli/script_runner.h"
 
+#include "cli/cli_options.h"
 #include "codec/playlist.h"
 #include "platform/audio_backend.h"
 
@@ -43,9 +44,9 @@ std::string ScriptRunner::Status() const {
   char line[200];
   std::snprintf(line, sizeof(line),
                 "mode=%s flags=0x%08x item=%d pos=%u length=%u speed=%d rate=%u tempo=%.2f "
-                "sentence=%d/%u",
+                "sentence=%d/%u gap=%d",
                 s.mode, s.flags, s.item, s.position, s.length, s.speedPosition, s.outputRate,
-                static_cast<double>(s.outputTempo), s.sentence, s.sentenceCount);
+                static_cast<double>(s.outputTempo), s.sentence, s.sentenceCount, s.gap ? 1 : 0);
   return line;
 }
 
@@ -236,6 +237,22 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
       return false;
     }
     e.SetTranscriptSplit(w[1] == "on");
+    return true;
+  }
+  if (command == "gap" || command == "pause-after" || command == "stop-after") {
+    if (!args(1)) return false;
+    GapSettings gaps = e.Gaps();
+    const bool ok = command == "gap"           ? ParseGap(w[1], &gaps)
+                    : command == "pause-after" ? ParsePauseAfter(w[1], &gaps)
+                                               : (w[1] == "on" || w[1] == "off");
+    if (!ok) {
+      *error = command == "gap"           ? "gap takes off, SECONDS (0.1..60) or FACTORx (0.5x..3x)"
+               : command == "pause-after" ? "pause-after takes off or SECONDS (0.1..600)"
+                                          : "stop-after takes on or off";
+      return false;
+    }
+    if (command == "stop-after") gaps.stopAfterSentence = w[1] == "on";
+    e.SetGaps(gaps);
     return true;
   }
   if (command == "open" || command == "select") {

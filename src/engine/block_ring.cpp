@@ -30,7 +30,7 @@ void BlockRing::Free() {
   capacity = readIndex = writeIndex = 0;
 }
 
-bool BlockRing::Push(CodecBlock* request, float silenceRatio) {
+bool BlockRing::Push(CodecBlock* request, float silenceRatio, bool gap) {
   std::lock_guard<std::mutex> guard(lock);
   if (!records || (writeIndex + 1) % (capacity + 1) == readIndex) return false;
   PcmBlock& r = records[writeIndex];
@@ -39,6 +39,7 @@ bool BlockRing::Push(CodecBlock* request, float silenceRatio) {
   r.position = request->position;
   r.nextPosition = request->nextPosition;
   r.silenceRatio = silenceRatio;
+  r.gap = gap;
   writeIndex = (writeIndex + 1) % (capacity + 1);
   return true;
 }

@@ -13,6 +13,7 @@ struct PcmBlock {
   uint32_t position = 0;
   uint32_t nextPosition = 0;
   float silenceRatio = 0;
+  bool gap = false;  // silence between plays, not the sound's own
 };
 
 // Decoded blocks on their way from the decode thread to the engine thread.
@@ -25,7 +26,7 @@ class BlockRing {
 
   // Stores the request's block, taking its buffer and giving it an empty one.
   // False when the ring is full.
-  bool Push(CodecBlock* request, float silenceRatio);
+  bool Push(CodecBlock* request, float silenceRatio, bool gap = false);
   // Moves the oldest block into current, which gives up its buffer in exchange.
   // False when the ring is empty.
   bool Take(PcmBlock* current);

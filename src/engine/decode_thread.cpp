@@ -57,7 +57,8 @@ void DecodeThread::Step(uint32_t seen) {
     if (!e.soundDecoded.exchange(true)) e.itemsHeard.fetch_add(1);
     // playFormat is the engine thread's, read here under the stop handshake:
     // the engine changes it only while this thread is stopped.
-    if (e.autoMode.load() && !e.sentencePending.load() && (e.engineFlags.load() & ENG_PLAYING)) {
+    if (e.autoMode.load() && !e.sentencePending.load() && (e.engineFlags.load() & ENG_PLAYING) &&
+        !cursor.GapBlock()) {
       const CodecBlock& block = cursor.Block();
       silenceRatio = MeasureSilence(block.data, block.bytesRead, e.playFormat.wBitsPerSample,
                                     e.samplePercent, e.verticalPrecision.load());

@@ -58,6 +58,12 @@ void Engine::SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs) {
 bool Engine::AdaptiveSplit() const {
   return core->AdaptiveSplit();
 }
+void Engine::SetGaps(const GapSettings& gaps) {
+  core->SetGaps(gaps);
+}
+GapSettings Engine::Gaps() const {
+  return core->Gaps();
+}
 void Engine::SetSentencePads(int beforeMs, int afterMs) {
   core->SetSentencePads(beforeMs, afterMs);
 }

@@ -16,6 +16,18 @@ class Playlist;
 
 // What the engine is doing, as one consistent-enough snapshot for the window,
 // kestro-cli and status lines. Every field is read from atomics.
+// Shadowing and dictation in automatic mode: silence after each play of a
+// found sentence, for the learner to speak in, and a stop after its last play.
+struct GapSettings {
+  enum class Kind { kNone, kSeconds, kFactor };
+  Kind kind = Kind::kNone;
+  float value = 1.2f;  // seconds, or times the sentence's length
+  // After the last play only, instead of the gap (0: the gap): dictation.
+  float pauseAfterSeconds = 0;
+  // After the last play reading pauses until the learner resumes it.
+  bool stopAfterSentence = false;
+};
+
 struct EngineStatus {
   uint32_t flags = 0;           // the mode and request bits (engine_flags.h)
   const char* mode = "idle";    // Engine::ModeName(flags)
@@ -30,6 +42,7 @@ struct EngineStatus {
   bool autoMode = false;
   bool paused = false;
   bool stopped = false;
+  bool gap = false;           // the silence after a play is sounding: the learner's turn
   bool soundRunning = false;  // Engine::SoundRunning()
   uint64_t passes = 0;        // engine passes completed
   uint32_t faults = 0;        // see Engine::SetLastError
@@ -151,6 +164,10 @@ class Engine {
   // longest inner pause. A change applies to the open item at once.
   void SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs);
   bool AdaptiveSplit() const;
+  // Gaps after each play of a found sentence (see GapSettings); from the next
+  // sentence found on.
+  void SetGaps(const GapSettings& gaps);
+  GapSettings Gaps() const;
   // How far each transcript sentence reaches before its cue's start and after
   // its end (default 150 and 250 ms); from the next item opened on.
   void SetSentencePads(int beforeMs, int afterMs);

@@ -128,6 +128,7 @@ EngineStatus EngineCore::Status() const {
   s.samplePercent = samplePercent.load();
   s.horizontalSeconds = horizontalSeconds.load();
   s.adaptiveSplit = adaptiveSplit.load();
+  s.gap = cursor.GapSounding() && !s.paused && (s.flags & (ENG_PLAYING | ENG_REPEATING)) != 0;
   s.minPauseMs = minPauseMs.load();
   s.maxSentenceMs = maxSentenceMs.load();
   s.byteRate = itemByteRate.load();
@@ -477,6 +478,37 @@ void EngineCore::SetAdaptiveSplit(bool on, int pauseMs, int sentenceMs) {
   waker.Notify(Waker::kEngine);
 }
 
+void EngineCore::SetGaps(const GapSettings& gaps) {
+  gapKind = static_cast<int>(gaps.kind);
+  gapValue = std::clamp(gaps.value, 0.0f, 600.0f);
+  pauseAfterSeconds = std::clamp(gaps.pauseAfterSeconds, 0.0f, 600.0f);
+  stopAfterSentence = gaps.stopAfterSentence;
+}
+
+GapSettings EngineCore::Gaps() const {
+  GapSettings gaps;
+  gaps.kind = static_cast<GapSettings::Kind>(gapKind.load());
+  gaps.value = gapValue.load();
+  gaps.pauseAfterSeconds = pauseAfterSeconds.load();
+  gaps.stopAfterSentence = stopAfterSentence.load();
+  return gaps;
+}
+
+uint32_t EngineCore::GapBytes(uint32_t start, uint32_t end, bool last) const {
+  const double rate = itemByteRate.load();
+  double bytes = 0;
+  if (last && pauseAfterSeconds.load() > 0) {
+    bytes = pauseAfterSeconds.load() * rate;
+  } else if (gapKind.load() == static_cast<int>(GapSettings::Kind::kSeconds)) {
+    bytes = gapValue.load() * rate;
+  } else if (gapKind.load() == static_cast<int>(GapSettings::Kind::kFactor)) {
+    bytes = static_cast<double>(end > start ? end - start : 0) * gapValue.load();
+  }
+  const uint32_t align = std::max<uint32_t>(playFormat.nBlockAlign, 1);
+  const uint32_t whole = static_cast<uint32_t>(std::min(bytes, 600.0 * rate));
+  return whole - whole % align;
+}
+
 void EngineCore::SetSentencePads(int beforeMs, int afterMs) {
   padBeforeMs = std::clamp(beforeMs, 0, 5000);
   padAfterMs = std::clamp(afterMs, 0, 5000);
@@ -775,8 +807,9 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
       pool.SlotAt((static_cast<uint32_t>(finished) + 1) % (pool.Count() + 1));
   // A slot still queued at the device is not touched by the engine until it
   // comes back, which cannot happen while this callback runs.
-  if (view && (sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE)) {
-    view->ShowBuffer(sounding->header.lpData, sounding->header.dwBufferLength);
+  if (sounding->header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE) {
+    cursor.NoteSounding(*sounding);
+    if (view) view->ShowBuffer(sounding->header.lpData, sounding->header.dwBufferLength);
   }
 
   const uint32_t flags = engineFlags.load();

@@ -73,6 +73,8 @@ class EngineCore {
   void SetSentencePads(int beforeMs, int afterMs);
   void SetAdaptiveSplit(bool on, int minPauseMs, int maxSentenceMs);
   bool AdaptiveSplit() const { return adaptiveSplit.load(); }
+  void SetGaps(const GapSettings& gaps);
+  GapSettings Gaps() const;
   std::vector<Sentence> Sentences() const { return sentences.All(); }
   void WakeEngine() { waker.Notify(); }
   EngineStatus Status() const;
@@ -129,6 +131,9 @@ class EngineCore {
   // Whether reading stops at the end of each sentence of the list: automatic
   // mode, the split that made the list switched on, the item being read.
   bool SentenceStops() const;
+  // The silence after a play of the sentence [start, end) found in automatic
+  // mode (last: after its last play), in bytes of the item; 0 for none.
+  uint32_t GapBytes(uint32_t start, uint32_t end, bool last) const;
   // Whether automatic mode finds sentences at pauses (no list stops reading).
   bool SplitsAtPauses() const;
   // The read limit for reading from position: its sentence's end, 0 for none.
@@ -200,8 +205,12 @@ class EngineCore {
   std::atomic<int> maxSentenceMs{15000};
   std::atomic<bool> splitChanged{false};  // cleared by the engine thread
   std::atomic<bool> lockstep{false};      // before the threads start
-  std::string transcriptFile;             // before the threads start
-  bool transcriptsIgnored = false;        // before the threads start
+  std::atomic<int> gapKind{0};            // GapSettings::Kind
+  std::atomic<float> gapValue{1.2f};
+  std::atomic<float> pauseAfterSeconds{0};
+  std::atomic<bool> stopAfterSentence{false};
+  std::string transcriptFile;       // before the threads start
+  bool transcriptsIgnored = false;  // before the threads start
 
   // ---- written by the engine thread; other threads read the atomics ----
   std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands

@@ -699,8 +699,13 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
         e.silenceRing.Clear();
         repeatsLeft = e.repeatCount.load();
         repeatPaused = false;
+        repeatDone = false;
         ShowPassage(sectionStart, passageEnd);
         e.playsHeard = 0;
+        // A sentence found in automatic mode: the learner's turn after its
+        // first hearing comes before the repeat.
+        if (e.autoMode.load() && e.sentencePending.load())
+          e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
         e.StoreFlags(ENG_REPEATING);
         e.cursor.Run();
         e.Sleep(10);
@@ -724,10 +729,13 @@ EngineThread::Outcome EngineThread::ServeRepeating() {
             // The last play still sounds: nothing to do until a buffer finishes.
             if (!e.cursor.AllPlayed()) return Outcome::kAwaitBuffer;
             e.sentencePending = false;
+            repeatDone = true;
             Set(ENG_REPEAT_END);
+          } else {
+            e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
           }
         }
-        // Rewind: the next play is decoded while this one still sounds.
+        // Rewind: the next play (after its gap) is decoded while this one still sounds.
         e.cursor.ReadAgainFrom(sectionStart);
       }
       e.Sleep(10);
@@ -833,7 +841,8 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
   if (Has(ENG_REPEAT_END)) {
     Caption(EngineMode::kRepeat, ModeShown::kOff);
     // Reading goes on from B, the repeat's limit.
-    e.cursor.MoveTo(e.cursor.Limit(), 0, e.waveOut.get());
+    const uint32_t end = e.cursor.Limit();
+    e.cursor.MoveTo(end, 0, e.waveOut.get());
     if (repeatPaused) {
       // A repeat paused at the device would leave reading silent.
       e.PauseDevice(false);
@@ -844,6 +853,20 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
     Clear(ENG_REPEATING | ENG_REPEAT_END);
     Set(ENG_PLAYING);
     outputStarted = false;
+    const bool done = repeatDone;
+    repeatDone = false;
+    // A sentence played to its last repeat: dictation stops there until the
+    // learner resumes; shadowing has one more turn before reading goes on.
+    if (done && e.stopAfterSentence.load()) {
+      e.cursor.Run();
+      if (e.PauseOutput()) {
+        e.paused = true;
+        e.StoreFlags(ENG_ITEM_CHANGE);
+        return Outcome::kGoOn;
+      }
+    } else if (done) {
+      e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, true), end);
+    }
     e.cursor.Run();
     return Outcome::kRestart;
   }

@@ -120,6 +120,7 @@ class EngineThread {
   uint32_t savedSectionEnd = 0;
   uint32_t repeatsLeft = 0;
   bool repeatPaused = false;
+  bool repeatDone = false;  // the repeat ended after its last play
   bool playbackPaused = false;
   bool comparePhase = false;
   bool compareLoaded = false;

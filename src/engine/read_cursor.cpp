@@ -1,5 +1,7 @@
 #include "engine/read_cursor.h"
 
+#include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -74,6 +76,10 @@ void ReadCursor::Run() {
 
 void ReadCursor::Stop(WaveOut* out) {
   StopDecoder();
+  gapLeft = 0;
+  if (gapBlock) request.position = resumePosition;
+  gapBlock = false;
+  gapSounding = false;
   // A staged block, the ring and whatever the device still holds belong to the old place.
   haveStaged = false;
   ring.Clear();
@@ -127,6 +133,17 @@ bool ReadCursor::StopAtHeard(WaveOut* out, uint32_t frameBytes, uint32_t* heard)
 }
 
 int32_t ReadCursor::ReadBlock(CodecServer* codec) {
+  if (gapLeft > 0 && request.data != nullptr && request.capacity > 0) {
+    const uint32_t n = std::min(gapLeft, request.capacity);
+    std::memset(request.data, 0, n);
+    gapLeft -= n;
+    gapBlock = true;
+    resumePosition = request.position;
+    request.bytesRead = n;
+    request.position = gapAt;
+    request.nextPosition = gapAt;
+    return kReadFilled;
+  }
   const uint32_t limit = limitPosition.load();
   const int32_t result = codec->Read(&request, limit);
   if (result == kReadFilled && limit != 0 && exactLimit.load() && request.nextPosition > limit) {
@@ -153,6 +170,7 @@ bool ReadCursor::Feed(WaveOut* out) {
       staged.position.store(current.position, std::memory_order_relaxed);
       staged.nextPosition.store(current.nextPosition, std::memory_order_relaxed);
       staged.silenceRatio.store(current.silenceRatio, std::memory_order_relaxed);
+      staged.gap.store(current.gap, std::memory_order_relaxed);
       std::swap(staged.header.lpData, current.data);
       staged.header.dwBufferLength = current.bytes;
       staged.header.dwFlags.store(0, std::memory_order_relaxed);
@@ -187,10 +205,11 @@ void ReadCursor::OrderQuit() {
 }
 
 bool ReadCursor::PassOn(float silenceRatio) {
-  if (!ring.Push(&request, silenceRatio)) return false;
+  if (!ring.Push(&request, silenceRatio, gapBlock)) return false;
   // The engine waits for blocks only when the ring was empty.
   if (ring.Count() == 1) waker.Notify(Waker::kEngine);
-  request.position = request.nextPosition;
+  request.position = gapBlock ? resumePosition : request.nextPosition;
+  gapBlock = false;
   return true;
 }
 

@@ -73,6 +73,13 @@ class ReadCursor {
   // everything after it is dropped. False, stopping nothing, when no buffer
   // has finished since the pool was last emptied.
   bool StopAtHeard(WaveOut* out, uint32_t frameBytes, uint32_t* heard);
+  // Before the next read (with the decoder stopped or idle): bytes of silence
+  // handed on first, all shown at position at (the learner's turn after a
+  // play). Stop drops it.
+  void SetGap(uint32_t bytes, uint32_t at) {
+    gapLeft = bytes;
+    gapAt = at;
+  }
   // Sets the limit; a value other than 0 only while the decoder is stopped.
   void SetLimit(uint32_t limit) {
     limitPosition.store(limit);
@@ -107,8 +114,16 @@ class ReadCursor {
 
   // ---- the decode thread's side ----
   uint32_t Order() const { return control.load(std::memory_order_acquire); }
-  // Reads the next block into the request (the codec's own return value).
+  // Reads the next block into the request (the codec's own return value); a
+  // gap set goes first, as blocks of silence.
   int32_t ReadBlock(CodecServer* codec);
+  // The block read is silence of a gap.
+  bool GapBlock() const { return gapBlock; }
+  // Device callbacks: the slot now sounding; whether it is a gap's (until Stop).
+  void NoteSounding(const WaveSlot& slot) {
+    gapSounding.store(slot.gap.load(std::memory_order_relaxed));
+  }
+  bool GapSounding() const { return gapSounding.load(); }
   const CodecBlock& Block() const { return request; }
   // Hands the block read to the engine thread; false when the ring is full.
   bool PassOn(float silenceRatio);
@@ -140,6 +155,13 @@ class ReadCursor {
   // The read limit (B): stored while the decoder is stopped, or 0 at any time.
   std::atomic<uint32_t> limitPosition{0};
   std::atomic<bool> exactLimit{false};
+  // The gap still to hand on, and where it is shown: the engine thread's
+  // while the decoder is stopped or idle, then the decode thread's.
+  uint32_t gapLeft = 0;
+  uint32_t gapAt = 0;
+  bool gapBlock = false;  // decode thread: the request holds gap silence
+  std::atomic<bool> gapSounding{false};
+  uint32_t resumePosition = 0;  // decode thread: where reading goes on after it
   BlockRing ring;
   // Engine thread only: the block taken from the ring and the slot staged for
   // the pool (haveStaged is atomic so that the offline pacer may read it).

@@ -53,6 +53,7 @@ bool WaveBufferPool::Add(WaveSlot* staged, WaveOut* out) {
                           std::memory_order_relaxed);
   slot.silenceRatio.store(staged->silenceRatio.load(std::memory_order_relaxed),
                           std::memory_order_relaxed);
+  slot.gap.store(staged->gap.load(std::memory_order_relaxed), std::memory_order_relaxed);
   staged->header.lpData = empty;
   fillIndex = (fillIndex + 1) % (count + 1);
   return true;

@@ -15,6 +15,7 @@ struct WaveSlot {
   std::atomic<uint32_t> position{0};
   std::atomic<uint32_t> nextPosition{0};
   std::atomic<float> silenceRatio{0};
+  std::atomic<bool> gap{false};  // silence between plays (the learner's turn)
   uint32_t slotIndex = 0;
 };
 

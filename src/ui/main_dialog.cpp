@@ -501,12 +501,14 @@ void MainDialog::ShowSettings() {
   dialog.SetValues(s.repeatCount, s.verticalPrecision, s.samplePercent, s.horizontalSeconds);
   dialog.SetSplit({engine->TranscriptSplit(), s.adaptiveSplit, s.minPauseMs / 1000.0f,
                    s.maxSentenceMs / 1000.0f});
+  dialog.SetGaps(engine->Gaps());
   if (RunDialog(dialog) != QDialog::Accepted) return;
   uint32_t count, vertical, percent;
   float seconds;
   dialog.GetValues(&count, &vertical, &percent, &seconds);
   // Stores the four and renews the sentence window for the open item.
   engine->ApplySettings(count, vertical, seconds, percent);
+  engine->SetGaps(dialog.GetGaps());
   const SettingsDialog::Split split = dialog.GetSplit();
   const auto ms = [](float seconds) { return static_cast<int>(std::lround(seconds * 1000)); };
   if (split.transcript != engine->TranscriptSplit()) engine->SetTranscriptSplit(split.transcript);
@@ -887,6 +889,7 @@ void MainDialog::ShowWhereTheLearnerIs() {
     }
   }
   waveformPanel->SetCaption(caption);
+  waveformPanel->SetTurn(s.gap);
   int a = -1, b = -1;
   if ((s.flags & (ENG_REPEATING | ENG_COMPARING)) && s.length != 0 && s.passageEnd > 0) {
     a = static_cast<int>(static_cast<uint64_t>(s.passageStart) * Engine::kProgressMax / s.length);

@@ -1,10 +1,12 @@
 #include "ui/settings_dialog.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QToolButton>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -43,7 +45,7 @@ bool ParseUnsigned(const QString& text, uint32_t* value) {
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("自动复读设置"));
-  setFixedSize(FromDialogUnits(0, 0, 151, 168).size());
+  setFixedSize(FromDialogUnits(0, 0, 151, 240).size());
   for (int i = 0; i < 4; ++i) {
     const Row& row = kRows[i];
     auto* label = new QLabel(QString::fromUtf8(row.label), this);
@@ -80,17 +82,50 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     splitEdits[i]->setGeometry(FromDialogUnits(67, 121 + 15 * i, 34, 12));
     connect(adaptiveButton, &QRadioButton::toggled, splitEdits[i], &QLineEdit::setEnabled);
   }
+  // The split's radio buttons and the gap's are two groups.
+  auto* splitGroup = new QButtonGroup(this);
+  splitGroup->addButton(pauseButton);
+  splitGroup->addButton(adaptiveButton);
+  auto* gapGroup = new QButtonGroup(this);
+  const char* gapLabels[3] = {"跟读：不留间隔", "固定间隔(s)：", "句长倍数："};
+  for (int i = 0; i < 3; ++i) {
+    gapButtons[i] = new QRadioButton(QString::fromUtf8(gapLabels[i]), this);
+    gapButtons[i]->setGeometry(FromDialogUnits(7, 154 + 15 * i, i == 0 ? 140 : 58, 11));
+    gapGroup->addButton(gapButtons[i], i);
+    if (i == 0) continue;
+    gapEdits[i - 1] = new QLineEdit(this);
+    gapEdits[i - 1]->setGeometry(FromDialogUnits(67, 153 + 15 * i, 34, 12));
+    connect(gapButtons[i], &QRadioButton::toggled, gapEdits[i - 1], &QLineEdit::setEnabled);
+  }
+  stopAfterCheck = new QCheckBox(QStringLiteral("逐句暂停（听写）"), this);
+  stopAfterCheck->setGeometry(FromDialogUnits(7, 199, 140, 11));
   ok = new QPushButton(QStringLiteral("确定"), this);
-  ok->setGeometry(FromDialogUnits(15, 152, 36, 14));
+  ok->setGeometry(FromDialogUnits(15, 222, 36, 14));
   ok->setDefault(true);
   cancel = new QPushButton(QStringLiteral("取消"), this);
-  cancel->setGeometry(FromDialogUnits(59, 152, 33, 14));
+  cancel->setGeometry(FromDialogUnits(59, 222, 33, 14));
   help = new QPushButton(QStringLiteral("帮助"), this);
-  help->setGeometry(FromDialogUnits(101, 152, 33, 14));
+  help->setGeometry(FromDialogUnits(101, 222, 33, 14));
   connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(help, &QPushButton::clicked, this, &SettingsDialog::ShowHelp);
   SetSplit(split);
+  SetGaps(gaps);
+}
+
+void SettingsDialog::SetGaps(const GapSettings& wanted) {
+  gaps = wanted;
+  const int kind = static_cast<int>(gaps.kind);
+  for (int i = 0; i < 3; ++i)
+    gapButtons[i]->setChecked(i == kind);
+  for (int i = 0; i < 2; ++i)
+    gapEdits[i]->setEnabled(kind == i + 1);
+  // Each kind keeps its own value; the other shows its default.
+  const bool seconds = gaps.kind == GapSettings::Kind::kSeconds;
+  const bool factor = gaps.kind == GapSettings::Kind::kFactor;
+  gapEdits[0]->setText(QString::number(seconds ? static_cast<double>(gaps.value) : 3.0));
+  gapEdits[1]->setText(QString::number(factor ? static_cast<double>(gaps.value) : 1.2));
+  stopAfterCheck->setChecked(gaps.stopAfterSentence);
 }
 
 void SettingsDialog::SetSplit(const Split& wanted) {
@@ -244,6 +279,17 @@ void SettingsDialog::accept() {
   if (chosen.adaptive && (!ReadSeconds(splitEdits[0], 0.1f, 5.0f, &chosen.minPauseSeconds) ||
                           !ReadSeconds(splitEdits[1], 2.0f, 120.0f, &chosen.maxSentenceSeconds)))
     return;
+  GapSettings gapsChosen = gaps;
+  gapsChosen.kind = gapButtons[1]->isChecked()   ? GapSettings::Kind::kSeconds
+                    : gapButtons[2]->isChecked() ? GapSettings::Kind::kFactor
+                                                 : GapSettings::Kind::kNone;
+  if ((gapsChosen.kind == GapSettings::Kind::kSeconds &&
+       !ReadSeconds(gapEdits[0], 0.1f, 60.0f, &gapsChosen.value)) ||
+      (gapsChosen.kind == GapSettings::Kind::kFactor &&
+       !ReadSeconds(gapEdits[1], 0.5f, 3.0f, &gapsChosen.value)))
+    return;
+  gapsChosen.stopAfterSentence = stopAfterCheck->isChecked();
+  gaps = gapsChosen;
   split = chosen;
   samplePercent = percent;
   repeatCount = count;
@@ -265,5 +311,8 @@ void SettingsDialog::ShowHelp() {
                      "或用自适应分句：打开文件时在后台分析整个声音，"
                      "按它自己的底噪找出停顿，适合自然语速、有噪声或音量小的录音。\n"
                      "最短停顿(s)：多长的停顿算作一句的结束（0.1 到 5）。\n"
-                     "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。"));
+                     "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。\n\n"
+                     "跟读：自动复读时每播放一遍句子后静音一段时间，让你跟着说——"
+                     "固定的秒数（0.1 到 60），或句子长度的倍数（0.5 到 3）。\n"
+                     "逐句暂停（听写）：每句最后一遍播完后暂停，按播放继续。"));
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "engine/engine.h"
+
 class QCheckBox;
 class QRadioButton;
 class QToolButton;
@@ -15,7 +17,9 @@ class QToolButton;
 // that counts as silence, how long a silence ends a sentence, and the share of
 // samples measured. Each value has an edit with up/down arrows beside it.
 // Below them, how sentences are found: from a transcript when there is one,
-// otherwise at pauses (the four settings) or by the adaptive split.
+// otherwise at pauses (the four settings) or by the adaptive split. Last, the
+// learner's turn after each play (shadowing) and the stop after each sentence
+// (dictation).
 class SettingsDialog : public QDialog {
  public:
   using MessageBox = std::function<void(const QString& text)>;
@@ -32,6 +36,8 @@ class SettingsDialog : public QDialog {
   void GetValues(uint32_t* count, uint32_t* vertical, uint32_t* percent, float* seconds) const;
   void SetSplit(const Split& split);
   Split GetSplit() const { return split; }
+  void SetGaps(const GapSettings& gaps);
+  GapSettings GetGaps() const { return gaps; }
   // Tests see the messages instead of a box that would wait.
   void SetMessageBox(MessageBox box) { messageBox = std::move(box); }
 
@@ -44,6 +50,11 @@ class SettingsDialog : public QDialog {
   QRadioButton* AdaptiveButton() const { return adaptiveButton; }
   // The adaptive split's edits: 最短停顿(s), 最长句子(s).
   QLineEdit* SplitEdit(int i) const { return splitEdits[i]; }
+  // 不留间隔, 固定间隔(s), 句长倍数: the gap's kinds in GapSettings' order.
+  QRadioButton* GapButton(int kind) const { return gapButtons[kind]; }
+  // The gap's edits: seconds, factor.
+  QLineEdit* GapEdit(int i) const { return gapEdits[i]; }
+  QCheckBox* StopAfterCheck() const { return stopAfterCheck; }
   QPushButton* OkButton() const { return ok; }
   QPushButton* CancelButton() const { return cancel; }
   QPushButton* HelpButton() const { return help; }
@@ -73,6 +84,10 @@ class SettingsDialog : public QDialog {
   QRadioButton* pauseButton = nullptr;
   QRadioButton* adaptiveButton = nullptr;
   std::array<QLineEdit*, 2> splitEdits{};
+  GapSettings gaps;
+  std::array<QRadioButton*, 3> gapButtons{};
+  std::array<QLineEdit*, 2> gapEdits{};
+  QCheckBox* stopAfterCheck = nullptr;
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   QPushButton* help = nullptr;

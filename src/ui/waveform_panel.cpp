@@ -139,6 +139,17 @@ void WaveformPanel::paintEvent(QPaintEvent*) {
   } else {
     painter.drawImage(0, 0, shown);
   }
+  if (turn) {
+    // The sound has stopped for the learner to speak: a band and a word, in
+    // the caption's green, so the panel is never just empty.
+    const QRect band = rect().adjusted(0, height() / 3, 0, -height() / 3);
+    painter.fillRect(band, QColor(0, 200, 0, 60));
+    QFont font = SkinFont();
+    font.setPixelSize(std::max(12, band.height() / 2));
+    painter.setFont(font);
+    painter.setPen(QColor(0, 230, 0));
+    painter.drawText(band, Qt::AlignCenter, QStringLiteral("跟读"));
+  }
   if (!caption.isEmpty()) {
     QFont font = SkinFont();
     font.setPixelSize(12);
@@ -146,6 +157,12 @@ void WaveformPanel::paintEvent(QPaintEvent*) {
     painter.setPen(QColor(0, 200, 0));  // the running caption's green
     painter.drawText(rect().adjusted(3, 0, -3, -1), Qt::AlignLeft | Qt::AlignBottom, caption);
   }
+}
+
+void WaveformPanel::SetTurn(bool on) {
+  if (on == turn) return;
+  turn = on;
+  update();
 }
 
 void WaveformPanel::SetCaption(const QString& text) {

@@ -38,6 +38,9 @@ class WaveformPanel : public QWidget {
   // The line under the waveform that tells the learner where they are
   // (user-interface thread; repainted only when it changes).
   void SetCaption(const QString& text);
+  // The learner's turn (the gap after a play): marked over the waveform.
+  void SetTurn(bool on);
+  bool Turn() const { return turn; }
   const QString& Caption() const { return caption; }
   // Draws one frame of the current buffer into image (w x h) and advances the
   // sample index; false when the buffer's samples are used up.
@@ -64,4 +67,5 @@ class WaveformPanel : public QWidget {
   QImage frame;
   std::thread thread;
   QString caption;
+  bool turn = false;
 };

@@ -263,6 +263,62 @@ TEST_F(CommandsTest, TheAdaptiveSplitChosenInTheDialogAppliesToTheOpenItemAtOnce
   ASSERT_TRUE(Until([&] { return Status().sentenceCount == 0; }));
 }
 
+TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheLast) {
+  window->SetDialogHook([](QDialog& d) {
+    auto& dialog = dynamic_cast<SettingsDialog&>(d);
+    dialog.show();
+    EXPECT_TRUE(dialog.GapButton(0)->isChecked());  // no gap by default
+    EXPECT_FALSE(dialog.GapEdit(1)->isEnabled());
+    dialog.GapButton(2)->click();
+    dialog.GapEdit(1)->setText(QStringLiteral("0.5"));
+    dialog.StopAfterCheck()->setChecked(true);
+    dialog.Step(0, -1);  // 3 plays to 2
+    dialog.OkButton()->click();
+  });
+  window->RunCommand(kCmdSettings);
+  const GapSettings gaps = window->EngineOf().Gaps();
+  EXPECT_EQ(gaps.kind, GapSettings::Kind::kFactor);
+  EXPECT_FLOAT_EQ(gaps.value, 0.5f);
+  EXPECT_TRUE(gaps.stopAfterSentence);
+
+  std::string tones;
+  for (int k = 0; k < 2; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(300 + 100 * k, 1.0, 44100, 2);
+    tones.append(tone.begin(), tone.end());
+    tones.append(176400 / 2, '\0');
+  }
+  WriteFileBytes("tones.qv", QvFileBytes(RecordingFormat(), tones));
+  WriteFileBytes("tones.lrc", "[00:00.00]one\n[00:01.50]two\n");
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.File("tones.qv")))});
+  window->DropFiles(data);
+  window->RunCommand(kCmdAutoManual);
+  window->EngineOf().CommandPlayEntry(1);
+  ASSERT_TRUE(Until([&] { return Status().sentenceCount == 2; }));
+  // The first hearing, then the learner's turn: the progress stands still.
+  for (int i = 0; i < 40 && !Status().gap; ++i)
+    Play(100);
+  ASSERT_TRUE(Status().gap);
+  EXPECT_TRUE(Until([&] { return window->Panel()->Turn(); }));
+  const uint32_t at = Status().position;
+  Play(200);
+  EXPECT_EQ(Status().position, at);
+  // Two plays, each with its turn; then reading waits for play.
+  for (int i = 0; i < 80 && !Status().paused; ++i) {
+    // As Play, but the pause may come in the middle of the sound granted.
+    const int64_t before = audio.Clock().Consumed();
+    audio.Clock().Advance(100000000);
+    Until([&] { return audio.Clock().Consumed() - before >= 70000000 || Status().paused; });
+  }
+  EXPECT_TRUE(Status().paused);
+  EXPECT_FALSE(Status().gap);
+  EXPECT_TRUE(Until([&] { return !window->Panel()->Turn(); }));
+  Click(kIdPlay);
+  ASSERT_TRUE(Until([&] { return !Status().paused; }));
+  Play(500);
+  EXPECT_GT(Status().position, at);
+}
+
 TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   QMenu* advanced = nullptr;
   for (QAction* a : window->PopupMenu(0)->actions()) {
