@@ -69,6 +69,7 @@ enum OptionId {
   kSpeed,
   kKeepPitch,
   kAuto,
+  kRecordInGap,
   kTranscript,
   kNoTranscript,
   kPad,
@@ -96,6 +97,7 @@ const struct option kOptions[] = {
     {"speed", required_argument, nullptr, kSpeed},
     {"keep-pitch", no_argument, nullptr, kKeepPitch},
     {"auto", no_argument, nullptr, kAuto},
+    {"record-in-gap", no_argument, nullptr, kRecordInGap},
     {"transcript", required_argument, nullptr, kTranscript},
     {"no-transcript", no_argument, nullptr, kNoTranscript},
     {"pad", required_argument, nullptr, kPad},
@@ -225,6 +227,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->keepPitch = true;
     } else if (id == kAuto) {
       options->autoMode = true;
+    } else if (id == kRecordInGap) {
+      options->gaps.recordInGap = true;
     } else if (id == kNoTranscript) {
       options->noTranscript = true;
     } else if (id == kListSentences) {
@@ -327,6 +331,8 @@ Options:
                        automatic mode (its first hearing and every repeat),
                        to shadow it in: SECONDS 0.1..60, or FACTOR 0.5..3
                        times the sentence's length (1.2x)
+  --record-in-gap      each gap records the learner into RecordVM.qv, played
+                       back as soon as the gap ends (model, self, model...)
   --pause-after=SECONDS  (dictation) silence after a sentence's last play
                        only, instead of the gap, 0.1..600 s
   --list-sentences     print FILE's sentences (from its transcript, or with
@@ -381,6 +387,7 @@ Script: one command a line; blank lines and lines starting with # are ignored.
                                 the repeat settings
   gap off|SECONDS|FACTORx       silence after each play of a found sentence
   pause-after off|SECONDS       silence after its last play instead
+  record-in-gap on|off          each gap records the learner, played back after it
   stop-after on|off             reading pauses after each sentence's last
                                 play until play (dictation)
   wait MS                       let MS ms of sound pass through the device that

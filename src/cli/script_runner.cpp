@@ -239,7 +239,8 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     e.SetTranscriptSplit(w[1] == "on");
     return true;
   }
-  if (command == "gap" || command == "pause-after" || command == "stop-after") {
+  if (command == "gap" || command == "pause-after" || command == "stop-after" ||
+      command == "record-in-gap") {
     if (!args(1)) return false;
     GapSettings gaps = e.Gaps();
     const bool ok = command == "gap"           ? ParseGap(w[1], &gaps)
@@ -248,10 +249,11 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     if (!ok) {
       *error = command == "gap"           ? "gap takes off, SECONDS (0.1..60) or FACTORx (0.5x..3x)"
                : command == "pause-after" ? "pause-after takes off or SECONDS (0.1..600)"
-                                          : "stop-after takes on or off";
+                                          : command + " takes on or off";
       return false;
     }
     if (command == "stop-after") gaps.stopAfterSentence = w[1] == "on";
+    if (command == "record-in-gap") gaps.recordInGap = w[1] == "on";
     e.SetGaps(gaps);
     return true;
   }

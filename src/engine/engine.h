@@ -26,6 +26,8 @@ struct GapSettings {
   float pauseAfterSeconds = 0;
   // After the last play reading pauses until the learner resumes it.
   bool stopAfterSentence = false;
+  // Each gap records the learner (as RecordVM.qv), played back when it ends.
+  bool recordInGap = false;
 };
 
 struct EngineStatus {

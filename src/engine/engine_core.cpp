@@ -128,7 +128,8 @@ EngineStatus EngineCore::Status() const {
   s.samplePercent = samplePercent.load();
   s.horizontalSeconds = horizontalSeconds.load();
   s.adaptiveSplit = adaptiveSplit.load();
-  s.gap = cursor.GapSounding() && !s.paused && (s.flags & (ENG_PLAYING | ENG_REPEATING)) != 0;
+  s.gap = (cursor.GapSounding() || turnRecording.load()) && !s.paused &&
+          (s.flags & (ENG_PLAYING | ENG_REPEATING)) != 0;
   s.minPauseMs = minPauseMs.load();
   s.maxSentenceMs = maxSentenceMs.load();
   s.byteRate = itemByteRate.load();
@@ -483,6 +484,8 @@ void EngineCore::SetGaps(const GapSettings& gaps) {
   gapValue = std::clamp(gaps.value, 0.0f, 600.0f);
   pauseAfterSeconds = std::clamp(gaps.pauseAfterSeconds, 0.0f, 600.0f);
   stopAfterSentence = gaps.stopAfterSentence;
+  recordInGap = gaps.recordInGap;
+  turnInputFailed = false;
 }
 
 GapSettings EngineCore::Gaps() const {
@@ -491,6 +494,7 @@ GapSettings EngineCore::Gaps() const {
   gaps.value = gapValue.load();
   gaps.pauseAfterSeconds = pauseAfterSeconds.load();
   gaps.stopAfterSentence = stopAfterSentence.load();
+  gaps.recordInGap = recordInGap.load();
   return gaps;
 }
 

@@ -209,8 +209,13 @@ class EngineCore {
   std::atomic<float> gapValue{1.2f};
   std::atomic<float> pauseAfterSeconds{0};
   std::atomic<bool> stopAfterSentence{false};
-  std::string transcriptFile;       // before the threads start
-  bool transcriptsIgnored = false;  // before the threads start
+  std::atomic<bool> recordInGap{false};
+  // The input would not record a turn: told once, the cycle goes on silently
+  // until the gap settings are given again (engine thread; SetGaps clears it).
+  std::atomic<bool> turnInputFailed{false};
+  std::atomic<bool> turnRecording{false};  // a gap records the learner now
+  std::string transcriptFile;              // before the threads start
+  bool transcriptsIgnored = false;         // before the threads start
 
   // ---- written by the engine thread; other threads read the atomics ----
   std::atomic<bool> sentencePending{false};  // also set by OnWaveOutDone, cleared by commands

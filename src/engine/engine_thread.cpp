@@ -144,7 +144,7 @@ void EngineThread::FinishRecording() {
       WaveSlot* slot = pool.SlotAt((recordSlotIndex + k) % slots);
       e.waveIn->UnprepareHeader(&slot->header);
       if ((slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && !lost &&
-          e.recorder.Append(slot->header.lpData, slot->header.dwBytesRecorded) == 0) {
+          !StoreRecorded(slot->header)) {
         lost = true;  // the rest cannot follow without a gap
       }
       slot->header.dwFlags.store(0, std::memory_order_release);
@@ -154,7 +154,131 @@ void EngineThread::FinishRecording() {
   e.recorder.Finish();
   e.CloseInput();
   recordSlot = nullptr;
+  recordCap = UINT64_MAX;
+  e.turnRecording = false;
   Caption(EngineMode::kRecord, ModeShown::kOff);
+}
+
+bool EngineThread::StoreRecorded(const WaveHdr& header) {
+  const uint32_t bytes =
+      static_cast<uint32_t>(std::min<uint64_t>(header.dwBytesRecorded, recordCap));
+  if (bytes == 0) return true;
+  if (engine.recorder.Append(header.lpData, bytes) == 0) return false;
+  if (recordCap != UINT64_MAX) recordCap -= bytes;
+  return true;
+}
+
+bool EngineThread::TurnWanted(bool last) const {
+  const EngineCore& e = engine;
+  return e.recordInGap.load() && !e.turnInputFailed.load() &&
+         !(last && e.stopAfterSentence.load()) && e.GapBytes(sectionStart, passageEnd, last) > 0;
+}
+
+bool EngineThread::StartTurn(bool last) {
+  EngineCore& e = engine;
+  // The gap's time, in the recording's format.
+  const double seconds = static_cast<double>(e.GapBytes(sectionStart, passageEnd, last)) /
+                         std::max<uint32_t>(e.itemByteRate.load(), 1);
+  const uint64_t frames = static_cast<uint64_t>(seconds * e.recordFormat.nSamplesPerSec + 0.5);
+  e.CloseInput();
+  e.recorder.SetFormat(&e.recordFormat);
+  const bool input = e.OpenInput();
+  const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
+  if (!file) {
+    if (input) {
+      e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true,
+                     EngineFault::kRecordingNotStored);
+    }
+    // Told once (the fault above); the cycle goes on with silent gaps.
+    e.turnInputFailed = true;
+    e.CloseInput();
+    e.recorder.Finish();
+    return false;
+  }
+  e.cursor.Stop(e.waveOut.get());
+  if (!e.cursor.LendToInput(e.waveIn.get())) {
+    e.turnInputFailed = true;
+    e.CloseInput();
+    e.recorder.Finish();
+    return false;
+  }
+  recordCap = frames * e.recordFormat.nBlockAlign;
+  recordSlotIndex = 0;
+  recordSlot = e.cursor.Slots().SlotAt(0);
+  recordedPassage = {e.currentPath, sectionStart, passageEnd};
+  turn = Turn::kRecording;
+  turnLast = last;
+  e.turnRecording = true;
+  e.waveIn->Start();
+  return true;
+}
+
+EngineThread::Outcome EngineThread::ServeTurn() {
+  EngineCore& e = engine;
+  if (turn == Turn::kRecording) {
+    WaveHdr& h = recordSlot->header;
+    if (!(h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) ||
+        !e.waveIn->UnprepareHeader(&h)) {
+      e.Sleep(10);
+      return Outcome::kGoOn;
+    }
+    const bool stored = StoreRecorded(h);
+    if (!stored) ReportLostRecording();
+    recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
+    if (stored && recordCap > 0) {
+      h.dwBytesRecorded = 0;
+      h.dwFlags.store(0, std::memory_order_release);
+      e.waveIn->PrepareHeader(&h);
+      e.waveIn->AddBuffer(&h);
+      recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
+      return Outcome::kGoOn;
+    }
+    // The gap is over: what the learner said plays at once.
+    FinishRecording();
+    if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
+      EndTurn(true);
+      return Outcome::kGoOn;
+    }
+    turn = Turn::kSelf;
+    e.cursor.Run();
+    e.Sleep(10);
+    return Outcome::kGoOn;
+  }
+  if (FeedAll()) return Outcome::kGoOn;
+  if (!e.cursor.Idle() || !e.cursor.AllPlayed()) {
+    e.Sleep(10);
+    return Outcome::kGoOn;
+  }
+  EndTurn(true);
+  return Outcome::kGoOn;
+}
+
+void EngineThread::EndTurn(bool readOn) {
+  EngineCore& e = engine;
+  if (turn == Turn::kRecording) FinishRecording();
+  const bool reopen = turn == Turn::kSelf || !e.readingItem.load();
+  turn = Turn::kNone;
+  if (reopen) {
+    if (!e.ReopenItem()) {
+      // The lesson is gone: the repeat ends, and the item change finds out why.
+      e.sentencePending = false;
+      Set(ENG_REPEAT_END);
+      return;
+    }
+    SlowDownAgain();
+  }
+  e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get(), passageExact);
+  if (!readOn) return;
+  if (turnLast) {
+    turnTaken = true;
+    repeatDone = true;
+    e.sentencePending = false;
+    Set(ENG_REPEAT_END);
+    return;
+  }
+  // Opening a sound forgets the sentence found; the repeat goes on with it.
+  e.sentencePending = true;
+  e.cursor.Run();
 }
 
 void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
@@ -389,8 +513,10 @@ EngineThread::Outcome EngineThread::ServeItemChange() {
       }
       // An entry chosen while another opens is opened next: its post may have
       // found the item change still set, and the open's store then dropped it.
-      while (e.openRequest.exchange(false))
+      while (e.openRequest.exchange(false)) {
+        stoppedAfterSentence = false;
         e.OpenItemAt(e.playlistIndex.load());
+      }
     }
   }
   return Outcome::kGoOn;
@@ -416,7 +542,11 @@ EngineThread::Outcome EngineThread::ServeRead() {
 EngineThread::Outcome EngineThread::ServePause() {
   EngineCore& e = engine;
   if (Has(ENG_PAUSE_REQ)) {
-    if (!e.paused.load() && e.waveOut && e.waveOut->IsOpen()) {
+    if (e.paused.load() && stoppedAfterSentence) {
+      // Dictation's stop after a sentence: the pause key goes on, as Play does.
+      Clear(ENG_PAUSE_REQ);
+      Set(ENG_RESUME_REQ);
+    } else if (!e.paused.load() && e.waveOut && e.waveOut->IsOpen()) {
       if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
         if (e.PauseOutput()) {
           e.paused = true;
@@ -436,6 +566,7 @@ EngineThread::Outcome EngineThread::ServePause() {
 EngineThread::Outcome EngineThread::ServeResume() {
   EngineCore& e = engine;
   if (Has(ENG_RESUME_REQ)) {
+    stoppedAfterSentence = false;
     if (e.paused.load() && e.RestartOutput()) e.paused = false;
     e.StoreFlags(ENG_PLAYING);
   }
@@ -525,6 +656,8 @@ EngineThread::Outcome EngineThread::ServeStop() {
   if (Has(ENG_STOP_REQ)) {
     // A recording under way is kept: it ends as the learner would end it.
     if (Has(ENG_RECORDING)) FinishRecording();
+    if (turn != Turn::kNone) EndTurn(false);
+    stoppedAfterSentence = false;
     // The decoder is stopped and waited for, not just told: a read still under
     // way must not meet the next item's Close.
     if (e.waveOut) e.CloseOutput();
@@ -702,11 +835,14 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
         repeatDone = false;
         ShowPassage(sectionStart, passageEnd);
         e.playsHeard = 0;
+        passageExact = fromTranscript;
+        turnTaken = false;
         // A sentence found in automatic mode: the learner's turn after its
         // first hearing comes before the repeat.
-        if (e.autoMode.load() && e.sentencePending.load())
-          e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
+        const bool found = e.autoMode.load() && e.sentencePending.load();
         e.StoreFlags(ENG_REPEATING);
+        if (found && TurnWanted(false) && StartTurn(false)) return Outcome::kGoOn;
+        if (found) e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
         e.cursor.Run();
         e.Sleep(10);
       }
@@ -719,15 +855,20 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
 EngineThread::Outcome EngineThread::ServeRepeating() {
   EngineCore& e = engine;
   if (Has(ENG_REPEATING)) {
+    if (turn != Turn::kNone && !Has(ENG_REPEAT_END)) return ServeTurn();
     if (repeatPaused) {
       e.Sleep(20);
     } else if (!FeedAll()) {
       if (e.cursor.Idle()) {
         if (e.autoMode.load() && e.sentencePending.load()) {
-          --repeatsLeft;
-          if (repeatsLeft == 0 || repeatsLeft >= e.repeatCount.load()) {
-            // The last play still sounds: nothing to do until a buffer finishes.
-            if (!e.cursor.AllPlayed()) return Outcome::kAwaitBuffer;
+          const bool last = repeatsLeft <= 1 || repeatsLeft > e.repeatCount.load();
+          const bool recorded = TurnWanted(last);
+          // The last play, or one the learner is to answer, still sounds:
+          // nothing to do until a buffer finishes.
+          if ((last || recorded) && !e.cursor.AllPlayed()) return Outcome::kAwaitBuffer;
+          repeatsLeft = last ? 0 : repeatsLeft - 1;
+          if (recorded && StartTurn(last)) return Outcome::kGoOn;
+          if (last) {
             e.sentencePending = false;
             repeatDone = true;
             Set(ENG_REPEAT_END);
@@ -840,6 +981,8 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
   EngineCore& e = engine;
   if (Has(ENG_REPEAT_END)) {
     Caption(EngineMode::kRepeat, ModeShown::kOff);
+    // A turn a command cut short keeps what was recorded; the item is back.
+    if (turn != Turn::kNone) EndTurn(false);
     // Reading goes on from B, the repeat's limit.
     const uint32_t end = e.cursor.Limit();
     e.cursor.MoveTo(end, 0, e.waveOut.get());
@@ -861,12 +1004,14 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
       e.cursor.Run();
       if (e.PauseOutput()) {
         e.paused = true;
+        stoppedAfterSentence = true;
         e.StoreFlags(ENG_ITEM_CHANGE);
         return Outcome::kGoOn;
       }
-    } else if (done) {
+    } else if (done && !turnTaken) {
       e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, true), end);
     }
+    turnTaken = false;
     e.cursor.Run();
     return Outcome::kRestart;
   }

@@ -12,6 +12,7 @@
 
 class EngineCore;
 struct WaveSlot;
+struct WaveHdr;
 
 // The one place where the engine changes mode: a loop that serves the bits of
 // engineFlags in a fixed order on every pass, feeds the output device, drives
@@ -87,6 +88,19 @@ class EngineThread {
   void ReadOnAfterDrop();
   // Ends a recording: the input reset, every filled slot stored in order, the file finished.
   void FinishRecording();
+  // Stores what the input filled into the recording, no more than recordCap
+  // allows; false when the disk would not take it.
+  bool StoreRecorded(const WaveHdr& header);
+  // Shadowing with the learner recorded: after a play of a found sentence the
+  // gap records them (Turn::kRecording), then what they said plays
+  // (Turn::kSelf), then the sentence again (or, after the last, reading).
+  enum class Turn { kNone, kRecording, kSelf };
+  bool TurnWanted(bool last) const;
+  // False (the gap stays silent) when the input or the file would not open.
+  bool StartTurn(bool last);
+  Outcome ServeTurn();
+  // Back to the item at the sentence, its recording kept; reads on when asked.
+  void EndTurn(bool readOn);
   // Tells the learner that the recording could not be stored whole.
   void ReportLostRecording();
   Outcome FailRequest(uint32_t bit);
@@ -120,7 +134,13 @@ class EngineThread {
   uint32_t savedSectionEnd = 0;
   uint32_t repeatsLeft = 0;
   bool repeatPaused = false;
-  bool repeatDone = false;  // the repeat ended after its last play
+  bool repeatDone = false;    // the repeat ended after its last play
+  bool passageExact = false;  // the repeated sentence ends exactly (a list's)
+  Turn turn = Turn::kNone;
+  bool turnLast = false;              // the turn after the sentence's last play
+  bool turnTaken = false;             // the last play's turn was a recorded one
+  bool stoppedAfterSentence = false;  // paused by dictation's stop (until resumed)
+  uint64_t recordCap = UINT64_MAX;    // bytes the recording may still take
   bool playbackPaused = false;
   bool comparePhase = false;
   bool compareLoaded = false;

@@ -45,7 +45,7 @@ bool ParseUnsigned(const QString& text, uint32_t* value) {
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("自动复读设置"));
-  setFixedSize(FromDialogUnits(0, 0, 151, 240).size());
+  setFixedSize(FromDialogUnits(0, 0, 151, 253).size());
   for (int i = 0; i < 4; ++i) {
     const Row& row = kRows[i];
     auto* label = new QLabel(QString::fromUtf8(row.label), this);
@@ -97,15 +97,17 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     gapEdits[i - 1]->setGeometry(FromDialogUnits(67, 153 + 15 * i, 34, 12));
     connect(gapButtons[i], &QRadioButton::toggled, gapEdits[i - 1], &QLineEdit::setEnabled);
   }
+  recordCheck = new QCheckBox(QStringLiteral("跟读录音（间隔中录下并回放）"), this);
+  recordCheck->setGeometry(FromDialogUnits(7, 199, 140, 11));
   stopAfterCheck = new QCheckBox(QStringLiteral("逐句暂停（听写）"), this);
-  stopAfterCheck->setGeometry(FromDialogUnits(7, 199, 140, 11));
+  stopAfterCheck->setGeometry(FromDialogUnits(7, 212, 140, 11));
   ok = new QPushButton(QStringLiteral("确定"), this);
-  ok->setGeometry(FromDialogUnits(15, 222, 36, 14));
+  ok->setGeometry(FromDialogUnits(15, 235, 36, 14));
   ok->setDefault(true);
   cancel = new QPushButton(QStringLiteral("取消"), this);
-  cancel->setGeometry(FromDialogUnits(59, 222, 33, 14));
+  cancel->setGeometry(FromDialogUnits(59, 235, 33, 14));
   help = new QPushButton(QStringLiteral("帮助"), this);
-  help->setGeometry(FromDialogUnits(101, 222, 33, 14));
+  help->setGeometry(FromDialogUnits(101, 235, 33, 14));
   connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(help, &QPushButton::clicked, this, &SettingsDialog::ShowHelp);
@@ -126,6 +128,7 @@ void SettingsDialog::SetGaps(const GapSettings& wanted) {
   gapEdits[0]->setText(QString::number(seconds ? static_cast<double>(gaps.value) : 3.0));
   gapEdits[1]->setText(QString::number(factor ? static_cast<double>(gaps.value) : 1.2));
   stopAfterCheck->setChecked(gaps.stopAfterSentence);
+  recordCheck->setChecked(gaps.recordInGap);
 }
 
 void SettingsDialog::SetSplit(const Split& wanted) {
@@ -289,6 +292,7 @@ void SettingsDialog::accept() {
        !ReadSeconds(gapEdits[1], 0.5f, 3.0f, &gapsChosen.value)))
     return;
   gapsChosen.stopAfterSentence = stopAfterCheck->isChecked();
+  gapsChosen.recordInGap = recordCheck->isChecked();
   gaps = gapsChosen;
   split = chosen;
   samplePercent = percent;
@@ -314,5 +318,7 @@ void SettingsDialog::ShowHelp() {
                      "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。\n\n"
                      "跟读：自动复读时每播放一遍句子后静音一段时间，让你跟着说——"
                      "固定的秒数（0.1 到 60），或句子长度的倍数（0.5 到 3）。\n"
+                     "跟读录音：每段间隔中录下你的声音，间隔一结束就回放，"
+                     "再播放原句（保存为 RecordVM.qv，可用回放和对比）。\n"
                      "逐句暂停（听写）：每句最后一遍播完后暂停，按播放继续。"));
 }

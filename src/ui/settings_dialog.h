@@ -55,6 +55,7 @@ class SettingsDialog : public QDialog {
   // The gap's edits: seconds, factor.
   QLineEdit* GapEdit(int i) const { return gapEdits[i]; }
   QCheckBox* StopAfterCheck() const { return stopAfterCheck; }
+  QCheckBox* RecordCheck() const { return recordCheck; }
   QPushButton* OkButton() const { return ok; }
   QPushButton* CancelButton() const { return cancel; }
   QPushButton* HelpButton() const { return help; }
@@ -88,6 +89,7 @@ class SettingsDialog : public QDialog {
   std::array<QRadioButton*, 3> gapButtons{};
   std::array<QLineEdit*, 2> gapEdits{};
   QCheckBox* stopAfterCheck = nullptr;
+  QCheckBox* recordCheck = nullptr;
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   QPushButton* help = nullptr;

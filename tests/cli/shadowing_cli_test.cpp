@@ -6,6 +6,7 @@
 
 #include "cli_runner.h"
 #include "loaded_plugin.h"
+#include "platform/wav_file_writer.h"
 
 namespace {
 
@@ -102,6 +103,34 @@ TEST_F(ShadowingCli, DictationPausesAfterEachSentenceUntilPlay) {
   const std::string last = r.out.substr(r.out.rfind("mode="));
   EXPECT_EQ(last.rfind("mode=repeating", 0), 0u) << r.out;
   EXPECT_NE(last.find("sentence=2/3"), std::string::npos) << r.out;
+}
+
+TEST_F(ShadowingCli, RecordedTurnsPlayTheLearnerBackBeforeEachNextPlay) {
+  // The learner, as the offline input hears them: a rising pattern, 4 s.
+  const std::string voice = LessonPcm(At(4000), 9);
+  WavFileWriter w;
+  ASSERT_TRUE(w.Create(cli.File("voice.wav"), nullptr));
+  w.Append(RecordingFormat(), reinterpret_cast<const uint8_t*>(voice.data()),
+           static_cast<uint32_t>(voice.size()));
+  w.Close();
+  const auto r = cli.Run(
+      "--audio=offline --auto --count=1 --gap=0.5x --record-in-gap --pad=0,0 "
+      "--record-from=voice.wav --wav=heard.wav lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // Each turn records half the sentence's second from the start of the input,
+  // played back at once: model, self, model, self, then reading goes on.
+  const std::string self = voice.substr(0, At(500));
+  std::string expected;
+  uint32_t read = 0;
+  for (int k = 0; k < kSentences; ++k) {
+    const uint32_t start = At(1300 * k), end = At(1300 * k + 1000);
+    expected += lesson.substr(read, end - read) + self + lesson.substr(start, end - start) + self;
+    read = end;
+  }
+  expected += lesson.substr(read);
+  EXPECT_TRUE(BytesEqual(cli.WavData("heard.wav"), expected));
+  // The last turn is kept as the recording.
+  EXPECT_TRUE(BytesEqual(cli.QvData("RecordVM.qv"), self));
 }
 
 }  // namespace

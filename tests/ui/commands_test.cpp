@@ -272,6 +272,7 @@ TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheL
     dialog.GapButton(2)->click();
     dialog.GapEdit(1)->setText(QStringLiteral("0.5"));
     dialog.StopAfterCheck()->setChecked(true);
+    dialog.RecordCheck()->setChecked(true);
     dialog.Step(0, -1);  // 3 plays to 2
     dialog.OkButton()->click();
   });
@@ -280,6 +281,11 @@ TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheL
   EXPECT_EQ(gaps.kind, GapSettings::Kind::kFactor);
   EXPECT_FLOAT_EQ(gaps.value, 0.5f);
   EXPECT_TRUE(gaps.stopAfterSentence);
+  EXPECT_TRUE(gaps.recordInGap);
+  // No microphone: told once, and the turns stay silent gaps.
+  audio.Faults().refuseInput = true;
+  QStringList messages;
+  window->SetMessageBox([&](const QString& text, const QString&) { messages << text; });
 
   std::string tones;
   for (int k = 0; k < 2; ++k) {
@@ -313,7 +319,9 @@ TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheL
   EXPECT_TRUE(Status().paused);
   EXPECT_FALSE(Status().gap);
   EXPECT_TRUE(Until([&] { return !window->Panel()->Turn(); }));
-  Click(kIdPlay);
+  ASSERT_EQ(messages.size(), 1) << messages.join('|').toStdString();
+  EXPECT_TRUE(messages[0].contains(QStringLiteral("input"))) << messages[0].toStdString();
+  window->RunCommand(kCmdPause);  // the pause key goes on too
   ASSERT_TRUE(Until([&] { return !Status().paused; }));
   Play(500);
   EXPECT_GT(Status().position, at);
