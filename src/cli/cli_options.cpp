@@ -77,6 +77,7 @@ enum OptionId {
   kMinPause,
   kMaxSentence,
   kGap,
+  kQuality,
   kPauseAfter,
   kListSentences,
   kVersion,
@@ -105,6 +106,7 @@ const struct option kOptions[] = {
     {"min-pause", required_argument, nullptr, kMinPause},
     {"max-sentence", required_argument, nullptr, kMaxSentence},
     {"gap", required_argument, nullptr, kGap},
+    {"quality", required_argument, nullptr, kQuality},
     {"pause-after", required_argument, nullptr, kPauseAfter},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
@@ -167,6 +169,13 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       }
       options->split = value;
       return true;
+    case kQuality: {
+      char* end = nullptr;
+      const double q = std::strtod(value.c_str(), &end);
+      if (*end != '\0' || !(q >= 0 && q <= 1)) return Bad(name, value, "0..1", error);
+      options->quality = q;
+      return true;
+    }
     case kGap:
       return ParseGap(value, &options->gaps) ||
              Bad(name, value, "SECONDS 0.1..60 or FACTORx 0.5x..3x", error);
@@ -297,7 +306,11 @@ Options:
                        them; offline devices need no sound card and run
                        as fast as the machine allows
   --wav=OUT.wav        (offline) write everything played to OUT.wav, in the
-                       format of the first item opened
+                       format of the first item opened; .flac, .ogg (Vorbis)
+                       and .mp3 are written as their names say (so is --drill)
+  --quality=Q          0..1: the VBR quality of .ogg (0.3 unless given, some
+                       90 kbit/s for stereo speech) and .mp3 (0, some 100
+                       kbit/s), FLAC's compression level (0.5)
   --record-from=FILE   (offline) the input device delivers FILE's sound from
                        its start, then silence (silence without it)
   --program-dir=DIR    where RecordVM.qv is written (default: current directory)

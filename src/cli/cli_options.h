@@ -39,6 +39,8 @@ struct CliOptions {
   int maxSentenceMs = 15000;
   // Silence after each play of a found sentence, and the dictation pause.
   GapSettings gaps;
+  // The encoders' quality for --wav and --drill (0..1; negative: their default).
+  double quality = -1;
   // Print FILE's sentence list instead of playing it.
   bool listSentences = false;
 

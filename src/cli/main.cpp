@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error)) {
+  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error, options.quality)) {
     finishing = true;  // a signal from here on only ends the process
     return Fail(error);
   }

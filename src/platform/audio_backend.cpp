@@ -33,8 +33,8 @@ bool AudioBackend::ParseKind(const std::string& text, Kind* kind) {
   return true;
 }
 
-bool AudioBackend::SetWavSink(const std::string& path, std::string* error) {
-  return wavSink.Create(path, error);
+bool AudioBackend::SetWavSink(const std::string& path, std::string* error, double quality) {
+  return wavSink.Create(path, error, quality);
 }
 
 bool AudioBackend::SetInputFile(const std::string& path, std::string* error) {

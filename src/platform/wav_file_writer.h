@@ -11,10 +11,12 @@
 #include "codec/codec_server.h"
 #include "codec/replacing_file.h"
 
-// Appends sound to a WAV file (RF64 once it passes 4 GiB). The header takes
-// the format of the first sound written and its sizes are brought up to date
-// by Flush and on close. The file is written beside its name and takes the
-// name on a close that stored it whole; until then the name keeps what it held.
+// Appends sound to a sound file whose kind its name's extension chooses: .wav
+// (a plain PCM header that every player reads; RF64 once it passes 4 GiB),
+// .flac, .ogg (Vorbis) or .mp3, the last three through libsndfile. The header
+// takes the format of the first sound written and its sizes are brought up to
+// date by Flush and on close. The file is written beside its name and takes
+// the name on a close that stored it whole; until then the name keeps what it held.
 class WavFileWriter {
  public:
   WavFileWriter() = default;
@@ -23,8 +25,16 @@ class WavFileWriter {
   WavFileWriter& operator=(const WavFileWriter&) = delete;
 
   // Begins the file for path (replacing any file there at Close); false with
-  // error set when it cannot.
-  bool Create(const std::string& path, std::string* error);
+  // error set when it cannot, or when the extension names no kind it writes.
+  // quality 0..1: libsndfile's Vorbis and MP3 VBR quality, FLAC's compression
+  // level; negative for each kind's default for speech (0.3, 0, 0.5).
+  bool Create(const std::string& path, std::string* error, double quality = -1);
+  // Whether the extension of path names a kind of file Create writes.
+  static bool Writes(const std::string& path);
+  // The 80-byte WAV header for dataBytes of format: RIFF with a JUNK chunk
+  // kept for growth, or RF64 with its ds64 chunk there when the sizes need it.
+  static constexpr size_t kWavHeaderBytes = 80;
+  static std::string WavHeader(const WaveFormatEx& format, uint64_t dataBytes);
   // Appends bytes; the first call fixes the header's format.
   bool Append(const WaveFormatEx& format, const uint8_t* data, uint32_t count);
   bool Flush();
@@ -41,13 +51,23 @@ class WavFileWriter {
   std::string WrittenPath() const;
 
  private:
+  enum class Kind { kWav, kFlac, kOgg, kMp3 };
+  static bool KindOf(const std::string& path, Kind* kind);
+  static void FillWavHeader(const WaveFormatEx& format, uint64_t dataBytes,
+                            uint8_t header[kWavHeaderBytes]);
   bool OpenSound(const WaveFormatEx& format);
+  // WAV: the header for what was written so far, at the file's start.
+  bool WriteHeader();
 
   mutable std::mutex mutex;
   std::string path;
   ReplacingFile file;
   bool created = false;
-  SNDFILE* sound = nullptr;
+  Kind kind = Kind::kWav;
+  double quality = -1;
+  SNDFILE* sound = nullptr;  // all kinds but WAV
+  bool wavOpen = false;      // WAV: the header's place is taken
+  WaveFormatEx wavFormat{};
   uint64_t dataBytes = 0;
   // Writes the whole frames of the piece held so far.
   bool WriteWholeFrames();

@@ -1,0 +1,111 @@
+// What kestro-cli writes, by the name it is given: plain WAV, FLAC, Ogg
+// Vorbis and MP3, each read back; and the refusal of a name it cannot write.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "cli_runner.h"
+#include "loaded_plugin.h"
+#include "platform/wav_file_writer.h"
+
+namespace {
+
+// A second and a half of two tones, 44.1 kHz stereo.
+std::string TwoTones() {
+  std::vector<uint8_t> a = ToneBytes(440, 0.75, 44100, 2, 8000);
+  const std::vector<uint8_t> b = ToneBytes(660, 0.75, 44100, 2, 8000);
+  a.insert(a.end(), b.begin(), b.end());
+  return std::string(a.begin(), a.end());
+}
+
+double Rms(const std::vector<short>& samples) {
+  double sum = 0;
+  for (short s : samples)
+    sum += static_cast<double>(s) * s;
+  return std::sqrt(sum / std::max<size_t>(samples.size(), 1));
+}
+
+class ExportFormats : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ExportFormats, EachIsWrittenAsItsNameSaysAndReadsBackWhole) {
+  CliRunner cli;
+  const std::string pcm = TwoTones();
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), pcm));
+  const std::string name = std::string("out.") + GetParam();
+  const auto r = cli.Run("--audio=offline --quality=0.5 --wav=" + name + " lesson.qv");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  SF_INFO info{};
+  SNDFILE* f = sf_open(cli.File(name).c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  std::vector<short> back(static_cast<size_t>(info.frames) * info.channels);
+  sf_readf_short(f, back.data(), info.frames);
+  sf_close(f);
+  const int major = info.format & SF_FORMAT_TYPEMASK;
+  EXPECT_EQ(major, name.ends_with(".flac")  ? SF_FORMAT_FLAC
+                   : name.ends_with(".ogg") ? SF_FORMAT_OGG
+                   : name.ends_with(".mp3") ? SF_FORMAT_MPEG
+                                            : SF_FORMAT_WAV);
+  EXPECT_EQ(info.samplerate, 44100);
+  EXPECT_EQ(info.channels, 2);
+  const int64_t frames = static_cast<int64_t>(pcm.size() / 4);
+  std::vector<short> original(pcm.size() / 2);
+  std::memcpy(original.data(), pcm.data(), pcm.size());
+  if (major == SF_FORMAT_FLAC || major == SF_FORMAT_WAV) {
+    EXPECT_EQ(back, original);  // lossless: every sample
+  } else {
+    EXPECT_NEAR(static_cast<double>(info.frames), static_cast<double>(frames), 2400.0);
+    EXPECT_NEAR(20 * std::log10(Rms(back) / Rms(original)), 0.0, 1.0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ExportFormats, ::testing::Values("wav", "flac", "ogg", "mp3"));
+
+TEST(ExportWav, APlainPcmHeaderWithRoomForRf64Beyond4GiB) {
+  CliRunner cli;
+  const std::string pcm = TwoTones();
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), pcm));
+  ASSERT_EQ(cli.Run("--audio=offline --wav=out.wav lesson.qv").exitCode, 0);
+  const std::string bytes = ReadFileBytes(cli.File("out.wav"));
+  const WaveFormatEx format = RecordingFormat();
+  // Older players and Python's wave module read WAVE_FORMAT_PCM (1), not the
+  // extensible form; the JUNK chunk is skipped by every reader.
+  EXPECT_EQ(bytes.substr(0, 80), WavFileWriter::WavHeader(format, pcm.size()));
+  EXPECT_EQ(bytes.substr(0, 4), "RIFF");
+  EXPECT_EQ(bytes.substr(12, 4), "JUNK");
+  EXPECT_EQ(bytes[56], 1);
+  EXPECT_EQ(bytes[57], 0);
+  EXPECT_EQ(bytes.size(), 80 + pcm.size());
+  // Past 4 GiB the same 80 bytes become RF64 with its sizes in ds64.
+  const uint64_t big = 5ull << 30;
+  const std::string rf64 = WavFileWriter::WavHeader(format, big);
+  ASSERT_EQ(rf64.size(), 80u);
+  EXPECT_EQ(rf64.substr(0, 4), "RF64");
+  EXPECT_EQ(rf64.substr(12, 4), "ds64");
+  uint64_t riff, data, samples;
+  std::memcpy(&riff, rf64.data() + 20, 8);
+  std::memcpy(&data, rf64.data() + 28, 8);
+  std::memcpy(&samples, rf64.data() + 36, 8);
+  EXPECT_EQ(riff, big + 72);
+  EXPECT_EQ(data, big);
+  EXPECT_EQ(samples, big / 4);
+  EXPECT_EQ(rf64.substr(72, 8), std::string("data\xff\xff\xff\xff", 8));
+}
+
+TEST(ExportWav, ANameOfNoKnownKindIsRefusedBeforeAnyWork) {
+  CliRunner cli;
+  WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), TwoTones()));
+  for (const char* args : {"--audio=offline --wav=out.aac lesson.qv", "--drill=out.m4a lesson.qv",
+                           "--audio=offline --wav=out lesson.qv"}) {
+    const auto r = cli.Run(args);
+    EXPECT_EQ(r.exitCode, 2) << args;
+    EXPECT_NE(r.err.find("use .wav, .flac, .ogg or .mp3"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists(cli.File("out.aac")));
+  EXPECT_FALSE(std::filesystem::exists(cli.File("out.m4a")));
+}
+
+}  // namespace
