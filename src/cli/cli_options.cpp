@@ -343,7 +343,7 @@ Options:
   --gap=SECONDS|FACTORx  silence after each play of a sentence found in
                        automatic mode (its first hearing and every repeat),
                        to shadow it in: SECONDS 0.1..60, or FACTOR 0.5..3
-                       times the sentence's length (1.2x)
+                       times the sentence's length (1.2x is a good start)
   --record-in-gap      each gap records the learner into RecordVM.qv, played
                        back as soon as the gap ends (model, self, model...)
   --pause-after=SECONDS  (dictation) silence after a sentence's last play
@@ -361,7 +361,8 @@ Transcripts: when an item opens, its sentences come from NAME.lrc, NAME.srt or
 NAME.vtt beside NAME.EXT (the first found, in that order), in UTF-8, UTF-16
 with a byte-order mark, or GB18030/GBK. In automatic mode each sentence then
 ends where its line ends, whatever the pauses; without a transcript automatic
-mode finds sentences at pauses. A transcript with nothing usable is told on
+mode finds sentences at pauses (or, with --split=adaptive, where an analysis
+of the whole sound found them). A transcript with nothing usable is told on
 standard error.
 
 Without --script every entry is played once, in playlist order, from its start
