@@ -79,6 +79,8 @@ enum OptionId {
   kGap,
   kQuality,
   kPauseAfter,
+  kClips,
+  kForce,
   kListSentences,
   kVersion,
 };
@@ -108,6 +110,8 @@ const struct option kOptions[] = {
     {"gap", required_argument, nullptr, kGap},
     {"quality", required_argument, nullptr, kQuality},
     {"pause-after", required_argument, nullptr, kPauseAfter},
+    {"clips", required_argument, nullptr, kClips},
+    {"force", no_argument, nullptr, kForce},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -168,6 +172,9 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
         return false;
       }
       options->split = value;
+      return true;
+    case kClips:
+      options->clipsDir = value;
       return true;
     case kQuality: {
       char* end = nullptr;
@@ -240,6 +247,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->gaps.recordInGap = true;
     } else if (id == kNoTranscript) {
       options->noTranscript = true;
+    } else if (id == kForce) {
+      options->force = true;
     } else if (id == kListSentences) {
       options->listSentences = true;
     } else if (id == '?') {
@@ -266,6 +275,11 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
   for (int i = optind; i < argc; ++i)
     options->files.push_back(argv[i]);
   if (options->help || options->version) return true;
+  if (!options->clipsDir.empty() && (options->files.size() != 1 || options->listSentences ||
+                                     !options->drillPath.empty() || !options->script.empty())) {
+    *error = "--clips takes exactly one FILE and nothing to play";
+    return false;
+  }
   if (options->listSentences &&
       (options->files.size() != 1 || !options->drillPath.empty() || !options->script.empty())) {
     *error = "--list-sentences takes exactly one FILE and nothing to play";
@@ -348,6 +362,14 @@ Options:
                        back as soon as the gap ends (model, self, model...)
   --pause-after=SECONDS  (dictation) silence after a sentence's last play
                        only, instead of the gap, 0.1..600 s
+  --clips=DIR          write each sentence of FILE (from its transcript, or
+                       with --split=adaptive from the analysis; the pads as
+                       --pad says) as DIR/NAME-001.EXT ... (FILE's own kind
+                       when kestro-cli writes it, else .mp3; --quality) and
+                       DIR/NAME.tsv for Anki's text import: [sound:FILE],
+                       text, start and end in seconds; DIR is made when
+                       missing
+  --force              (--clips) replace files that are there already
   --list-sentences     print FILE's sentences (from its transcript, or with
                        --split=adaptive from the analysis) without playing
                        it: number, start and end in seconds, text,

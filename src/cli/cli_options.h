@@ -41,6 +41,10 @@ struct CliOptions {
   GapSettings gaps;
   // The encoders' quality for --wav and --drill (0..1; negative: their default).
   double quality = -1;
+  // Each sentence of FILE written as a file into this folder, with the list
+  // for Anki; force replaces files there.
+  std::string clipsDir;
+  bool force = false;
   // Print FILE's sentence list instead of playing it.
   bool listSentences = false;
 

@@ -25,6 +25,7 @@
 #include "engine/sentence_analysis.h"
 #include "engine/sentence_list.h"
 #include "platform/audio_backend.h"
+#include "platform/clip_exporter.h"
 #include "platform/signal_watcher.h"
 #include "transcript/transcript.h"
 
@@ -159,53 +160,63 @@ void OnSignal(int signal) {
   ::_exit(SignalWatcher::ExitStatusFor(signal));
 }
 
-// --list-sentences: FILE's sentences from its transcript or the adaptive
-// split, as the engine would take them, without playing anything.
-int ListSentences(const CliOptions& options) {
-  CodecRegistry registry;
+// FILE's sentences from its transcript or the adaptive split, as the engine
+// would take them: -1 with *sentences and *format set, else the exit status.
+int LoadSentenceList(const CliOptions& options, CodecRegistry& registry, SentenceList* sentences,
+                     WaveFormatEx* format, CodecServer** codec) {
   registry.ScanPlugins(PluginPattern().c_str());
   const std::string& path = options.files[0];
   const std::string why = WhyUnplayable(path, registry);
   if (!why.empty()) return Fail(path + ": " + why);
   std::string extension;
   ExtensionOfPath(path, &extension);
-  CodecServer* codec = registry.FindCodec(extension);
-  WaveFormatEx format{};
-  if (codec->Open(path.c_str(), &format) == 0) return Fail(path + ": it cannot be opened");
-  const uint32_t length = codec->GetLength();
-  codec->Close();
+  *codec = registry.FindCodec(extension);
+  if ((*codec)->Open(path.c_str(), format) == 0) return Fail(path + ": it cannot be opened");
+  const uint32_t length = (*codec)->GetLength();
+  (*codec)->Close();
   const bool byTranscript = options.split.empty() || options.split == "transcript";
   const std::string transcript =
       options.noTranscript || !byTranscript
           ? std::string()
           : (options.transcript.empty() ? Transcript::FindBeside(path) : options.transcript);
-  SentenceList sentences;
   if (!transcript.empty()) {
     std::string note;
-    const bool found = sentences.Load(transcript, format.nAvgBytesPerSec, format.nBlockAlign,
-                                      length, options.padBeforeMs, options.padAfterMs, &note);
+    const bool found = sentences->Load(transcript, format->nAvgBytesPerSec, format->nBlockAlign,
+                                       length, options.padBeforeMs, options.padAfterMs, &note);
     if (!note.empty()) std::cerr << "kestro-cli: transcript " << transcript << ": " << note << "\n";
-    if (!found) return 1;
-  } else if (options.split == "adaptive") {
+    return found ? -1 : 1;
+  }
+  if (options.split == "adaptive") {
     const std::atomic<bool> never{false};
     std::string problem;
-    if (!SentenceAnalysis::Run(codec, path, {options.minPauseMs, options.maxSentenceMs},
-                               {options.padBeforeMs, options.padAfterMs}, &sentences, never,
-                               nullptr, &problem))
+    if (!SentenceAnalysis::Run(*codec, path, {options.minPauseMs, options.maxSentenceMs},
+                               {options.padBeforeMs, options.padAfterMs}, sentences, never, nullptr,
+                               &problem))
       return Fail(path + ": " + problem);
-    if (sentences.Count() == 0) {
+    if (sentences->Count() == 0) {
       return Fail(path + ": the adaptive split found no sentence (no pause of " +
                   std::to_string(options.minPauseMs) + " ms above its noise); try a shorter " +
                   "--min-pause");
     }
-  } else if (options.split == "pause") {
+    return -1;
+  }
+  if (options.split == "pause") {
     return Fail(
         "the pause method finds sentences only while the sound plays; "
         "--split=adaptive lists the sentences an analysis finds");
-  } else {
-    return Fail(path + " has no transcript beside it (NAME.lrc, NAME.srt or NAME.vtt): " +
-                "--split=adaptive lists the sentences an analysis of its sound finds");
   }
+  return Fail(path + " has no transcript beside it (NAME.lrc, NAME.srt or NAME.vtt): " +
+              "--split=adaptive lists the sentences an analysis of its sound finds");
+}
+
+// --list-sentences: the list printed, without playing anything.
+int ListSentences(const CliOptions& options) {
+  CodecRegistry registry;
+  SentenceList sentences;
+  WaveFormatEx format{};
+  CodecServer* codec = nullptr;
+  const int status = LoadSentenceList(options, registry, &sentences, &format, &codec);
+  if (status >= 0) return status;
   const std::vector<Sentence> all = sentences.All();
   for (size_t i = 0; i < all.size(); ++i) {
     std::string text = all[i].text;
@@ -215,6 +226,28 @@ int ListSentences(const CliOptions& options) {
                 static_cast<double>(all[i].start) / format.nAvgBytesPerSec,
                 static_cast<double>(all[i].end) / format.nAvgBytesPerSec, text.c_str());
   }
+  return 0;
+}
+
+// --clips=DIR: each sentence as a file of its own, and the list for Anki.
+int ExportClips(const CliOptions& options) {
+  CodecRegistry registry;
+  SentenceList sentences;
+  WaveFormatEx format{};
+  CodecServer* codec = nullptr;
+  const int status = LoadSentenceList(options, registry, &sentences, &format, &codec);
+  if (status >= 0) return status;
+  std::vector<ClipExporter::Span> spans;
+  for (const Sentence& s : sentences.All())
+    spans.push_back({s.start, s.end, s.text});
+  std::string error;
+  ClipExporter exporter;
+  if (!exporter.Export(codec, options.files[0], spans, options.clipsDir, options.force,
+                       options.quality, &error)) {
+    std::cerr << "kestro-cli: " << error << "\n";
+    return 1;
+  }
+  std::cout << "clips: " << spans.size() << "\n";
   return 0;
 }
 
@@ -242,6 +275,7 @@ int main(int argc, char** argv) {
   }
 
   if (options.listSentences) return ListSentences(options);
+  if (!options.clipsDir.empty()) return ExportClips(options);
 
   AudioBackend audio(options.audio);
   const bool drill = !options.drillPath.empty();

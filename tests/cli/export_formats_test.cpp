@@ -108,4 +108,49 @@ TEST(ExportWav, ANameOfNoKnownKindIsRefusedBeforeAnyWork) {
   EXPECT_FALSE(std::filesystem::exists(cli.File("out.m4a")));
 }
 
+TEST(ExportClips, EachSentenceIsAFileAndTheListIsAnkisTextImport) {
+  CliRunner cli;
+  std::string pcm;
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(300 + 100 * k, 1.0, 44100, 2);
+    pcm.append(tone.begin(), tone.end());
+    pcm.append(176400 * 3 / 10, '\0');
+  }
+  WavFileWriter w;
+  ASSERT_TRUE(w.Create(cli.File("lesson.wav"), nullptr));
+  w.Append(RecordingFormat(), reinterpret_cast<const uint8_t*>(pcm.data()),
+           static_cast<uint32_t>(pcm.size()));
+  ASSERT_TRUE(w.Close());
+  // Text with a tab, a line break and quotes, as transcripts have them.
+  WriteFileBytes(cli.File("lesson.srt"),
+                 "1\n00:00:00,000 --> 00:00:01,000\none\n\n"
+                 "2\n00:00:01,300 --> 00:00:02,300\nsay \"two\"\nnow\n\n"
+                 "3\n00:00:02,600 --> 00:00:03,600\nthree\tfour\n");
+  auto r = cli.Run("--clips=out/cards --pad=0,0.1 lesson.wav");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "clips: 3\n");
+  auto at = [](int ms) { return static_cast<size_t>(ms) * 441 / 10 * 4; };
+  for (int k = 0; k < 3; ++k) {
+    const std::string clip = cli.File("out/cards/lesson-00" + std::to_string(k + 1) + ".wav");
+    // From the line's start to 0.1 s after its end (into the pause).
+    EXPECT_TRUE(BytesEqual(WavDataOf(ReadFileBytes(clip)), pcm.substr(at(1300 * k), at(1100))))
+        << clip;
+  }
+  EXPECT_EQ(ReadFileBytes(cli.File("out/cards/lesson.tsv")),
+            "[sound:lesson-001.wav]\tone\t0.000\t1.100\n"
+            "[sound:lesson-002.wav]\t\"say \"\"two\"\"<br>now\"\t1.300\t2.400\n"
+            "[sound:lesson-003.wav]\t\"three\tfour\"\t2.600\t3.700\n");
+
+  // Nothing is replaced without --force, and nothing written then.
+  WriteFileBytes(cli.File("out/cards/lesson-002.wav"), "mine");
+  r = cli.Run("--clips=out/cards --pad=0,0.1 lesson.wav");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("lesson-001.wav is there already: give --force"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFileBytes(cli.File("out/cards/lesson-002.wav")), "mine");
+  r = cli.Run("--clips=out/cards --force --quality=0.3 lesson.wav");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(ReadFileBytes(cli.File("out/cards/lesson-002.wav")), "mine");
+}
+
 }  // namespace
