@@ -160,10 +160,21 @@ void OnSignal(int signal) {
   ::_exit(SignalWatcher::ExitStatusFor(signal));
 }
 
-// FILE's sentences from its transcript or the adaptive split, as the engine
-// would take them: -1 with *sentences and *format set, else the exit status.
-int LoadSentenceList(const CliOptions& options, CodecRegistry& registry, SentenceList* sentences,
-                     WaveFormatEx* format, CodecServer** codec) {
+// FILE's sentences as the engine would take them, with what read them.
+struct FileSentences {
+  CodecRegistry registry;
+  SentenceList sentences;
+  WaveFormatEx format{};
+  CodecServer* codec = nullptr;
+};
+
+// FILE's sentences from its transcript or the adaptive split: -1 with *file
+// filled, else the exit status.
+int LoadSentenceList(const CliOptions& options, FileSentences* file) {
+  CodecRegistry& registry = file->registry;
+  SentenceList* sentences = &file->sentences;
+  WaveFormatEx* format = &file->format;
+  CodecServer** codec = &file->codec;
   registry.ScanPlugins(PluginPattern().c_str());
   const std::string& path = options.files[0];
   const std::string why = WhyUnplayable(path, registry);
@@ -211,38 +222,32 @@ int LoadSentenceList(const CliOptions& options, CodecRegistry& registry, Sentenc
 
 // --list-sentences: the list printed, without playing anything.
 int ListSentences(const CliOptions& options) {
-  CodecRegistry registry;
-  SentenceList sentences;
-  WaveFormatEx format{};
-  CodecServer* codec = nullptr;
-  const int status = LoadSentenceList(options, registry, &sentences, &format, &codec);
+  FileSentences file;
+  const int status = LoadSentenceList(options, &file);
   if (status >= 0) return status;
-  const std::vector<Sentence> all = sentences.All();
+  const double rate = file.format.nAvgBytesPerSec;
+  const std::vector<Sentence> all = file.sentences.All();
   for (size_t i = 0; i < all.size(); ++i) {
     std::string text = all[i].text;
     for (char& c : text)
       if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    std::printf("%zu\t%.3f\t%.3f\t%s\n", i + 1,
-                static_cast<double>(all[i].start) / format.nAvgBytesPerSec,
-                static_cast<double>(all[i].end) / format.nAvgBytesPerSec, text.c_str());
+    std::printf("%zu\t%.3f\t%.3f\t%s\n", i + 1, all[i].start / rate, all[i].end / rate,
+                text.c_str());
   }
   return 0;
 }
 
 // --clips=DIR: each sentence as a file of its own, and the list for Anki.
 int ExportClips(const CliOptions& options) {
-  CodecRegistry registry;
-  SentenceList sentences;
-  WaveFormatEx format{};
-  CodecServer* codec = nullptr;
-  const int status = LoadSentenceList(options, registry, &sentences, &format, &codec);
+  FileSentences file;
+  const int status = LoadSentenceList(options, &file);
   if (status >= 0) return status;
   std::vector<ClipExporter::Span> spans;
-  for (const Sentence& s : sentences.All())
+  for (const Sentence& s : file.sentences.All())
     spans.push_back({s.start, s.end, s.text});
   std::string error;
   ClipExporter exporter;
-  if (!exporter.Export(codec, options.files[0], spans, options.clipsDir, options.force,
+  if (!exporter.Export(file.codec, options.files[0], spans, options.clipsDir, options.force,
                        options.quality, &error)) {
     std::cerr << "kestro-cli: " << error << "\n";
     return 1;

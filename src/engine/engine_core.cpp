@@ -404,16 +404,16 @@ void EngineCore::StartAnalysis(const std::string& soundPath) {
     }
   }
   listKind = kAdaptiveList;
-  auto lastShown = std::make_shared<std::chrono::steady_clock::time_point>();
   analysis.Start(
       copy->Codec(), soundPath, {minPauseMs.load(), maxSentenceMs.load()},
       {padBeforeMs.load(), padAfterMs.load()}, &sentences,
-      [this, lastShown](size_t found, bool done, const std::string& problem) {
+      [this, lastShown = std::chrono::steady_clock::time_point()](
+          size_t found, bool done, const std::string& problem) mutable {
         if (found > 0) haveSentences = true;
         // The window redraws the list: not for every few seconds analysed.
         const auto now = std::chrono::steady_clock::now();
-        if (view && (done || now - *lastShown > std::chrono::milliseconds(200))) {
-          *lastShown = now;
+        if (view && (done || now - lastShown > std::chrono::milliseconds(200))) {
+          lastShown = now;
           view->SentencesChanged();
         }
         if (done && found == 0 && view) {

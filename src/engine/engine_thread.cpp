@@ -159,6 +159,24 @@ void EngineThread::FinishRecording() {
   Caption(EngineMode::kRecord, ModeShown::kOff);
 }
 
+EngineThread::Taken EngineThread::TakeRecordedSlot() {
+  EngineCore& e = engine;
+  WaveHdr& h = recordSlot->header;
+  // Refused while the buffer's callback still reads it: next pass.
+  if (!(h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) || !e.waveIn->UnprepareHeader(&h))
+    return Taken::kNotYet;
+  const bool stored = StoreRecorded(h);
+  if (stored && recordCap > 0) {
+    h.dwBytesRecorded = 0;
+    h.dwFlags.store(0, std::memory_order_release);
+    e.waveIn->PrepareHeader(&h);
+    e.waveIn->AddBuffer(&h);
+  }
+  recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
+  recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
+  return stored ? Taken::kStored : Taken::kLost;
+}
+
 bool EngineThread::StoreRecorded(const WaveHdr& header) {
   const uint32_t bytes =
       static_cast<uint32_t>(std::min<uint64_t>(header.dwBytesRecorded, recordCap));
@@ -216,23 +234,13 @@ bool EngineThread::StartTurn(bool last) {
 EngineThread::Outcome EngineThread::ServeTurn() {
   EngineCore& e = engine;
   if (turn == Turn::kRecording) {
-    WaveHdr& h = recordSlot->header;
-    if (!(h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) ||
-        !e.waveIn->UnprepareHeader(&h)) {
+    const Taken taken = TakeRecordedSlot();
+    if (taken == Taken::kNotYet) {
       e.Sleep(10);
       return Outcome::kGoOn;
     }
-    const bool stored = StoreRecorded(h);
-    if (!stored) ReportLostRecording();
-    recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
-    if (stored && recordCap > 0) {
-      h.dwBytesRecorded = 0;
-      h.dwFlags.store(0, std::memory_order_release);
-      e.waveIn->PrepareHeader(&h);
-      e.waveIn->AddBuffer(&h);
-      recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
-      return Outcome::kGoOn;
-    }
+    if (taken == Taken::kLost) ReportLostRecording();
+    if (taken == Taken::kStored && recordCap > 0) return Outcome::kGoOn;
     // The gap is over: what the learner said plays at once.
     FinishRecording();
     if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
@@ -718,23 +726,13 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
 EngineThread::Outcome EngineThread::ServeRecording() {
   EngineCore& e = engine;
   if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
-    WaveHdr& h = recordSlot->header;
-    // Refused while the buffer's callback still reads it: next pass.
-    if ((h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && e.waveIn->UnprepareHeader(&h)) {
-      if (e.recorder.Append(h.lpData, h.dwBytesRecorded) != 0) {
-        h.dwBytesRecorded = 0;
-        h.dwFlags.store(0, std::memory_order_release);
-        e.waveIn->PrepareHeader(&h);
-        e.waveIn->AddBuffer(&h);
-      } else {
-        // Recording ends as if the learner had ended it, and says why.
-        ReportLostRecording();
-        Set(ENG_RECORD_END);
-      }
-      recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
-      recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
-    } else {
+    const Taken taken = TakeRecordedSlot();
+    if (taken == Taken::kNotYet) {
       e.Sleep(10);
+    } else if (taken == Taken::kLost) {
+      // Recording ends as if the learner had ended it, and says why.
+      ReportLostRecording();
+      Set(ENG_RECORD_END);
     }
   }
   return Outcome::kGoOn;

@@ -91,6 +91,10 @@ class EngineThread {
   // Stores what the input filled into the recording, no more than recordCap
   // allows; false when the disk would not take it.
   bool StoreRecorded(const WaveHdr& header);
+  // The slot the input fills next: stored, queued again while the recording
+  // may take more, and the one after it waited for.
+  enum class Taken { kNotYet, kStored, kLost };
+  Taken TakeRecordedSlot();
   // Shadowing with the learner recorded: after a play of a found sentence the
   // gap records them (Turn::kRecording), then what they said plays
   // (Turn::kSelf), then the sentence again (or, after the last, reading).

@@ -149,7 +149,9 @@ bool SettingsDialog::ReadSeconds(QLineEdit* edit, float low, float high, float* 
   if (!number)
     problem = QStringLiteral("请输入一个数字。");
   else if (!(v >= low && v <= high))
-    problem = QStringLiteral("请输入一个在 %1 和 %2 之间的数字。").arg(low).arg(high);
+    problem = QStringLiteral("请输入一个在 %1 和 %2 之间的数字。")
+                  .arg(low, 0, 'g', 4)
+                  .arg(high, 0, 'g', 4);
   if (problem.isEmpty()) {
     *value = v;
     return true;
@@ -261,20 +263,8 @@ void SettingsDialog::accept() {
       return;
     }
   }
-  bool number = false;
-  const float seconds = edits[2]->text().trimmed().toFloat(&number);
-  if (!number) {
-    Message(QStringLiteral("请输入一个数字。"));
-    edits[2]->setFocus();
-    edits[2]->selectAll();
-    return;
-  }
-  if (!(seconds >= 0.1f && seconds <= 10.0f)) {
-    Message(QStringLiteral("请输入一个在 0.1 和 10 之间的数字。"));
-    edits[2]->setFocus();
-    edits[2]->selectAll();
-    return;
-  }
+  float seconds = 0;
+  if (!ReadSeconds(edits[2], 0.1f, 10.0f, &seconds)) return;
   Split chosen = split;
   chosen.transcript = transcriptCheck->isChecked();
   chosen.adaptive = adaptiveButton->isChecked();

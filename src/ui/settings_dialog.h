@@ -69,7 +69,7 @@ class SettingsDialog : public QDialog {
 
  private:
   void WriteEdits();
-  // Reads a seconds edit of the split; false (told, focused) when out of range.
+  // Reads a seconds edit; false (told, focused) when not a number in range.
   bool ReadSeconds(QLineEdit* edit, float low, float high, float* value);
   void Message(const QString& text);
   void ShowHelp();
