@@ -81,6 +81,8 @@ enum OptionId {
   kPauseAfter,
   kClips,
   kForce,
+  kNormalize,
+  kLoudness,
   kListSentences,
   kVersion,
 };
@@ -112,6 +114,8 @@ const struct option kOptions[] = {
     {"pause-after", required_argument, nullptr, kPauseAfter},
     {"clips", required_argument, nullptr, kClips},
     {"force", no_argument, nullptr, kForce},
+    {"normalize", no_argument, nullptr, kNormalize},
+    {"loudness", required_argument, nullptr, kLoudness},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
@@ -180,7 +184,15 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       char* end = nullptr;
       const double q = std::strtod(value.c_str(), &end);
       if (*end != '\0' || !(q >= 0 && q <= 1)) return Bad(name, value, "0..1", error);
-      options->quality = q;
+      options->output.quality = q;
+      return true;
+    }
+    case kLoudness: {
+      char* end = nullptr;
+      const double lufs = std::strtod(value.c_str(), &end);
+      if (*end != '\0' || !(lufs >= -40 && lufs <= -5)) return Bad(name, value, "-40..-5", error);
+      options->output.loudness = lufs;
+      options->output.normalize = true;
       return true;
     }
     case kGap:
@@ -249,6 +261,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->noTranscript = true;
     } else if (id == kForce) {
       options->force = true;
+    } else if (id == kNormalize) {
+      options->output.normalize = true;
     } else if (id == kListSentences) {
       options->listSentences = true;
     } else if (id == '?') {
@@ -320,11 +334,17 @@ Options:
                        them; offline devices need no sound card and run
                        as fast as the machine allows
   --wav=OUT.wav        (offline) write everything played to OUT.wav, in the
-                       format of the first item opened; .flac, .ogg (Vorbis)
-                       and .mp3 are written as their names say (so is --drill)
-  --quality=Q          0..1: the VBR quality of .ogg (0.3 unless given, some
-                       90 kbit/s for stereo speech) and .mp3 (0, some 100
-                       kbit/s), FLAC's compression level (0.5)
+                       format of the first item opened; .flac, .ogg (Vorbis),
+                       .opus and .mp3 are written as their names say (so are
+                       --drill and --clips)
+  --quality=Q          0..1, higher is better: the VBR quality of .ogg (0.3
+                       unless given, some 90 kbit/s for stereo speech) and
+                       .mp3 (0, some 100 kbit/s), the bit rate of .opus (0.1,
+                       some 30 kbit/s a channel), FLAC's compression (0.5)
+  --normalize          bring the drill, the --wav file or each clip to one
+                       loudness (EBU R128), -16 LUFS unless --loudness says,
+                       with its true peak held under -1 dBTP
+  --loudness=LUFS      the loudness --normalize brings sound to, -40..-5
   --record-from=FILE   (offline) the input device delivers FILE's sound from
                        its start, then silence (silence without it)
   --program-dir=DIR    where RecordVM.qv is written (default: current directory)

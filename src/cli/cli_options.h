@@ -39,8 +39,8 @@ struct CliOptions {
   int maxSentenceMs = 15000;
   // Silence after each play of a found sentence, and the dictation pause.
   GapSettings gaps;
-  // The encoders' quality for --wav and --drill (0..1; negative: their default).
-  double quality = -1;
+  // How --wav, --drill and --clips write their files.
+  WavFileWriter::Options output;
   // Each sentence of FILE written as a file into this folder, with the list
   // for Anki; force replaces files there.
   std::string clipsDir;

@@ -248,7 +248,7 @@ int ExportClips(const CliOptions& options) {
   std::string error;
   ClipExporter exporter;
   if (!exporter.Export(file.codec, options.files[0], spans, options.clipsDir, options.force,
-                       options.quality, &error)) {
+                       options.output, &error)) {
     std::cerr << "kestro-cli: " << error << "\n";
     return 1;
   }
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error, options.quality)) {
+  if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error, options.output)) {
     finishing = true;  // a signal from here on only ends the process
     return Fail(error);
   }

@@ -33,8 +33,9 @@ bool AudioBackend::ParseKind(const std::string& text, Kind* kind) {
   return true;
 }
 
-bool AudioBackend::SetWavSink(const std::string& path, std::string* error, double quality) {
-  return wavSink.Create(path, error, quality);
+bool AudioBackend::SetWavSink(const std::string& path, std::string* error,
+                              const WavFileWriter::Options& options) {
+  return wavSink.Create(path, error, options);
 }
 
 bool AudioBackend::SetInputFile(const std::string& path, std::string* error) {

@@ -28,7 +28,8 @@ class AudioBackend {
   Kind BackendKind() const { return backendKind; }
 
   // Offline only: every finished output buffer is appended to this WAV file.
-  bool SetWavSink(const std::string& path, std::string* error, double quality = -1);
+  bool SetWavSink(const std::string& path, std::string* error,
+                  const WavFileWriter::Options& options = {});
   // Offline only: the input device delivers this file's sound, then silence.
   bool SetInputFile(const std::string& path, std::string* error);
 

@@ -42,7 +42,8 @@ std::string ClipExporter::TsvLine(const std::string& file, const std::string& te
 
 bool ClipExporter::Export(CodecServer* codec, const std::string& lessonPath,
                           const std::vector<Span>& spans, const std::string& dir, bool force,
-                          double quality, std::string* error, const Progress& progress) {
+                          const WavFileWriter::Options& options, std::string* error,
+                          const Progress& progress) {
   namespace fs = std::filesystem;
   const std::string name = fs::path(lessonPath).stem().string();
   const std::string extension = ClipExtension(lessonPath);
@@ -84,7 +85,7 @@ bool ClipExporter::Export(CodecServer* codec, const std::string& lessonPath,
     const Span& span = spans[i];
     const std::string path = (fs::path(dir) / files[i]).string();
     WavFileWriter clip;
-    ok = clip.Create(path, error, quality);
+    ok = clip.Create(path, error, options);
     CodecBlock block{buffer.get(), kBlock - kBlock % format.nBlockAlign, 0, span.start, 0, 1};
     while (ok && block.position < span.end && codec->Read(&block, span.end) == kReadFilled) {
       const uint32_t n = std::min(block.bytesRead, span.end - block.position);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/codec_server.h"
+#include "platform/wav_file_writer.h"
 
 // Each sentence of a lesson as a sound file of its own, with a list of them
 // that Anki's text import takes as it is: DIR/NAME-001.EXT ... and DIR/NAME.tsv.
@@ -32,6 +33,6 @@ class ClipExporter {
   // False with *error naming the file when anything fails: the clips written
   // before stay whole, the list is written only when all are.
   bool Export(CodecServer* codec, const std::string& lessonPath, const std::vector<Span>& spans,
-              const std::string& dir, bool force, double quality, std::string* error,
-              const Progress& progress = nullptr);
+              const std::string& dir, bool force, const WavFileWriter::Options& options,
+              std::string* error, const Progress& progress = nullptr);
 };

@@ -1,9 +1,11 @@
 // What kestro-cli writes, by the name it is given: plain WAV, FLAC, Ogg
-// Vorbis and MP3, each read back; and the refusal of a name it cannot write.
+// Vorbis, Opus and MP3, each read back; the refusal of a name it cannot
+// write; clips for Anki; and loudness brought to a target.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -44,13 +46,16 @@ TEST_P(ExportFormats, EachIsWrittenAsItsNameSaysAndReadsBackWhole) {
   sf_readf_short(f, back.data(), info.frames);
   sf_close(f);
   const int major = info.format & SF_FORMAT_TYPEMASK;
-  EXPECT_EQ(major, name.ends_with(".flac")  ? SF_FORMAT_FLAC
-                   : name.ends_with(".ogg") ? SF_FORMAT_OGG
-                   : name.ends_with(".mp3") ? SF_FORMAT_MPEG
-                                            : SF_FORMAT_WAV);
-  EXPECT_EQ(info.samplerate, 44100);
+  const bool opus = name.ends_with(".opus");
+  EXPECT_EQ(major, name.ends_with(".flac")          ? SF_FORMAT_FLAC
+                   : name.ends_with(".ogg") || opus ? SF_FORMAT_OGG
+                   : name.ends_with(".mp3")         ? SF_FORMAT_MPEG
+                                                    : SF_FORMAT_WAV);
+  // Opus takes no 44.1 kHz: it is written at 48 kHz.
+  const int rate = opus ? 48000 : 44100;
+  EXPECT_EQ(info.samplerate, rate);
   EXPECT_EQ(info.channels, 2);
-  const int64_t frames = static_cast<int64_t>(pcm.size() / 4);
+  const int64_t frames = static_cast<int64_t>(pcm.size() / 4) * rate / 44100;
   std::vector<short> original(pcm.size() / 2);
   std::memcpy(original.data(), pcm.data(), pcm.size());
   if (major == SF_FORMAT_FLAC || major == SF_FORMAT_WAV) {
@@ -59,20 +64,21 @@ TEST_P(ExportFormats, EachIsWrittenAsItsNameSaysAndReadsBackWhole) {
     EXPECT_NEAR(static_cast<double>(info.frames), static_cast<double>(frames), 2400.0);
     // The level of the middle second: the encoders' start-up and padding
     // frames lie outside it.
-    auto middle = [](const std::vector<short>& s) {
-      const size_t from = 2 * 11025, to = std::min<size_t>(s.size(), 2 * (11025 + 44100));
+    auto middle = [](const std::vector<short>& s, size_t r) {
+      const size_t from = 2 * r / 4, to = std::min<size_t>(s.size(), 2 * (r / 4 + r));
       return std::vector<short>(s.begin() + static_cast<std::ptrdiff_t>(from),
                                 s.begin() + static_cast<std::ptrdiff_t>(to));
     };
-    ASSERT_GT(back.size(), 2u * (11025 + 44100));
+    ASSERT_GT(back.size(), 2u * (rate / 4 + rate));
     // MP3 within 3 dB: LAME through libsndfile varies its output by up to
     // 2 dB when fresh heap memory is not zero (as under AddressSanitizer).
-    EXPECT_NEAR(20 * std::log10(Rms(middle(back)) / Rms(middle(original))), 0.0,
+    EXPECT_NEAR(20 * std::log10(Rms(middle(back, rate)) / Rms(middle(original, 44100))), 0.0,
                 major == SF_FORMAT_MPEG ? 3.0 : 1.0);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ExportFormats, ::testing::Values("wav", "flac", "ogg", "mp3"));
+INSTANTIATE_TEST_SUITE_P(Kinds, ExportFormats,
+                         ::testing::Values("wav", "flac", "ogg", "opus", "mp3"));
 
 TEST(ExportWav, APlainPcmHeaderWithRoomForRf64Beyond4GiB) {
   CliRunner cli;
@@ -112,7 +118,7 @@ TEST(ExportWav, ANameOfNoKnownKindIsRefusedBeforeAnyWork) {
                            "--audio=offline --wav=out lesson.qv"}) {
     const auto r = cli.Run(args);
     EXPECT_EQ(r.exitCode, 2) << args;
-    EXPECT_NE(r.err.find("use .wav, .flac, .ogg or .mp3"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("use .wav, .flac, .ogg, .opus or .mp3"), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
   }
   EXPECT_FALSE(std::filesystem::exists(cli.File("out.aac")));
@@ -163,5 +169,111 @@ TEST(ExportClips, EachSentenceIsAFileAndTheListIsAnkisTextImport) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(ReadFileBytes(cli.File("out/cards/lesson-002.wav")), "mine");
 }
+
+// Integrated loudness (LUFS) and true peak (dBTP) as FFmpeg's ebur128
+// filter measures them: a meter that is not ours.
+std::pair<double, double> Loudness(const std::string& path) {
+  FILE* pipe = ::popen(
+      ("ffmpeg -nostats -i '" + path + "' -af ebur128=peak=true -f null - 2>&1").c_str(), "r");
+  std::string text;
+  char buffer[4096];
+  for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0;)
+    text.append(buffer, n);
+  if (pipe != nullptr) ::pclose(pipe);
+  double lufs = NAN, peak = NAN;
+  const size_t summary = text.rfind("Summary:");
+  if (summary != std::string::npos) {
+    std::sscanf(text.c_str() + text.find("I:", summary) + 2, "%lf", &lufs);
+    std::sscanf(text.c_str() + text.find("Peak:", summary) + 5, "%lf", &peak);
+  }
+  return {lufs, peak};
+}
+
+// Three one-second sentences at levels 26 dB apart, the middle one with
+// clicks far above its level, and their transcript.
+std::string UnevenLesson(CliRunner& cli) {
+  std::string pcm;
+  const double levels[] = {600, 2000, 12000};
+  for (int k = 0; k < 3; ++k) {
+    std::vector<uint8_t> tone = ToneBytes(300 + 150 * k, 1.0, 44100, 2, levels[k]);
+    // Clicks: 2 ms of 3 kHz at -0.8 dBFS, every half second: at the
+    // target they would pass full scale.
+    for (size_t click = 5000; k == 1 && click + 88 < tone.size() / 4; click += 22050)
+      for (size_t i = 0; i < 88; ++i) {
+        const auto loud = static_cast<int16_t>(30000 * std::sin(2 * M_PI * 3000 * i / 44100.0));
+        std::memcpy(&tone[4 * (click + i)], &loud, 2);
+        std::memcpy(&tone[4 * (click + i) + 2], &loud, 2);
+      }
+    pcm.append(tone.begin(), tone.end());
+    pcm.append(176400 / 2, '\0');
+  }
+  WavFileWriter w;
+  EXPECT_TRUE(w.Create(cli.File("lesson.wav"), nullptr));
+  w.Append(RecordingFormat(), reinterpret_cast<const uint8_t*>(pcm.data()),
+           static_cast<uint32_t>(pcm.size()));
+  EXPECT_TRUE(w.Close());
+  WriteFileBytes(cli.File("lesson.srt"),
+                 "1\n00:00:00,000 --> 00:00:01,000\na\n\n2\n00:00:01,500 --> 00:00:02,500\nb\n\n"
+                 "3\n00:00:03,000 --> 00:00:04,000\nc\n");
+  return pcm;
+}
+
+struct LoudnessCase {
+  const char* kind;
+  const char* option;
+  double target;
+  double tolerance;  // a lossy encoder moves the level it was handed a little
+};
+
+class ExportLoudness : public ::testing::TestWithParam<LoudnessCase> {};
+
+TEST_P(ExportLoudness, TheWholeFileAndEachClipReachTheTargetUnderThePeakLimit) {
+  const LoudnessCase c = GetParam();
+  CliRunner cli;
+  UnevenLesson(cli);
+  const std::string out = std::string("out.") + c.kind;
+  auto r = cli.Run(std::string("--audio=offline ") + c.option + " --wav=" + out + " lesson.wav");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  auto [lufs, peak] = Loudness(cli.File(out));
+  EXPECT_NEAR(lufs, c.target, c.tolerance) << out;
+  const bool lossless = c.tolerance <= 0.5;
+  if (lossless) {
+    EXPECT_LE(peak, -1.0) << out;
+    SF_INFO info{};
+    SNDFILE* f = sf_open(cli.File(out).c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<short> back(static_cast<size_t>(info.frames) * info.channels);
+    sf_readf_short(f, back.data(), info.frames);
+    sf_close(f);
+    short most = 0;
+    for (short v : back)
+      most = std::max<short>(most, static_cast<short>(std::abs(v)));
+    EXPECT_LE(most, 29205);  // -1 dBFS
+  }
+
+  // Each clip alone, side by side with the clips as the lesson has them.
+  r = cli.Run(std::string(c.option) + " --clips=even lesson.wav");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(cli.Run("--clips=asis lesson.wav").exitCode, 0);
+  double quietest = 0, loudest = -100;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string name = "lesson-00" + std::to_string(k) + ".wav";
+    const auto [clipLufs, clipPeak] = Loudness(cli.File("even/" + name));
+    EXPECT_NEAR(clipLufs, c.target, 0.5) << name;
+    EXPECT_LE(clipPeak, -1.0) << name;
+    const double asIs = Loudness(cli.File("asis/" + name)).first;
+    quietest = std::min(quietest, asIs);
+    loudest = std::max(loudest, asIs);
+  }
+  EXPECT_GT(loudest - quietest, 20.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ExportLoudness,
+                         ::testing::Values(LoudnessCase{"wav", "--normalize", -16, 0.5},
+                                           LoudnessCase{"flac", "--loudness=-23", -23, 0.5},
+                                           LoudnessCase{"opus", "--normalize", -16, 1.0}),
+                         [](const ::testing::TestParamInfo<LoudnessCase>& info) {
+                           return std::string(info.param.kind);
+                         });
 
 }  // namespace
