@@ -16,6 +16,30 @@ std::string ClipExporter::ClipExtension(const std::string& lessonPath) {
   return "mp3";
 }
 
+std::vector<std::string> ClipExporter::FileNames(const std::string& lessonPath, size_t count) {
+  const std::string name = std::filesystem::path(lessonPath).stem().string();
+  const std::string extension = ClipExtension(lessonPath);
+  std::vector<std::string> files;
+  for (size_t i = 0; i < count; ++i) {
+    char number[32];
+    std::snprintf(number, sizeof(number), "-%03zu.", i + 1);
+    files.push_back(name + number + extension);
+  }
+  files.push_back(name + ".tsv");
+  return files;
+}
+
+std::string ClipExporter::FirstExisting(const std::string& lessonPath, size_t count,
+                                        const std::string& dir) {
+  for (const std::string& file : FileNames(lessonPath, count)) {
+    const std::filesystem::path there = std::filesystem::path(dir) / file;
+    std::error_code ignored;
+    if (std::filesystem::exists(std::filesystem::symlink_status(there, ignored)))
+      return there.string();
+  }
+  return std::string();
+}
+
 std::string ClipExporter::TsvLine(const std::string& file, const std::string& text, double start,
                                   double end) {
   std::string field;
@@ -45,15 +69,9 @@ bool ClipExporter::Export(CodecServer* codec, const std::string& lessonPath,
                           const WavFileWriter::Options& options, std::string* error,
                           const Progress& progress) {
   namespace fs = std::filesystem;
-  const std::string name = fs::path(lessonPath).stem().string();
-  const std::string extension = ClipExtension(lessonPath);
-  std::vector<std::string> files;
-  for (size_t i = 0; i < spans.size(); ++i) {
-    char number[32];
-    std::snprintf(number, sizeof(number), "-%03zu.", i + 1);
-    files.push_back(name + number + extension);
-  }
-  const std::string listPath = (fs::path(dir) / (name + ".tsv")).string();
+  std::vector<std::string> files = FileNames(lessonPath, spans.size());
+  const std::string listPath = (fs::path(dir) / files.back()).string();
+  files.pop_back();
   std::error_code made;
   fs::create_directories(dir, made);
   if (made || !fs::is_directory(dir)) {
@@ -61,15 +79,10 @@ bool ClipExporter::Export(CodecServer* codec, const std::string& lessonPath,
     return false;
   }
   if (!force) {
-    std::vector<std::string> all = files;
-    all.push_back(name + ".tsv");
-    for (const std::string& file : all) {
-      const fs::path there = fs::path(dir) / file;
-      std::error_code ignored;
-      if (fs::exists(fs::symlink_status(there, ignored))) {
-        *error = there.string() + " is there already: give --force to replace it";
-        return false;
-      }
+    const std::string there = FirstExisting(lessonPath, spans.size(), dir);
+    if (!there.empty()) {
+      *error = there + " is there already: give --force to replace it";
+      return false;
     }
   }
   WaveFormatEx format{};

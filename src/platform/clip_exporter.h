@@ -23,6 +23,11 @@ class ClipExporter {
   // The kind of file the clips of lesson are: the lesson's own when it is one
   // the writer makes, otherwise MP3.
   static std::string ClipExtension(const std::string& lessonPath);
+  // The files for count sentences of lesson: the clips, then the list.
+  static std::vector<std::string> FileNames(const std::string& lessonPath, size_t count);
+  // The first of those that is in dir already, or empty when none is.
+  static std::string FirstExisting(const std::string& lessonPath, size_t count,
+                                   const std::string& dir);
   // One line of the list: "[sound:FILE]", text (lines joined by <br>, quoted
   // when it holds a tab or a quote), start and end in seconds, tab-separated.
   static std::string TsvLine(const std::string& file, const std::string& text, double start,

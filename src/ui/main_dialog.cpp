@@ -12,6 +12,7 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QWindow>
 #include <cmath>
@@ -339,7 +340,9 @@ void MainDialog::CreateMenus() {
   fill(sentences, {{kCmdPreviousSentence, "上一句"},
                    {kCmdNextSentence, "下一句"},
                    {kCmdRepeatSentence, "重复本句"},
-                   {kCmdHideText, "隐藏文字"}});
+                   {kCmdHideText, "隐藏文字"},
+                   {0, nullptr},
+                   {kCmdExportSentences, "导出句子…"}});
   actions[kCmdHideText]->setCheckable(true);
   menus[1] = new QMenu(QStringLiteral("PlayList"), this);
   fill(menus[1], {{kCmdAdd, "添加"},
@@ -459,6 +462,9 @@ void MainDialog::RunCommand(int command) {
       actions[kCmdHideText]->setChecked(textHidden);
       transcriptView->SetTextHidden(textHidden);
       FollowSentence(engine->Status());
+      break;
+    case kCmdExportSentences:
+      ExportSentences();
       break;
     case kCmdTranscriptSplit:
       engine->SetTranscriptSplit(!engine->TranscriptSplit());
@@ -722,13 +728,98 @@ void MainDialog::DeleteAll() {
   if (n == 0) return;
   const QString question = QStringLiteral("从播放列表中删除全部 %1 个文件?").arg(n);
   const QString caption = QStringLiteral("全部删除");
-  const bool yes = questionBox ? questionBox(question, caption)
-                               : QMessageBox::question(this, caption, question,
-                                                       QMessageBox::Yes | QMessageBox::No,
-                                                       QMessageBox::No) == QMessageBox::Yes;
-  if (!yes) return;
+  if (!Ask(question, caption)) return;
   playlist.Clear();
   RefreshPlaylistBox();
+}
+
+bool MainDialog::Ask(const QString& question, const QString& caption) {
+  return questionBox
+             ? questionBox(question, caption)
+             : QMessageBox::question(this, caption, question, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+}
+
+void MainDialog::ExportSentences() {
+  const QString caption = QStringLiteral("导出句子");
+  if (exportJob) {
+    Message(QStringLiteral("上一次导出还没有完成。"), caption);
+    return;
+  }
+  const EngineStatus status = engine->Status();
+  const std::vector<Sentence> sentences = engine->Sentences();
+  const std::string lesson = playlist.At(status.item);
+  std::string extension;
+  ExtensionOfPath(lesson, &extension);
+  void* module = registry.FindModule(extension);
+  if (sentences.empty() || lesson.empty() || module == nullptr) {
+    Message(QStringLiteral("当前文件没有找到句子，无法导出。请给它配上同名字幕（.lrc、.srt 或 "
+                           ".vtt），或在 高级设置 中选 自适应分句，再播放它。"),
+            caption);
+    return;
+  }
+  const QString start = QFileInfo(QString::fromStdString(lesson)).absolutePath();
+  QFileDialog dialog(this, QStringLiteral("导出句子到文件夹"), start);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (fileDialogHook) fileDialogHook(dialog);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  ExportJob::Request request;
+  request.dir = dialog.selectedFiles().first().toStdString();
+  request.lessonPath = lesson;
+  for (const Sentence& s : sentences)
+    request.spans.push_back({s.start, s.end, s.text});
+  const std::string there = ClipExporter::FirstExisting(lesson, sentences.size(), request.dir);
+  if (!there.empty()) {
+    if (!Ask(QStringLiteral("%1 已经存在。替换文件夹中同名的文件吗？")
+                 .arg(QString::fromStdString(there)),
+             caption))
+      return;
+    request.force = true;
+  }
+  auto job = std::make_unique<ExportJob>();
+  std::string problem;
+  if (!job->Start(module, std::move(request), &problem)) {
+    Message(QStringLiteral("无法导出: %1").arg(QString::fromStdString(problem)), caption);
+    return;
+  }
+  exportJob = std::move(job);
+  exportProgress = new QProgressDialog(QStringLiteral("正在导出句子…"), QStringLiteral("取消"), 0,
+                                       static_cast<int>(sentences.size()), this);
+  exportProgress->setWindowTitle(caption);
+  exportProgress->setWindowModality(Qt::NonModal);
+  exportProgress->setMinimumDuration(0);
+  exportProgress->setAutoClose(false);
+  exportProgress->setAutoReset(false);
+  connect(exportProgress, &QProgressDialog::canceled, this, [this] {
+    if (exportJob) exportJob->Cancel();
+  });
+  if (exportTimer == nullptr) {
+    exportTimer = new QTimer(this);
+    exportTimer->setInterval(100);
+    connect(exportTimer, &QTimer::timeout, this, [this] { FollowExport(); });
+  }
+  exportTimer->start();
+  exportProgress->show();
+}
+
+void MainDialog::FollowExport() {
+  if (!exportJob) return;
+  exportProgress->setValue(static_cast<int>(exportJob->Done()));
+  if (!exportJob->Finished()) return;
+  exportTimer->stop();
+  exportJob->Wait();
+  const std::unique_ptr<ExportJob> job = std::move(exportJob);
+  exportProgress->deleteLater();
+  exportProgress = nullptr;
+  if (job->Succeeded()) {
+    ShowNotice(QStringLiteral("已导出 %1 句").arg(job->Total()));
+  } else if (job->Cancelled()) {
+    ShowNotice(QStringLiteral("导出已取消：写好了 %1 句").arg(job->Done()));
+  } else {
+    Message(QStringLiteral("导出没有完成: %1").arg(QString::fromStdString(job->Error())),
+            QStringLiteral("导出句子"));
+  }
 }
 
 void MainDialog::SaveList() {
@@ -974,6 +1065,8 @@ void MainDialog::PlaylistSelectionChanged(int) {
 void MainDialog::ExitProgram(bool fromSignal) {
   if (exited) return;
   exited = true;
+  // An export under way stops after its clip; what it wrote stays whole.
+  exportJob.reset();
   if (started) engine->Shutdown();
   waveformPanel->StopDrawThread();
   // After a failed start the list was never loaded, and one that could not be

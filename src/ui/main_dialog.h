@@ -24,6 +24,7 @@
 #include "skin/glyph_button.h"
 #include "skin/skin_button.h"
 #include "skin/skin_slider.h"
+#include "ui/export_job.h"
 #include "ui/transcript_view.h"
 #include "ui/waveform_panel.h"
 
@@ -94,6 +95,8 @@ constexpr int kCmdHideText = 32806;
 constexpr int kCmdTranscriptSplit = 32807;
 // Sentences from an analysis of the whole sound rather than at pauses (a check item).
 constexpr int kCmdAdaptiveSplit = 32808;
+// Each sentence of the open item as a clip, with the list for Anki.
+constexpr int kCmdExportSentences = 32809;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
@@ -136,6 +139,10 @@ class MainDialog : public QWidget, public EngineView {
   void DeleteSelected();
   void DeleteAll();
   void SaveList();  // the save dialog
+  // The open item's sentences as clips into a folder the learner chooses,
+  // with a progress window that can cancel; the window goes on meanwhile.
+  void ExportSentences();
+  bool ExportRunning() const { return exportJob != nullptr; }
   void PlaySelected();
   void TogglePlaylistView();
   // Sound files and lists dropped on the window, added as the Add command adds them.
@@ -280,6 +287,11 @@ class MainDialog : public QWidget, public EngineView {
   QuestionBox questionBox;
   std::function<void(QFileDialog&)> fileDialogHook;
   QString lastFolder;  // where the open dialog was last left
+  std::unique_ptr<ExportJob> exportJob;
+  QTimer* exportTimer = nullptr;
+  class QProgressDialog* exportProgress = nullptr;
+  void FollowExport();
+  bool Ask(const QString& question, const QString& caption);
   MenuHook menuHook;
   DialogHook dialogHook;
   std::array<QMenu*, 3> menus{};

@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +25,7 @@
 #include "engine_test_access.h"
 #include "loaded_plugin.h"
 #include "pcm.h"
+#include "platform/wav_file_writer.h"
 #include "temp_dir.h"
 #include "ui/main_dialog.h"
 #include "ui/settings_dialog.h"
@@ -261,6 +263,73 @@ TEST_F(CommandsTest, TheAdaptiveSplitChosenInTheDialogAppliesToTheOpenItemAtOnce
   window->RunCommand(kCmdAdaptiveSplit);
   EXPECT_FALSE(Status().adaptiveSplit);
   ASSERT_TRUE(Until([&] { return Status().sentenceCount == 0; }));
+}
+
+TEST_F(CommandsTest, ExportSentencesWritesTheOpenItemsClipsIntoTheChosenFolder) {
+  QString told;
+  window->SetMessageBox([&](const QString& text, const QString&) { told = text; });
+  // The noise lesson has no sentences: the learner is told what to do.
+  window->RunCommand(kCmdExportSentences);
+  EXPECT_TRUE(told.contains(QStringLiteral("自适应分句"))) << told.toStdString();
+  // A WAV lesson of three tone sentences with its transcript.
+  std::string pcm;
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<uint8_t> tone = ToneBytes(300 + 100 * k, 1.0, 44100, 2);
+    pcm.append(tone.begin(), tone.end());
+    pcm.append(176400 / 2, '\0');
+  }
+  WavFileWriter lesson;
+  ASSERT_TRUE(lesson.Create(dir.File("tones.wav"), nullptr));
+  lesson.Append(RecordingFormat(), reinterpret_cast<const uint8_t*>(pcm.data()),
+                static_cast<uint32_t>(pcm.size()));
+  ASSERT_TRUE(lesson.Close());
+  WriteFileBytes("tones.lrc", "[00:00.00]one\n[00:01.50]two\n[00:03.00]three\n[00:04.00]\n");
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.File("tones.wav")))});
+  window->DropFiles(data);
+  window->EngineOf().CommandPlayEntry(1);
+  ASSERT_TRUE(Until([&] { return Status().sentenceCount == 3; }));
+
+  const QString cards = QString::fromStdString(dir.File("cards"));
+  QDir().mkpath(cards);
+  WriteFileBytes(dir.File("cards/tones-002.wav"), "mine");
+  QFileDialog::FileMode mode = QFileDialog::AnyFile;
+  window->SetFileDialogHook([&](QFileDialog& d) {
+    mode = d.fileMode();
+    d.selectFile(cards);
+    QMetaObject::invokeMethod(&d, "accept", Qt::QueuedConnection);
+  });
+  // A file of the same name is there: replaced only when the learner says yes.
+  int asked = 0;
+  window->SetQuestionBox([&](const QString& q, const QString&) {
+    ++asked;
+    return q.contains(QStringLiteral("tones-002.wav")) && asked > 1;
+  });
+  window->RunCommand(kCmdExportSentences);
+  EXPECT_EQ(mode, QFileDialog::Directory);
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(window->ExportRunning());
+  EXPECT_EQ(ReadFileBytes(dir.File("cards/tones-002.wav")), "mine");
+  window->RunCommand(kCmdExportSentences);
+  EXPECT_EQ(asked, 2);
+  ASSERT_TRUE(window->ExportRunning()) << told.toStdString();
+  auto* progress = window->findChild<QProgressDialog*>();
+  ASSERT_NE(progress, nullptr);
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_EQ(progress->maximum(), 3);
+  ASSERT_TRUE(Until([&] { return !window->ExportRunning(); }));
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("已导出 3 句"))) << told.toStdString();
+  // Each clip is the sentence the window plays, sample for sample.
+  const std::vector<Sentence> sentences = window->EngineOf().Sentences();
+  ASSERT_EQ(sentences.size(), 3u);
+  for (int k = 0; k < 3; ++k) {
+    const std::string clip = dir.File("cards/tones-00" + std::to_string(k + 1) + ".wav");
+    const Sentence& s = sentences[static_cast<size_t>(k)];
+    EXPECT_TRUE(BytesEqual(WavDataOf(ReadFileBytes(clip)), pcm.substr(s.start, s.end - s.start)))
+        << clip;
+  }
+  EXPECT_NE(ReadFileBytes(dir.File("cards/tones.tsv")).find("[sound:tones-003.wav]\tthree"),
+            std::string::npos);
 }
 
 TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheLast) {
