@@ -83,6 +83,7 @@ enum OptionId {
   kForce,
   kNormalize,
   kLoudness,
+  kResume,
   kListSentences,
   kVersion,
 };
@@ -115,6 +116,7 @@ const struct option kOptions[] = {
     {"clips", required_argument, nullptr, kClips},
     {"force", no_argument, nullptr, kForce},
     {"normalize", no_argument, nullptr, kNormalize},
+    {"resume", no_argument, nullptr, kResume},
     {"loudness", required_argument, nullptr, kLoudness},
     {"list-sentences", no_argument, nullptr, kListSentences},
     {"help", no_argument, nullptr, 'h'},
@@ -263,6 +265,8 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
       options->force = true;
     } else if (id == kNormalize) {
       options->output.normalize = true;
+    } else if (id == kResume) {
+      options->resume = true;
     } else if (id == kListSentences) {
       options->listSentences = true;
     } else if (id == '?') {
@@ -348,6 +352,11 @@ Options:
   --record-from=FILE   (offline) the input device delivers FILE's sound from
                        its start, then silence (silence without it)
   --program-dir=DIR    where RecordVM.qv is written (default: current directory)
+  --resume             each file goes on where it was left (with its marks,
+                       speed and pitch choice), as in the window, and where
+                       it is left now is kept ($XDG_STATE_HOME/kestro/
+                       resume.tsv); without it kestro-cli starts every file
+                       from its beginning
   --script=FILE|-      run the commands of FILE (or standard input)
   --volume=P           the volume slider's position, 0..100 (default 100:
                        the file's own level)

@@ -45,6 +45,8 @@ struct CliOptions {
   // for Anki; force replaces files there.
   std::string clipsDir;
   bool force = false;
+  // Files go on where they were left, and where they are left is kept.
+  bool resume = false;
   // Print FILE's sentence list instead of playing it.
   bool listSentences = false;
 

@@ -26,6 +26,7 @@
 #include "engine/sentence_list.h"
 #include "platform/audio_backend.h"
 #include "platform/clip_exporter.h"
+#include "platform/resume_store.h"
 #include "platform/signal_watcher.h"
 #include "transcript/transcript.h"
 
@@ -298,6 +299,7 @@ int main(int argc, char** argv) {
   registry.ScanPlugins(PluginPattern().c_str());
   Playlist playlist;
   CliView view(std::cerr);
+  ResumeStore places;  // outlives the engine, which keeps places in it
   Engine engine(audio, registry, playlist, &view);
   engine.SetProgramDir(options.programDir.empty() ? CurrentDir() : options.programDir);
   if (!engine.AllocateBuffers()) return Fail("Malloc memory error");
@@ -338,6 +340,12 @@ int main(int argc, char** argv) {
   engine.VolumeSlider(static_cast<int>(options.volume));
   engine.SetKeepPitch(options.keepPitch);
   engine.SetStartSpeed(static_cast<int>(options.speed));
+  if (options.resume) {
+    std::string note;
+    if (!places.Load(ResumeStore::DefaultPath(), &note))
+      std::cerr << "kestro-cli: " << note << "\n";
+    engine.SetResumeStore(&places);
+  }
   engine.SetTranscriptFile(options.transcript);
   engine.IgnoreTranscripts(options.noTranscript);
   engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);

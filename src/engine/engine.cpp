@@ -34,6 +34,9 @@ void Engine::SetLockstep(bool on) {
 void Engine::SetStartSpeed(int position) {
   core->SetStartSpeed(position);
 }
+void Engine::SetResumeStore(ResumeStore* store) {
+  core->SetResumeStore(store);
+}
 void Engine::SetTranscriptFile(const std::string& path) {
   core->SetTranscriptFile(path);
 }

@@ -129,6 +129,9 @@ class Engine {
   // The speed slider's position when an item opens (0 in the window): batch
   // work slowed down from the first item to the last.
   void SetStartSpeed(int position);
+  // Where each item was left is kept in store, and an item opened again goes
+  // on from there with its marks, speed and pitch choice (none: from the start).
+  void SetResumeStore(class ResumeStore* store);
   // The transcript for every item instead of the one beside it, or none at
   // all; by default each item's own NAME.lrc, NAME.srt or NAME.vtt.
   void SetTranscriptFile(const std::string& path);

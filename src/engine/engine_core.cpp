@@ -1,5 +1,7 @@
 #include "engine/engine_core.h"
 
+#include <cstdio>
+
 #include "transcript/transcript.h"
 
 #include "codec/replacing_file.h"
@@ -77,6 +79,7 @@ bool EngineCore::Shutdown() {
   if (!decoderJoined)
     SetLastError("the decode thread did not end", true, EngineFault::kThreadDidNotEnd);
   if (engineJoined) analysis.Stop();
+  if (engineJoined && decoderJoined) KeepWhereLeft();
   return engineAnswered && decoderAnswered && engineJoined && decoderJoined;
 }
 
@@ -316,7 +319,47 @@ void EngineCore::SetIdle() {
   StoreFlags(0);
 }
 
+void EngineCore::KeepWhereLeft() {
+  if (resume == nullptr || currentPath.empty()) return;
+  ResumeStore::Place place;
+  place.position = itemHeardPosition.load();
+  for (uint32_t k = markRing.Count(); k-- > 0;) {
+    uint32_t mark = 0;
+    if (markRing.Get(k, &mark)) place.marks.push_back(mark);
+  }
+  place.speed = speedPosition.load();
+  place.keepPitch = keepPitch.load();
+  resume->Keep(currentPath, place);
+  std::string why;
+  if (!resume->Save(&why) && !resumeSaveTold) {
+    resumeSaveTold = true;
+    std::fprintf(stderr, "kestro: where the lesson was left is not kept: %s\n", why.c_str());
+  }
+}
+
+uint32_t EngineCore::TakeUpWhereLeft(const std::string& path) {
+  markRing.Reset();
+  const std::optional<ResumeStore::Place> place =
+      resume != nullptr ? resume->Find(path) : std::nullopt;
+  if (!place) {
+    markRing.Push(0);
+    return 0;
+  }
+  const uint32_t length = fileLength.load();
+  for (uint32_t mark : place->marks)
+    if (mark < length) markRing.Push(AlignToFrame(mark));
+  if (markRing.Count() == 0) markRing.Push(0);
+  keepPitch = place->keepPitch;
+  speedPosition = std::clamp(place->speed, 0, kSliderMax);
+  if (view) view->SetSpeedPosition(speedPosition.load());
+  // A lesson heard to (nearly) its end starts again from the beginning.
+  const uint32_t tail = 3 * itemByteRate.load();
+  return place->position + tail < length ? AlignToFrame(place->position) : 0;
+}
+
 bool EngineCore::OpenItem(const std::string& path) {
+  KeepWhereLeft();
+  currentPath.clear();
   cursor.StopDecoder();
   SetIdle();
   const uint32_t faultsBefore = faults.load();
@@ -338,12 +381,11 @@ bool EngineCore::OpenItem(const std::string& path) {
     if (view) view->SentencesChanged();
     return false;
   }
-  if (speed > 0 && !ApplySpeed()) return false;
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
+  const uint32_t start = TakeUpWhereLeft(path);
+  if (speedPosition.load() > 0 && !ApplySpeed()) return false;
   LoadSentences(path);
-  markRing.Reset();
-  markRing.Push(0);
   windowBlocks = Engine::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
   silenceRing.Recreate(windowBlocks);
   paused = false;
@@ -359,7 +401,13 @@ bool EngineCore::OpenItem(const std::string& path) {
   // The mode goes first: the decoder measures silence only while reading, and
   // must not read a block before it knows.
   StoreFlags(ENG_PLAYING);
-  cursor.Run();
+  itemHeardPosition = start;
+  lastFinishedPosition = start;
+  if (start > 0) {
+    cursor.ReadAgainFrom(start);
+  } else {
+    cursor.Run();
+  }
   return true;
 }
 
@@ -801,6 +849,7 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   if (finished < 0 || finished > static_cast<ptrdiff_t>(pool.Count())) return;
   const WaveSlot* done = pool.SlotAt(static_cast<uint32_t>(finished));
   lastFinishedPosition.store(done->position.load(std::memory_order_relaxed));
+  if (readingItem.load()) itemHeardPosition.store(done->position.load(std::memory_order_relaxed));
   // A play of a repeated passage has begun to sound.
   if ((engineFlags.load() & ENG_REPEATING) &&
       done->position.load(std::memory_order_relaxed) == shownPassageStart.load())

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@
 #include "engine/silence_ring.h"
 #include "engine/waker.h"
 #include "platform/audio_backend.h"
+#include "platform/resume_store.h"
 
 // The engine's inside, behind Engine (engine.h): its state, the commands that
 // set request bits, and the operations of the engine and decode threads. Only
@@ -45,6 +47,7 @@ class EngineCore {
   void PlayListOnce();
   void SetLockstep(bool on);
   void SetStartSpeed(int position);
+  void SetResumeStore(ResumeStore* store) { resume = store; }
   void CommandPlay();
   void CommandPrevious();
   void CommandNext();
@@ -275,6 +278,16 @@ class EngineCore {
 
   // ---- written by the device callbacks ----
   std::atomic<uint32_t> lastFinishedPosition{0};
+  // The open item's place heard last (not the recording's).
+  std::atomic<uint32_t> itemHeardPosition{0};
+  ResumeStore* resume = nullptr;  // before the threads start
+  bool resumeSaveTold = false;
+  // Keeps where the open item was left, in the resume store (engine thread,
+  // or any thread once it has ended).
+  void KeepWhereLeft();
+  // Where path was left: the place to read from (0 for its start); restores
+  // its marks and speed.
+  uint32_t TakeUpWhereLeft(const std::string& path);
   std::atomic<uint64_t> buffersFinished{0};
   std::atomic<uint32_t> sentencesFound{0};
   // Bytes heard by the pause method since its last sentence end (or the item's

@@ -45,6 +45,10 @@ Options:
                        otherwise through SDL (also when SDL_AUDIODRIVER
                        names a driver); pulse or sdl ask for one of
                        them; offline devices need no sound card
+  --no-resume          start every file from its beginning, and keep no
+                       places this time (otherwise each file goes on where
+                       it was left, with its marks and speed: kept in
+                       $XDG_STATE_HOME/kestro/resume.tsv)
   -h, --help           show this text
   --version            show the version
 )";
@@ -53,10 +57,12 @@ Options:
 
 int main(int argc, char** argv) {
   static const struct option options[] = {{"audio", required_argument, nullptr, 'a'},
+                                          {"no-resume", no_argument, nullptr, 'r'},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'v'},
                                           {nullptr, 0, nullptr, 0}};
   AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
+  bool resume = true;
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
     if (c == 'h') {
@@ -68,6 +74,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (c == 'a' && AudioBackend::ParseKind(optarg, &kind)) continue;
+    if (c == 'r') {
+      resume = false;
+      continue;
+    }
     std::fprintf(stderr, "kestro: unknown option or value %s\nTry kestro --help.\n",
                  argv[optind - 1]);
     return 2;
@@ -95,6 +105,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
   AudioBackend audio(kind);
   MainDialog window(audio);
+  if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
   window.show();
   if (window.OnInitDialog()) window.OpenFromCommandLine(files);
   shown = &window;

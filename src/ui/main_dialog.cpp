@@ -218,6 +218,17 @@ bool MainDialog::OnInitDialog() {
             QStringLiteral("Kestro"));
   }
   RefreshPlaylistBox();
+  if (!resumePath.empty()) {
+    std::string note;
+    if (!resume.Load(resumePath, &note)) std::fprintf(stderr, "kestro: %s\n", note.c_str());
+    engine->SetResumeStore(&resume);
+    if (const auto kept = resume.KeptSettings())
+      engine->ApplySettings(kept->count, kept->vertical, kept->seconds, kept->percent);
+  }
+  actions[kCmdResume]->setEnabled(!resumePath.empty());
+  actions[kCmdRememberSettings]->setEnabled(!resumePath.empty());
+  actions[kCmdResume]->setChecked(!resumePath.empty() && resume.Enabled());
+  actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
   engine->StartThreads();
   started = true;
   // The window follows the engine's choice of entry and tells the learner once
@@ -329,7 +340,12 @@ void MainDialog::CreateMenus() {
   fill(advanced, {{kCmdSettings, "复读设置"},
                   {kCmdKeepPitch, "保持音调(&K)"},
                   {kCmdTranscriptSplit, "按字幕分句"},
-                  {kCmdAdaptiveSplit, "自适应分句"}});
+                  {kCmdAdaptiveSplit, "自适应分句"},
+                  {0, nullptr},
+                  {kCmdResume, "从上次停止处继续"},
+                  {kCmdRememberSettings, "记住设置"}});
+  actions[kCmdResume]->setCheckable(true);
+  actions[kCmdRememberSettings]->setCheckable(true);
   actions[kCmdKeepPitch]->setCheckable(true);
   actions[kCmdKeepPitch]->setChecked(false);
   actions[kCmdTranscriptSplit]->setCheckable(true);
@@ -466,6 +482,22 @@ void MainDialog::RunCommand(int command) {
     case kCmdExportSentences:
       ExportSentences();
       break;
+    case kCmdResume:
+      resume.SetEnabled(!resume.Enabled());
+      actions[kCmdResume]->setChecked(resume.Enabled());
+      resume.Save();
+      break;
+    case kCmdRememberSettings:
+      if (resume.KeptSettings()) {
+        resume.KeepSettings(std::nullopt);
+      } else {
+        const EngineStatus s = engine->Status();
+        resume.KeepSettings(ResumeStore::Settings{s.repeatCount, s.verticalPrecision,
+                                                  s.horizontalSeconds, s.samplePercent});
+      }
+      actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
+      resume.Save();
+      break;
     case kCmdTranscriptSplit:
       engine->SetTranscriptSplit(!engine->TranscriptSplit());
       actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
@@ -514,6 +546,10 @@ void MainDialog::ShowSettings() {
   dialog.GetValues(&count, &vertical, &percent, &seconds);
   // Stores the four and renews the sentence window for the open item.
   engine->ApplySettings(count, vertical, seconds, percent);
+  if (resume.KeptSettings()) {
+    resume.KeepSettings(ResumeStore::Settings{count, vertical, seconds, percent});
+    resume.Save();
+  }
   engine->SetGaps(dialog.GetGaps());
   const SettingsDialog::Split split = dialog.GetSplit();
   const auto ms = [](float seconds) { return static_cast<int>(std::lround(seconds * 1000)); };
@@ -954,6 +990,10 @@ void MainDialog::SetProgressPosition(int position) {
 
 void MainDialog::SetSpeedPosition(int position) {
   sliders[2]->SetPosition(position);
+  // A file taken up where it was left brings its own pitch choice.
+  QMetaObject::invokeMethod(
+      this, [this] { actions[kCmdKeepPitch]->setChecked(engine->KeepPitch()); },
+      Qt::QueuedConnection);
 }
 
 void MainDialog::SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) {

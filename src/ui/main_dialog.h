@@ -20,6 +20,7 @@
 #include "engine/engine.h"
 #include "engine/engine_view.h"
 #include "platform/audio_backend.h"
+#include "platform/resume_store.h"
 #include "skin/cdib.h"
 #include "skin/glyph_button.h"
 #include "skin/skin_button.h"
@@ -97,6 +98,10 @@ constexpr int kCmdTranscriptSplit = 32807;
 constexpr int kCmdAdaptiveSplit = 32808;
 // Each sentence of the open item as a clip, with the list for Anki.
 constexpr int kCmdExportSentences = 32809;
+// Where each file was left is kept, and it goes on from there (a check item, on).
+constexpr int kCmdResume = 32810;
+// The repeat settings are kept for the next start (a check item, off).
+constexpr int kCmdRememberSettings = 32811;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
@@ -126,6 +131,9 @@ class MainDialog : public QWidget, public EngineView {
   void SetFileDialogHook(std::function<void(QFileDialog&)> hook) {
     fileDialogHook = std::move(hook);
   }
+  // Before OnInitDialog: where the learner's places in their files are kept
+  // (none: nothing is resumed or kept).
+  void SetResumeFile(const std::string& path) { resumePath = path; }
   // For tests: the buffer allocation of the start-up fails.
   void FailAllocationForTest() { failAllocation = true; }
 
@@ -288,6 +296,8 @@ class MainDialog : public QWidget, public EngineView {
   std::function<void(QFileDialog&)> fileDialogHook;
   QString lastFolder;  // where the open dialog was last left
   std::unique_ptr<ExportJob> exportJob;
+  std::string resumePath;
+  ResumeStore resume;
   QTimer* exportTimer = nullptr;
   class QProgressDialog* exportProgress = nullptr;
   void FollowExport();

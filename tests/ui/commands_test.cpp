@@ -332,6 +332,49 @@ TEST_F(CommandsTest, ExportSentencesWritesTheOpenItemsClipsIntoTheChosenFolder) 
             std::string::npos);
 }
 
+TEST_F(CommandsTest, TheNextStartGoesOnWhereTheLearnerLeftWithTheSettingsKept) {
+  window.reset();
+  const std::string state = dir.File("state/resume.tsv");
+  auto start = [&] {
+    auto w = std::make_unique<MainDialog>(audio);
+    w->SetMessageBox([](const QString&, const QString&) {});
+    w->SetResumeFile(state);
+    w->show();
+    EXPECT_TRUE(w->OnInitDialog());
+    EXPECT_TRUE(Until([&] { return w->EngineOf().Status().itemsOpened == 1; }));
+    return w;
+  };
+  window = start();
+  EXPECT_TRUE(window->Action(kCmdResume)->isChecked());
+  EXPECT_FALSE(window->Action(kCmdRememberSettings)->isChecked());
+  window->RunCommand(kCmdRememberSettings);
+  window->EngineOf().ApplySettings(5, 3, 1.5f, 10);
+  window->RunCommand(kCmdRememberSettings);  // off and on: kept as they are now
+  window->RunCommand(kCmdRememberSettings);
+  window->EngineOf().ProgressSlider(5000);
+  ASSERT_TRUE(Until([&] {
+    Play(20);
+    return Status().position >= Status().length / 2;
+  }));
+  const uint32_t left = Status().position;
+  window->ExitProgram();
+  audio.Clock().SetHeld(true);
+
+  window = start();
+  // Where it was left: a buffer or two may have finished after the look.
+  EXPECT_NEAR(Status().position, left, 3 * 5000.0);
+  EXPECT_EQ(Status().repeatCount, 5u);
+  EXPECT_FLOAT_EQ(Status().horizontalSeconds, 1.5f);
+  EXPECT_TRUE(window->Action(kCmdRememberSettings)->isChecked());
+  // Turned off, the next start begins at the start.
+  window->RunCommand(kCmdResume);
+  window->ExitProgram();
+  window = start();
+  EXPECT_FALSE(window->Action(kCmdResume)->isChecked());
+  Play(100);
+  EXPECT_LT(Status().position, left / 2);
+}
+
 TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheLast) {
   window->SetDialogHook([](QDialog& d) {
     auto& dialog = dynamic_cast<SettingsDialog&>(d);
@@ -405,7 +448,8 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   QStringList items;
   for (QAction* a : advanced->actions())
     items << a->text();
-  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句", "自适应分句"}));
+  EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句", "自适应分句", "",
+                                "从上次停止处继续", "记住设置"}));
   QAction* keep = window->Action(kCmdKeepPitch);
   ASSERT_NE(keep, nullptr);
   EXPECT_TRUE(keep->isCheckable());

@@ -164,8 +164,8 @@ class WindowEndToEnd : public ::testing::Test {
     return ::access(err.c_str(), R_OK) == 0 ? ReadFileBytes(err) : std::string();
   }
   std::string Env() const {
-    return "cd '" + dir.path() + "' && DISPLAY=" + display +
-           " QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
+    return "cd '" + dir.path() + "' && DISPLAY=" + display + " XDG_STATE_HOME='" + dir.path() +
+           "/state' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
   }
 
   TempDir dir;
