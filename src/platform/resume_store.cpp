@@ -162,6 +162,8 @@ bool ResumeStore::Load(const std::string& file, std::string* note) {
 }
 
 bool ResumeStore::Save(std::string* error) {
+  // One save at a time: a snapshot is never written over a newer one.
+  std::lock_guard<std::mutex> one(saving);
   std::string text;
   std::string target;
   {

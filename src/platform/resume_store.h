@@ -64,6 +64,7 @@ class ResumeStore {
   static bool Identify(const std::string& file, uint64_t* size, int64_t* modified);
 
   mutable std::mutex mutex;
+  std::mutex saving;
   std::string path;
   std::vector<Entry> entries;  // most recent first
   bool enabled = true;
