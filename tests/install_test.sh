@@ -35,7 +35,7 @@ for size in 64 128 256; do
   [ -s "$prefix/share/icons/hicolor/${size}x${size}/apps/kestro.png" ] || fail "icon $size"
 done
 for page in kestro kestro-cli; do
-  [ -s "$prefix/share/man/man1/$page.1" ] || fail "man page $page"
+  [ -s "$prefix/share/man/man1/$page.1.gz" ] || fail "man page $page"
 done
 
 # SIGTERM is blocked once the window watches for it (bit 15 of the mask); a
