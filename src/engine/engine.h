@@ -81,6 +81,8 @@ struct EngineStatus {
   // number (from 1) of the one holding what was heard last (0: none yet).
   uint32_t sentenceCount = 0;
   int sentence = 0;
+  // Passage starts marked in the open item (the item's start is the first).
+  uint32_t marks = 0;
 };
 // The playback, record and repeat engine as the window and kestro-cli see it:
 // the life cycle, the commands (each only asks: the engine thread serves it

@@ -107,6 +107,7 @@ EngineStatus EngineCore::Status() const {
   s.listFinished = listFinished.load();
   s.sentenceCount = static_cast<uint32_t>(sentences.Count());
   s.sentence = s.sentenceCount > 0 ? sentences.IndexAt(s.position) + 1 : 0;
+  s.marks = markRing.PublishedCount();
   s.openPending = openRequest.load();
   s.autoMode = autoMode.load();
   s.paused = paused.load();

@@ -4,6 +4,7 @@ void MarkRing::Push(uint32_t position) {
   marks[head] = position;
   head = (head + 1) % (kCapacity + 1);
   if (head == tail) tail = (tail + 1) % (kCapacity + 1);
+  published.store(Count(), std::memory_order_relaxed);
 }
 
 bool MarkRing::Get(uint32_t k, uint32_t* position) const {

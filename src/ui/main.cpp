@@ -2,6 +2,7 @@
 #include <getopt.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
 #include "ui/main_dialog.h"
+#include "ui/mpris_service.h"
 
 namespace {
 
@@ -108,6 +110,13 @@ int main(int argc, char** argv) {
   if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
   window.show();
   if (window.OnInitDialog()) window.OpenFromCommandLine(files);
+  // Media keys and the desktop's sound menu, when there is a session bus.
+  MprisService mpris(window);
+  QTimer follow;
+  if (mpris.Register()) {
+    QObject::connect(&follow, &QTimer::timeout, [&mpris] { mpris.Follow(); });
+    follow.start(250);
+  }
   shown = &window;
   if (asked.load()) {
     window.ExitProgram();

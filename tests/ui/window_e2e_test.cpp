@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -88,6 +89,7 @@ class WindowEndToEnd : public ::testing::Test {
   }
   void TearDown() override {
     if (kestro > 0) ::kill(-kestro, SIGKILL), ::waitpid(kestro, nullptr, 0);
+    if (busPid > 0) ::kill(busPid, SIGTERM);
     // Asked to end, the server removes its lock and socket; the next test's
     // server may then take the same display number safely.
     int status = 0;
@@ -163,15 +165,40 @@ class WindowEndToEnd : public ::testing::Test {
     const std::string err = dir.File("kestro.err");
     return ::access(err.c_str(), R_OK) == 0 ? ReadFileBytes(err) : std::string();
   }
+  // No session bus unless the test starts one: without it Kestro goes on silently.
   std::string Env() const {
+    const std::string bus = busAddress.empty() ? "unix:path=" + dir.path() + "/no-bus" : busAddress;
     return "cd '" + dir.path() + "' && DISPLAY=" + display + " XDG_STATE_HOME='" + dir.path() +
-           "/state' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
+           "/state' DBUS_SESSION_BUS_ADDRESS='" + bus +
+           "' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
+  }
+  // A private session bus for this test, ended with it.
+  bool StartBus() {
+    const std::string told = Output("dbus-daemon --session --fork --print-address=1 --print-pid=1");
+    const size_t newline = told.find('\n');
+    if (newline == std::string::npos) return false;
+    busAddress = told.substr(0, newline);
+    busPid = std::atoi(told.c_str() + newline + 1);
+    return busPid > 0;
+  }
+  // dbus-send to Kestro's MPRIS object on the test's bus; its reply.
+  std::string Mpris(const std::string& call) const {
+    return Output("DBUS_SESSION_BUS_ADDRESS='" + busAddress +
+                  "' timeout 20 dbus-send --session --print-reply "
+                  "--dest=org.mpris.MediaPlayer2.kestro /org/mpris/MediaPlayer2 " +
+                  call + " 2>&1");
+  }
+  std::string Property(const std::string& name) const {
+    return Mpris(
+        "org.freedesktop.DBus.Properties.Get string:org.mpris.MediaPlayer2.Player string:" + name);
   }
 
   TempDir dir;
   std::string display;
   pid_t xvfb = -1;
   pid_t kestro = -1;
+  std::string busAddress;
+  pid_t busPid = -1;
 };
 
 TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
@@ -203,6 +230,8 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
       << ReadFileBytes(dir.File("kestro.err"));
   EXPECT_EQ(ReadFileBytes(dir.File("Kestro.m3u")),
             "#EXTM3U\r\n#EXTINF:0,lesson\r\nlesson.qv\r\n");  // saved by the exit
+  // No session bus: nothing said of it.
+  EXPECT_EQ(KestroSaid().find("bus"), std::string::npos) << KestroSaid();
 
   // What the device played, without the silence the driver writes around it:
   // the lesson's bytes at the start-up volume (50 of 100: level 0x7FFF).
@@ -326,6 +355,59 @@ TEST_F(WindowEndToEnd, ADoubleClickOnAnEntryPlaysIt) {
     if (!heard) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(heard) << "the double-clicked entry did not play; kestro said: " << KestroSaid();
+}
+
+// The desktop's sound menu and the media keys: MPRIS calls on a private
+// session bus play, pause and seek the real program, and read where it is.
+TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
+  // 17 s of sound that repeats nowhere and has no sample the volume could
+  // bring to zero.
+  std::string lesson(5000 * 600, '\0');
+  std::mt19937 random(11);
+  for (size_t i = 0; i < lesson.size(); i += 2) {
+    const int magnitude = 256 + static_cast<int>(random() % 32000);
+    const auto sample = static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
+    std::memcpy(&lesson[i], &sample, 2);
+  }
+  WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
+  ASSERT_TRUE(StartBus());
+  ASSERT_FALSE(StartKestro().empty()) << "no window; kestro said: " << KestroSaid();
+  auto until = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 3000 && !done(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+  };
+  auto status = [&] { return Property("PlaybackStatus"); };
+  auto position = [&] {
+    const std::string reply = Property("Position");
+    const size_t at = reply.find("int64 ");
+    return at == std::string::npos ? -1LL : std::atoll(reply.c_str() + at + 6);
+  };
+  ASSERT_TRUE(until([&] { return status().find("\"Playing\"") != std::string::npos; }))
+      << status() << KestroSaid();
+  EXPECT_NE(Property("Metadata").find("\"lesson\""), std::string::npos) << Property("Metadata");
+
+  // To 10 s: what is heard is the lesson from there.
+  Mpris("org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/kestro/item/0 int64:10000000");
+  ASSERT_TRUE(until([&] { return position() >= 10000000; })) << position();
+  const std::string from = Scaled(lesson.substr(176400 * 101 / 10), 0x7FFF);
+  const std::string heard = HeardFrom(from, 88200);
+  ASSERT_GE(heard.size(), 88200u) << KestroSaid();
+  EXPECT_TRUE(BytesEqual(heard.substr(0, 88200), from.substr(0, 88200)));
+
+  // Paused, the place stays while the device's time passes (it writes
+  // silence meanwhile); Play goes on from it.
+  Mpris("org.mpris.MediaPlayer2.Player.Pause");
+  ASSERT_TRUE(until([&] { return status().find("\"Paused\"") != std::string::npos; }));
+  const long long paused = position();
+  const std::string played = dir.File("out.raw");
+  const size_t before = ReadFileBytes(played).size();
+  ASSERT_TRUE(until([&] { return ReadFileBytes(played).size() >= before + 88200; }));
+  EXPECT_EQ(position(), paused);
+  Mpris("org.mpris.MediaPlayer2.Player.PlayPause");
+  ASSERT_TRUE(until([&] { return position() > paused; })) << position();
+  EXPECT_NE(status().find("\"Playing\""), std::string::npos);
 }
 
 }  // namespace
