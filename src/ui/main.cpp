@@ -11,6 +11,7 @@
 
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
+#include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/mpris_service.h"
 
@@ -110,6 +111,13 @@ int main(int argc, char** argv) {
   if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
   window.show();
   if (window.OnInitDialog()) window.OpenFromCommandLine(files);
+  // The learner's own keys (a foot pedal's), when they have written some.
+  KeyBindings keys;
+  std::vector<std::string> problems;
+  keys.Load(KeyBindings::DefaultPath(), &problems);
+  for (const std::string& problem : problems)
+    std::fprintf(stderr, "kestro: %s\n", problem.c_str());
+  window.BindKeys(keys);
   // Media keys and the desktop's sound menu, when there is a session bus.
   MprisService mpris(window);
   QTimer follow;

@@ -31,6 +31,7 @@
 #include "skin/about_dialog.h"
 #include "skin/skin_art.h"
 #include "skin/skin_drawing.h"
+#include "ui/key_bindings.h"
 #include "ui/settings_dialog.h"
 
 namespace {
@@ -389,20 +390,29 @@ void MainDialog::CreateAccelerators() {
       {Qt::Key_H, kCmdHideText},
   };
   for (const auto& [key, command] : kKeys) {
-    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | key), this);
-    shortcut->setContext(Qt::WindowShortcut);
-    const int c = command;
-    // Shown in the menu item; the window's shortcut above is the one that acts.
-    if (QAction* a = Action(c)) {
+    QShortcut* shortcut = Accelerator(QKeySequence(Qt::CTRL | key), command);
+    // Shown in the menu item; the window's shortcut is the one that acts.
+    if (QAction* a = Action(command)) {
       a->setShortcut(shortcut->key());
       a->setShortcutContext(Qt::WidgetShortcut);
     }
-    // A greyed command's accelerator does nothing, as its button and menu item.
-    connect(shortcut, &QShortcut::activated, this, [this, c] {
-      if (actions.count(c) && !actions[c]->isEnabled()) return;
-      RunCommand(c);
-    });
   }
+}
+
+QShortcut* MainDialog::Accelerator(const QKeySequence& key, int command) {
+  auto* shortcut = new QShortcut(key, this);
+  shortcut->setContext(Qt::WindowShortcut);
+  // A greyed command's accelerator does nothing, as its button and menu item.
+  connect(shortcut, &QShortcut::activated, this, [this, command] {
+    if (actions.count(command) && !actions[command]->isEnabled()) return;
+    RunCommand(command);
+  });
+  return shortcut;
+}
+
+void MainDialog::BindKeys(const KeyBindings& keys) {
+  for (const KeyBindings::Binding& b : keys.Bindings())
+    Accelerator(b.key, b.command);
 }
 
 QAction* MainDialog::Action(int command) const {

@@ -160,6 +160,9 @@ class MainDialog : public QWidget, public EngineView {
 
   // ---- commands of the menus, accelerators and buttons ----
   void RunCommand(int command);
+  // Keys of the learner's own (a foot pedal's) for commands, beside the
+  // window's own accelerators.
+  void BindKeys(const class KeyBindings& keys);
   void ShowSettings();
   void ShowAbout();
   // The three popup menus: 0 Main, 1 PlayList, 2 Title.
@@ -230,6 +233,7 @@ class MainDialog : public QWidget, public EngineView {
   void OnSlider(SkinSlider* slider, int code, int position);
   void CreateMenus();
   void CreateAccelerators();
+  class QShortcut* Accelerator(const QKeySequence& key, int command);
   void TrackMenu(int which, const QPoint& globalPos);
   int RunDialog(QDialog& dialog);
   // Shows text in the title strip for ten seconds.

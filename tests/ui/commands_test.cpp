@@ -27,6 +27,7 @@
 #include "pcm.h"
 #include "platform/wav_file_writer.h"
 #include "temp_dir.h"
+#include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/settings_dialog.h"
 
@@ -373,6 +374,25 @@ TEST_F(CommandsTest, TheNextStartGoesOnWhereTheLearnerLeftWithTheSettingsKept) {
   EXPECT_FALSE(window->Action(kCmdResume)->isChecked());
   Play(100);
   EXPECT_LT(Status().position, left / 2);
+}
+
+TEST_F(CommandsTest, ALearnersOwnKeysGiveCommandsAndLinesThatCannotAreTold) {
+  KeyBindings keys;
+  std::vector<std::string> problems;
+  keys.Parse(QStringLiteral("# the pedal\nF13 = pause  # left\nCtrl+Shift+Right = next-sentence\n"
+                            "nonsense\nF14 = fly\nNoSuchKey = play\n"),
+             "keys.conf", &problems);
+  EXPECT_EQ(keys.Bindings().size(), 2u);
+  ASSERT_EQ(problems.size(), 3u);
+  EXPECT_EQ(problems[0], "keys.conf:4: no '=' (write KEY = COMMAND)");
+  EXPECT_EQ(problems[1].rfind("keys.conf:5: \"fly\" is not a command (play, pause", 0), 0u)
+      << problems[1];
+  EXPECT_EQ(problems[2], "keys.conf:6: \"NoSuchKey\" is not a key");
+  window->BindKeys(keys);
+  Play(100);
+  ASSERT_FALSE(Status().paused);
+  QTest::keyClick(window.get(), Qt::Key_F13);
+  ASSERT_TRUE(Until([&] { return Status().paused; }));
 }
 
 TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheLast) {

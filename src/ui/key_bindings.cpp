@@ -1,0 +1,100 @@
+#include "ui/key_bindings.h"
+
+#include <QFile>
+#include <QStringList>
+#include <cstdlib>
+#include <filesystem>
+
+#include "ui/main_dialog.h"
+
+namespace {
+
+struct Named {
+  const char* name;
+  int command;
+};
+
+const Named kCommands[] = {
+    {"play", kCmdPlay},
+    {"pause", kCmdPause},
+    {"stop", kCmdStop},
+    {"previous", kCmdPrevious},
+    {"next", kCmdNext},
+    {"read", kCmdRead},
+    {"repeat", kCmdRepeat},
+    {"record", kCmdRecord},
+    {"playback", kCmdPlayBack},
+    {"compare", kCmdCompare},
+    {"auto", kCmdAutoManual},
+    {"previous-sentence", kCmdPreviousSentence},
+    {"next-sentence", kCmdNextSentence},
+    {"repeat-sentence", kCmdRepeatSentence},
+    {"hide-text", kCmdHideText},
+};
+
+}  // namespace
+
+std::string KeyBindings::DefaultPath() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::filesystem::path base;
+  if (config != nullptr && config[0] == '/') {
+    base = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
+  }
+  return (base / "kestro" / "keys.conf").string();
+}
+
+int KeyBindings::CommandNamed(const QString& name) {
+  for (const Named& n : kCommands)
+    if (name == QLatin1String(n.name)) return n.command;
+  return 0;
+}
+
+QString KeyBindings::CommandNames() {
+  QStringList names;
+  for (const Named& n : kCommands)
+    names << QLatin1String(n.name);
+  return names.join(QStringLiteral(", "));
+}
+
+bool KeyBindings::Load(const std::string& path, std::vector<std::string>* problems) {
+  bindings.clear();
+  QFile file(QString::fromStdString(path));
+  if (!file.exists()) return true;
+  if (file.size() > 64 * 1024 || !file.open(QIODevice::ReadOnly)) {
+    problems->push_back(path + ": cannot be read as a key file");
+    return false;
+  }
+  Parse(QString::fromUtf8(file.readAll()), path, problems);
+  return true;
+}
+
+void KeyBindings::Parse(const QString& text, const std::string& origin,
+                        std::vector<std::string>* problems) {
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString line = lines[i].section(QLatin1Char('#'), 0, 0).trimmed();
+    if (line.isEmpty()) continue;
+    const std::string where = origin + ":" + std::to_string(i + 1) + ": ";
+    const int equals = line.indexOf(QLatin1Char('='));
+    if (equals < 0) {
+      problems->push_back(where + "no '=' (write KEY = COMMAND)");
+      continue;
+    }
+    const QKeySequence key =
+        QKeySequence::fromString(line.left(equals).trimmed(), QKeySequence::PortableText);
+    const QString name = line.mid(equals + 1).trimmed();
+    const int command = CommandNamed(name);
+    if (key.isEmpty() || key.count() != 1 || key[0].key() == Qt::Key_unknown) {
+      problems->push_back(where + "\"" + line.left(equals).trimmed().toStdString() +
+                          "\" is not a key");
+    } else if (command == 0) {
+      problems->push_back(where + "\"" + name.toStdString() + "\" is not a command (" +
+                          CommandNames().toStdString() + ")");
+    } else {
+      bindings.push_back({key, command});
+    }
+  }
+}
