@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "codec/replacing_file.h"
+#include "platform/xdg_dirs.h"
 
 namespace {
 
@@ -81,15 +82,7 @@ bool Number(const std::string& text, T* value) {
 }  // namespace
 
 std::string ResumeStore::DefaultPath() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  std::filesystem::path base;
-  if (state != nullptr && state[0] == '/') {
-    base = state;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "state";
-  }
-  return (base / "kestro" / "resume.tsv").string();
+  return (std::filesystem::path(XdgDirs::StateHome()) / "kestro" / "resume.tsv").string();
 }
 
 std::string ResumeStore::Canonical(const std::string& file) {

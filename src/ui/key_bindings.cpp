@@ -2,9 +2,9 @@
 
 #include <QFile>
 #include <QStringList>
-#include <cstdlib>
 #include <filesystem>
 
+#include "platform/xdg_dirs.h"
 #include "ui/main_dialog.h"
 
 namespace {
@@ -35,15 +35,7 @@ const Named kCommands[] = {
 }  // namespace
 
 std::string KeyBindings::DefaultPath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::filesystem::path base;
-  if (config != nullptr && config[0] == '/') {
-    base = config;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home != nullptr ? home : ".") / ".config";
-  }
-  return (base / "kestro" / "keys.conf").string();
+  return (std::filesystem::path(XdgDirs::ConfigHome()) / "kestro" / "keys.conf").string();
 }
 
 int KeyBindings::CommandNamed(const QString& name) {
