@@ -373,10 +373,13 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
   WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
   ASSERT_TRUE(StartBus());
   ASSERT_FALSE(StartKestro().empty()) << "no window; kestro said: " << KestroSaid();
+  // Held once seen: while the item opens the status may still change.
   auto until = [](const std::function<bool()>& done) {
-    for (int i = 0; i < 3000 && !done(); ++i)
+    for (int i = 0; i < 3000; ++i) {
+      if (done()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return done();
+    }
+    return false;
   };
   auto status = [&] { return Property("PlaybackStatus"); };
   auto position = [&] {
