@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "command_timing.h"
+
 namespace {
 
 struct Span {
@@ -64,17 +66,6 @@ std::string Time(double s) {
   std::snprintf(text, sizeof(text), "%02d:%02d:%02d,%03d", ms / 3600000, ms / 60000 % 60,
                 ms / 1000 % 60, ms % 1000);
   return text;
-}
-
-double Seconds(const std::string& command) {
-  const auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) return -1;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 void Clips(benchmark::State& state) {

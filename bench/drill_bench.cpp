@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "command_timing.h"
+
 namespace {
 
 // 10 minutes: sentences of 2 to 4 s, each followed by a pause of pause frames.
@@ -40,17 +42,6 @@ std::string MakeLesson(const std::string& dir, long pause) {
   }
   std::fclose(f);
   return path;
-}
-
-double Seconds(const std::string& command) {
-  const auto start = std::chrono::steady_clock::now();
-  if (std::system(command.c_str()) != 0) return -1;
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
 }
 
 // Batch work side by side, run after run: plain offline reading of the lesson,
