@@ -41,10 +41,11 @@ void Label(QPainter& p, const QRect& r, const QString& text, int pixels) {
 
 }  // namespace
 
-QImage DrawSkinFace() {
+QImage DrawSkinFace(int scale, const SkinLabels& labels) {
   using namespace skin_layout;
-  QImage face(kSkinWidth, kSkinHeight, QImage::Format_RGB32);
+  QImage face(kSkinWidth * scale, kSkinHeight * scale, QImage::Format_RGB32);
   QPainter p(&face);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);
 
@@ -52,7 +53,7 @@ QImage DrawSkinFace() {
   QLinearGradient body(0, 0, 0, kSkinHeight);
   body.setColorAt(0, QColor(92, 108, 140));
   body.setColorAt(1, QColor(58, 68, 92));
-  p.fillRect(face.rect(), body);
+  p.fillRect(QRect(0, 0, kSkinWidth, kSkinHeight), body);
   // Outer edge.
   p.fillRect(QRect(0, 0, kSkinWidth, 1), QColor(150, 166, 198));
   p.fillRect(QRect(0, 0, 1, kSkinHeight), QColor(150, 166, 198));
@@ -74,10 +75,10 @@ QImage DrawSkinFace() {
   for (const QRect& r : {kProgress, kBalance, kVolume, kSpeed}) {
     Well(p, r.adjusted(-2, -2, 2, 2), QColor(30, 36, 48));
   }
-  Label(p, QRect(130, 128, 22, 12), QStringLiteral("进度"), 10);
-  Label(p, QRect(262, 111, 24, 8), QStringLiteral("平衡"), 8);
-  Label(p, QRect(262, 119, 24, 8), QStringLiteral("音量"), 8);
-  Label(p, QRect(262, 127, 24, 8), QStringLiteral("速度"), 8);
+  Label(p, QRect(130, 128, 22, 12), labels.progress, 10);
+  Label(p, QRect(262, 111, 24, 8), labels.balance, 8);
+  Label(p, QRect(262, 119, 24, 8), labels.volume, 8);
+  Label(p, QRect(262, 127, 24, 8), labels.speed, 8);
   p.end();
   return face;
 }

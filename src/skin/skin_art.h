@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QString>
 #include <string>
 
 // Kestro's own artwork, drawn in code so that the committed files can always be
@@ -19,8 +20,17 @@ constexpr QRect kVolume(212, 121, 46, 5);
 constexpr QRect kSpeed(212, 129, 46, 5);
 }  // namespace skin_layout
 
-// The 270 x 186 face of the main window.
-QImage DrawSkinFace();
+// The words the face writes beside its sliders.
+struct SkinLabels {
+  QString progress = QStringLiteral("进度");
+  QString balance = QStringLiteral("平衡");
+  QString volume = QStringLiteral("音量");
+  QString speed = QStringLiteral("速度");
+};
+
+// The 292 x 186 face of the main window, drawn at scale times its pixels (for
+// a screen that shows the window at that factor: finer, not stretched).
+QImage DrawSkinFace(int scale = 1, const SkinLabels& labels = SkinLabels());
 // The program icon at size x size pixels.
 QImage DrawKestroIcon(int size);
 

@@ -14,6 +14,7 @@
 #include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/mpris_service.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -52,6 +53,11 @@ Options:
                        places this time (otherwise each file goes on where
                        it was left, with its marks and speed: kept in
                        $XDG_STATE_HOME/kestro/resume.tsv)
+  --scale=N            draw the window N times its size: 1, 2 or 3, or auto
+                       (the screen's scale, rounded to a whole factor: the
+                       default); without it, the size chosen in the menu
+                       (高级设置 › 窗口大小, kept in
+                       $XDG_CONFIG_HOME/kestro/kestro.conf)
   -h, --help           show this text
   --version            show the version
 )";
@@ -59,13 +65,13 @@ Options:
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const struct option options[] = {{"audio", required_argument, nullptr, 'a'},
-                                          {"no-resume", no_argument, nullptr, 'r'},
-                                          {"help", no_argument, nullptr, 'h'},
-                                          {"version", no_argument, nullptr, 'v'},
-                                          {nullptr, 0, nullptr, 0}};
+  static const struct option options[] = {
+      {"audio", required_argument, nullptr, 'a'}, {"no-resume", no_argument, nullptr, 'r'},
+      {"scale", required_argument, nullptr, 's'}, {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'v'},     {nullptr, 0, nullptr, 0}};
   AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
   bool resume = true;
+  int scale = -1;  // not given
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
     if (c == 'h') {
@@ -81,6 +87,7 @@ int main(int argc, char** argv) {
       resume = false;
       continue;
     }
+    if (c == 's' && WindowScale::Parse(optarg, &scale)) continue;
     std::fprintf(stderr, "kestro: unknown option or value %s\nTry kestro --help.\n",
                  argv[optind - 1]);
     return 2;
@@ -103,12 +110,18 @@ int main(int argc, char** argv) {
   });
   // Taken before Qt removes its own options from argv.
   const std::vector<std::string> files(argv + optind, argv + argc);
+  const std::string scaleFile = WindowScale::DefaultPath();
+  std::string problem;
+  const int kept = WindowScale::Load(scaleFile, &problem);
+  if (!problem.empty()) std::fprintf(stderr, "kestro: %s\n", problem.c_str());
+  WindowScale::Apply(scale >= 0 ? scale : kept);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestro"));
   QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
   AudioBackend audio(kind);
   MainDialog window(audio);
   if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
+  window.SetScaleFile(scaleFile, kept);
   window.show();
   if (window.OnInitDialog()) window.OpenFromCommandLine(files);
   // The learner's own keys (a foot pedal's), when they have written some.

@@ -21,8 +21,10 @@
 #include <iterator>
 
 #include <QContextMenuEvent>
+#include <QCryptographicHash>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QShortcut>
 
@@ -33,6 +35,7 @@
 #include "skin/skin_drawing.h"
 #include "ui/key_bindings.h"
 #include "ui/settings_dialog.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -193,6 +196,10 @@ bool MainDialog::OnInitDialog() {
   setWindowTitle(QStringLiteral("Kestro"));
   AssignGlyphs();
   if (skinBitmap.LoadFile("Skin/main.bmp") != 0) {
+    QFile file(QStringLiteral("Skin/main.bmp"));
+    ownSkin = file.open(QIODevice::ReadOnly) &&
+              QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex() ==
+                  KESTRO_OWN_SKIN_SHA256;
     setFixedSize(static_cast<int>(skinBitmap.GetWidth()), static_cast<int>(skinBitmap.GetHeight()));
     titleStrip = QRect(QPoint(100, 1), QPoint(static_cast<int>(skinBitmap.GetWidth()) - 1, 12));
   } else {
@@ -353,6 +360,12 @@ void MainDialog::CreateMenus() {
   actions[kCmdTranscriptSplit]->setChecked(true);
   actions[kCmdAdaptiveSplit]->setCheckable(true);
   actions[kCmdAdaptiveSplit]->setChecked(false);
+  QMenu* size = advanced->addMenu(QStringLiteral("窗口大小"));
+  fill(size,
+       {{kCmdScaleAuto, "随屏幕"}, {kCmdScale1, "1×"}, {kCmdScale2, "2×"}, {kCmdScale3, "3×"}});
+  for (int scale = 0; scale <= WindowScale::kLargest; ++scale)
+    actions[kCmdScaleAuto + scale]->setCheckable(true);
+  ShowScaleChoice();
   QMenu* sentences = menus[0]->addMenu(QStringLiteral("逐句"));
   fill(sentences, {{kCmdPreviousSentence, "上一句"},
                    {kCmdNextSentence, "下一句"},
@@ -507,6 +520,12 @@ void MainDialog::RunCommand(int command) {
       }
       actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
       resume.Save();
+      break;
+    case kCmdScaleAuto:
+    case kCmdScale1:
+    case kCmdScale2:
+    case kCmdScale3:
+      ChooseScale(command - kCmdScaleAuto);
       break;
     case kCmdTranscriptSplit:
       engine->SetTranscriptSplit(!engine->TranscriptSplit());
@@ -1167,9 +1186,47 @@ void MainDialog::changeEvent(QEvent* event) {
   }
 }
 
+void MainDialog::SetScaleFile(const std::string& path, int chosen) {
+  scalePath = path;
+  scaleChosen = chosen;
+  ShowScaleChoice();
+}
+
+void MainDialog::ShowScaleChoice() {
+  for (int s = 0; s <= WindowScale::kLargest; ++s) {
+    actions[kCmdScaleAuto + s]->setEnabled(!scalePath.empty());
+    actions[kCmdScaleAuto + s]->setChecked(s == scaleChosen);
+  }
+}
+
+void MainDialog::ChooseScale(int scale) {
+  std::string why;
+  if (scalePath.empty()) return;
+  if (!WindowScale::Save(scalePath, scale, &why)) {
+    Message(QStringLiteral("无法保存窗口大小: %1").arg(QString::fromStdString(why)),
+            QStringLiteral("Kestro"));
+  } else {
+    scaleChosen = scale;
+    ShowNotice(QStringLiteral("窗口大小在下次启动时改变"));
+  }
+  ShowScaleChoice();
+}
+
+const QImage& MainDialog::Face(int scale) {
+  const SkinLabels labels;
+  if (face.isNull() || face.devicePixelRatio() != scale) {
+    face = DrawSkinFace(scale, labels);
+    face.setDevicePixelRatio(scale);
+  }
+  return face;
+}
+
 void MainDialog::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  if (!skinBitmap.Empty()) {
+  const int scale = std::max(1, static_cast<int>(std::lround(devicePixelRatioF())));
+  if (ownSkin && scale > 1) {
+    painter.drawImage(QPoint(0, 0), Face(scale));
+  } else if (!skinBitmap.Empty()) {
     const QRect all(0, 0, static_cast<int>(skinBitmap.GetWidth()),
                     static_cast<int>(skinBitmap.GetHeight()));
     skinBitmap.Draw(painter, all, all);

@@ -102,6 +102,11 @@ constexpr int kCmdExportSentences = 32809;
 constexpr int kCmdResume = 32810;
 // The repeat settings are kept for the next start (a check item, off).
 constexpr int kCmdRememberSettings = 32811;
+// The window's size for the next start: the screen's scale, or 1x, 2x, 3x.
+constexpr int kCmdScaleAuto = 32812;
+constexpr int kCmdScale1 = 32813;
+constexpr int kCmdScale2 = 32814;
+constexpr int kCmdScale3 = 32815;
 constexpr int kCmdAbout = 32778;
 
 // The main window: the skin with its buttons, sliders, waveform panel and
@@ -134,6 +139,9 @@ class MainDialog : public QWidget, public EngineView {
   // Before OnInitDialog: where the learner's places in their files are kept
   // (none: nothing is resumed or kept).
   void SetResumeFile(const std::string& path) { resumePath = path; }
+  // Where the window's size is kept, and the size chosen for this start (0:
+  // the screen's); without it the menu cannot change the size.
+  void SetScaleFile(const std::string& path, int chosen);
   // For tests: the buffer allocation of the start-up fails.
   void FailAllocationForTest() { failAllocation = true; }
 
@@ -260,6 +268,15 @@ class MainDialog : public QWidget, public EngineView {
   bool textHidden = false;
   int sentenceShown = -1;
   CDib skinBitmap;
+  // The skin is Kestro's own drawing, so it is drawn afresh at the screen's
+  // scale and with the interface's words rather than enlarged from the file.
+  bool ownSkin = false;
+  QImage face;
+  const QImage& Face(int scale);
+  std::string scalePath;
+  int scaleChosen = 0;
+  void ChooseScale(int scale);
+  void ShowScaleChoice();
   uint32_t titleColor = 0;
   QRect titleStrip;
   bool playlistVisible = false;

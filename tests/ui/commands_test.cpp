@@ -30,6 +30,7 @@
 #include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/settings_dialog.h"
+#include "ui/window_scale.h"
 
 namespace {
 
@@ -397,6 +398,35 @@ TEST_F(CommandsTest, ALearnersOwnKeysGiveCommandsAndLinesThatCannotAreTold) {
   ASSERT_TRUE(Until([&] { return Status().paused; }));
 }
 
+TEST_F(CommandsTest, TheWindowSizeChosenInTheMenuIsKeptForTheNextStart) {
+  EXPECT_FALSE(window->Action(kCmdScale2)->isEnabled());  // nowhere to keep it
+  const std::string file = dir.File("config/kestro.conf");
+  window->SetScaleFile(file, 0);
+  EXPECT_TRUE(window->Action(kCmdScaleAuto)->isChecked());
+  window->Action(kCmdScale2)->trigger();
+  EXPECT_TRUE(window->Action(kCmdScale2)->isChecked());
+  EXPECT_FALSE(window->Action(kCmdScaleAuto)->isChecked());
+  EXPECT_EQ(window->Notice(), QStringLiteral("窗口大小在下次启动时改变"));
+  std::string problem;
+  EXPECT_EQ(WindowScale::Load(file, &problem), 2);
+  window->Action(kCmdScaleAuto)->trigger();
+  EXPECT_EQ(WindowScale::Load(file, &problem), 0);
+  EXPECT_EQ(problem, "");
+  // A file it cannot use is told and gives the screen's scale; one it cannot
+  // write to is told and the choice stays as it was.
+  WriteFileBytes(file, "# mine\nscale = 2\nscale = 4\n");
+  EXPECT_EQ(WindowScale::Load(file, &problem), 0);
+  EXPECT_EQ(problem, file +
+                         ":3: not understood (\"scale = 4\"); the file may say scale = auto, 1, "
+                         "2 or 3");
+  QString told;
+  window->SetMessageBox([&](const QString& text, const QString&) { told = text; });
+  window->SetScaleFile(dir.path(), 1);
+  window->Action(kCmdScale3)->trigger();
+  EXPECT_TRUE(told.startsWith(QStringLiteral("无法保存窗口大小"))) << told.toStdString();
+  EXPECT_TRUE(window->Action(kCmdScale1)->isChecked());
+}
+
 TEST_F(CommandsTest, AfterEachPlayTheLearnersTurnShowsAndDictationStopsAfterTheLast) {
   window->SetDialogHook([](QDialog& d) {
     auto& dialog = dynamic_cast<SettingsDialog&>(d);
@@ -471,7 +501,7 @@ TEST_F(CommandsTest, KeepPitchSlowsDownAtOnceAtTheFilesOwnRate) {
   for (QAction* a : advanced->actions())
     items << a->text();
   EXPECT_EQ(items, (QStringList{"复读设置", "保持音调(&K)", "按字幕分句", "自适应分句", "",
-                                "从上次停止处继续", "记住设置"}));
+                                "从上次停止处继续", "记住设置", "窗口大小"}));
   QAction* keep = window->Action(kCmdKeepPitch);
   ASSERT_NE(keep, nullptr);
   EXPECT_TRUE(keep->isCheckable());

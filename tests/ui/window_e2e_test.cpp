@@ -15,10 +15,13 @@
 #include <string>
 #include <thread>
 
+#include <QColorSpace>
+#include <QGuiApplication>
 #include <QImage>
 
 #include "loaded_plugin.h"
 #include "pcm.h"
+#include "skin/skin_art.h"
 #include "temp_dir.h"
 
 namespace {
@@ -123,10 +126,13 @@ class WindowEndToEnd : public ::testing::Test {
                   const std::function<bool(const QImage&)>& shown) {
     const std::string path = dir.File(name);
     QImage image;
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 60; ++i) {
       ::unlink(path.c_str());
       if (X("import -window " + window + " " + path + " 2>/dev/null")) {
-        image = QImage(QString::fromStdString(path));
+        // As the program draws: a PNG of few colours reads as a palette image,
+        // and import tags it sRGB.
+        image = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB32);
+        image.setColorSpace(QColorSpace());
         if (!image.isNull() && shown(image)) break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -161,6 +167,11 @@ class WindowEndToEnd : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return heard();
   }
+  void EndKestro() {
+    ::kill(-kestro, SIGKILL);
+    ::waitpid(kestro, nullptr, 0);
+    kestro = -1;
+  }
   std::string KestroSaid() const {
     const std::string err = dir.File("kestro.err");
     return ::access(err.c_str(), R_OK) == 0 ? ReadFileBytes(err) : std::string();
@@ -169,7 +180,7 @@ class WindowEndToEnd : public ::testing::Test {
   std::string Env() const {
     const std::string bus = busAddress.empty() ? "unix:path=" + dir.path() + "/no-bus" : busAddress;
     return "cd '" + dir.path() + "' && DISPLAY=" + display + " XDG_STATE_HOME='" + dir.path() +
-           "/state' DBUS_SESSION_BUS_ADDRESS='" + bus +
+           "/state' XDG_CONFIG_HOME='" + dir.path() + "/config' DBUS_SESSION_BUS_ADDRESS='" + bus +
            "' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
   }
   // A private session bus for this test, ended with it.
@@ -411,6 +422,88 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
   Mpris("org.mpris.MediaPlayer2.Player.PlayPause");
   ASSERT_TRUE(until([&] { return position() > paused; })) << position();
   EXPECT_NE(status().find("\"Playing\""), std::string::npos);
+}
+
+// The window at 2x: twice the size, every control where twice its 1x place
+// says and drawn the same, a learner's own skin enlarged without smoothing,
+// Kestro's own skin drawn afresh at the finer scale.
+TEST_F(WindowEndToEnd, AtTwiceTheScaleEveryPixelIsTwiceAsLargeAndTheOwnSkinIsDrawnFiner) {
+  // The face without text: the controls of the right column, the sliders, the
+  // small buttons, the title strip's buttons and the foot of the window.
+  const QRect places[] = {QRect(203, 16, 89, 127), QRect(0, 126, 203, 17), QRect(0, 179, 292, 7),
+                          QRect(250, 0, 42, 16)};
+  auto doubled = [](const QImage& image, const QRect& r) {
+    return image.copy(r).scaled(r.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+  };
+  auto twice = [](const QRect& r) { return QRect(r.topLeft() * 2, r.size() * 2); };
+  // Shapes are drawn afresh at 2x, so a slanting edge steps finer; a control
+  // or skin a pixel out of place would differ along whole edges or everywhere.
+  auto nearly = [](const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return false;
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+      for (int x = 0; x < a.width(); ++x)
+        differing += a.pixel(x, y) != b.pixel(x, y);
+    }
+    return differing * 100 <= a.width() * a.height();
+  };
+  // A learner's own skin: squares of colours no smoothing could leave alone.
+  QImage own(kSkinWidth, kSkinHeight, QImage::Format_RGB32);
+  std::mt19937 random(7);
+  for (int y = 0; y < own.height(); ++y) {
+    for (int x = 0; x < own.width(); ++x)
+      own.setPixel(x, y, random() | 0xFF000000u);
+  }
+  const std::string ownBytes = EncodeBmp24(own);
+  WriteFileBytes(dir.File("Skin/main.bmp"), ownBytes);
+  ASSERT_EQ(std::system(("DISPLAY=" + display + " xdotool mousemove 639 479").c_str()), 0);
+  std::string window = StartKestro("--scale=1");
+  ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+  QImage previous;
+  const QImage single = ShotWhen(window, "1x.png", [&](const QImage& i) {
+    bool same = !previous.isNull() && i.size() == QSize(kSkinWidth, kSkinHeight);
+    for (const QRect& r : places)
+      same = same && i.copy(r) == previous.copy(r);
+    previous = i;
+    return same && i.copy(places[2]) == own.copy(places[2]);
+  });
+  ASSERT_EQ(single.size(), QSize(kSkinWidth, kSkinHeight));
+  EndKestro();
+  // 2x kept from the menu's choice.
+  std::filesystem::create_directories(dir.File("config/kestro"));
+  WriteFileBytes(dir.File("config/kestro/kestro.conf"), "scale = 2\n");
+  window = StartKestro();
+  ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+  auto likeSingle = [&](const QImage& i) {
+    bool same = i.size() == QSize(2 * kSkinWidth, 2 * kSkinHeight);
+    for (const QRect& r : places)
+      same = same && nearly(i.copy(twice(r)), doubled(single, r));
+    return same;
+  };
+  const QImage large = ShotWhen(window, "2x.png", likeSingle);
+  EXPECT_EQ(large.size(), QSize(2 * kSkinWidth, 2 * kSkinHeight));
+  EXPECT_TRUE(likeSingle(large));
+  EndKestro();
+  // Kestro's own skin at 2x, the option winning over the kept choice: the
+  // labels are the face drawn at 2x, not the 1x file doubled.
+  std::filesystem::copy_file(KESTRO_STAGE_DIR "/Skin/main.bmp", dir.File("Skin/main.bmp"),
+                             std::filesystem::copy_options::overwrite_existing);
+  WriteFileBytes(dir.File("config/kestro/kestro.conf"), "scale = 3\n");
+  window = StartKestro("--scale=2");
+  ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "window_e2e_tests";
+  static char* argv[] = {name, nullptr};
+  QGuiApplication app(argc, argv);  // for the fonts of the drawing
+  const QImage fine = DrawSkinFace(2);
+  const QImage file(QString::fromUtf8(KESTRO_STAGE_DIR "/Skin/main.bmp"));
+  const QRect labels(262, 111, 24, 24);
+  const QImage shown = ShotWhen(window, "own2x.png", [&](const QImage& i) {
+    return i.copy(twice(labels)) == fine.copy(twice(labels));
+  });
+  EXPECT_EQ(shown.copy(twice(labels)), fine.copy(twice(labels)));
+  EXPECT_NE(shown.copy(twice(labels)), doubled(file, labels));
 }
 
 }  // namespace
