@@ -23,13 +23,13 @@ QLabel* Text(QWidget* parent, const QString& text, const QRect& where) {
 }  // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("关于Kestro"));
+  setWindowTitle(tr("关于Kestro"));
   setFixedSize(Du(0, 0, 143, 71).size());
   QFont font(QStringLiteral("WenQuanYi Micro Hei"));
   font.setPixelSize(12);
   setFont(font);
 
-  auto* ok = new QPushButton(QStringLiteral("确定"), this);
+  auto* ok = new QPushButton(tr("确定"), this);
   ok->setGeometry(Du(111, 3, 32, 12));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -39,8 +39,8 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(QPixmap::fromImage(DrawKestroIcon(30)));
 
   Text(this, QStringLiteral("Kestro1.0"), Du(29, 4, 44, 10));
-  Text(this, QStringLiteral("© 2026 Kestro项目组"), Du(26, 16, 79, 11));
-  Text(this, QStringLiteral("作者：Kestro项目组"), Du(6, 29, 71, 10));
-  Text(this, QStringLiteral("反馈：项目的问题跟踪"), Du(7, 41, 102, 10));
-  Text(this, QStringLiteral("交流：问题跟踪区"), Du(7, 55, 72, 10));
+  Text(this, tr("© 2026 Kestro项目组"), Du(26, 16, 79, 11));
+  Text(this, tr("作者：Kestro项目组"), Du(6, 29, 71, 10));
+  Text(this, tr("反馈：项目的问题跟踪"), Du(7, 41, 102, 10));
+  Text(this, tr("交流：问题跟踪区"), Du(7, 55, 72, 10));
 }

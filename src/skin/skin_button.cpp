@@ -1,6 +1,7 @@
 #include "skin/skin_button.h"
 
 #include <QMetaObject>
+#include <QFontMetrics>
 #include <QPainter>
 
 SkinButton::SkinButton(const QString& caption, QWidget* parent) : QAbstractButton(parent) {
@@ -26,7 +27,11 @@ void SkinButton::paintEvent(QPaintEvent*) {
 }
 
 void SkinButton::DrawCaption(QPainter& painter, const WinRect& t, uint32_t color) {
-  painter.setFont(font());
+  // A longer word (a translation's) is drawn smaller until it fits, never cut.
+  QFont f = font();
+  while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(text()) > t.right - t.left)
+    f.setPixelSize(f.pixelSize() - 1);
+  painter.setFont(f);
   painter.setPen(ColorFromRef(color));
   painter.drawText(QRect(t.left, t.top, t.right - t.left, t.bottom - t.top),
                    Qt::AlignCenter | Qt::TextSingleLine, text());

@@ -2,6 +2,7 @@
 #include <getopt.h>
 
 #include <QApplication>
+#include <QLocale>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "platform/audio_backend.h"
 #include "platform/signal_watcher.h"
+#include "ui/interface_language.h"
 #include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/mpris_service.h"
@@ -58,6 +60,9 @@ Options:
                        default); without it, the size chosen in the menu
                        (高级设置 › 窗口大小, kept in
                        $XDG_CONFIG_HOME/kestro/kestro.conf)
+  --lang=LANG          the window's language: zh (Chinese) or en (English);
+                       by default Chinese on a Chinese locale (LANG, LC_ALL,
+                       LC_MESSAGES), English on any other
   -h, --help           show this text
   --version            show the version
 )";
@@ -65,13 +70,17 @@ Options:
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const struct option options[] = {
-      {"audio", required_argument, nullptr, 'a'}, {"no-resume", no_argument, nullptr, 'r'},
-      {"scale", required_argument, nullptr, 's'}, {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'v'},     {nullptr, 0, nullptr, 0}};
+  static const struct option options[] = {{"audio", required_argument, nullptr, 'a'},
+                                          {"no-resume", no_argument, nullptr, 'r'},
+                                          {"scale", required_argument, nullptr, 's'},
+                                          {"lang", required_argument, nullptr, 'l'},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'v'},
+                                          {nullptr, 0, nullptr, 0}};
   AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
   bool resume = true;
-  int scale = -1;  // not given
+  int scale = -1;    // not given
+  QString language;  // not given: the locale's
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
     if (c == 'h') {
@@ -88,6 +97,10 @@ int main(int argc, char** argv) {
       continue;
     }
     if (c == 's' && WindowScale::Parse(optarg, &scale)) continue;
+    if (c == 'l' && (std::strcmp(optarg, "zh") == 0 || std::strcmp(optarg, "en") == 0)) {
+      language = QString::fromLatin1(optarg);
+      continue;
+    }
     std::fprintf(stderr, "kestro: unknown option or value %s\nTry kestro --help.\n",
                  argv[optind - 1]);
     return 2;
@@ -118,6 +131,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestro"));
   QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
+  // Chinese is the interface's own language; every other locale gets English.
+  InterfaceLanguage words;
+  if (language.isEmpty()) language = InterfaceLanguage::ForLocale(QLocale::system());
+  if (!words.Install(language))
+    std::fprintf(stderr, "kestro: the %s translation is missing\n", qPrintable(language));
   AudioBackend audio(kind);
   MainDialog window(audio);
   if (resume) window.SetResumeFile(ResumeStore::DefaultPath());

@@ -71,8 +71,12 @@ struct ModePlace {
   int x;
 };
 constexpr ModePlace kModePlaces[6] = {
-    {kIdManual, "手动", 5},  {kIdRead, "阅读", 33},      {kIdRepeat, "复读", 62},
-    {kIdRecord, "录音", 91}, {kIdPlayBack, "回放", 120}, {kIdCompare, "对比", 148},
+    {kIdManual, QT_TRANSLATE_NOOP("MainDialog", "手动"), 5},
+    {kIdRead, QT_TRANSLATE_NOOP("MainDialog", "阅读"), 33},
+    {kIdRepeat, QT_TRANSLATE_NOOP("MainDialog", "复读"), 62},
+    {kIdRecord, QT_TRANSLATE_NOOP("MainDialog", "录音"), 91},
+    {kIdPlayBack, QT_TRANSLATE_NOOP("MainDialog", "回放"), 120},
+    {kIdCompare, QT_TRANSLATE_NOOP("MainDialog", "对比"), 148},
 };
 
 constexpr int kSliderIds[4] = {kIdProgress, kIdVolume, kIdSpeed, kIdBalance};
@@ -122,7 +126,7 @@ void MainDialog::CreateControls() {
   resize(FromDialogUnits(0, 0, 185, 254).size());
   setFont(SkinFont());
   for (size_t i = 0; i < std::size(kModePlaces); ++i) {
-    auto* b = new SkinButton(QString::fromUtf8(kModePlaces[i].caption), this);
+    auto* b = new SkinButton(tr(kModePlaces[i].caption), this);
     b->setGeometry(FromDialogUnits(kModePlaces[i].x, 98, 26, 20));
     b->setProperty("controlId", kModePlaces[i].id);
     modeButtons[i] = b;
@@ -221,9 +225,9 @@ bool MainDialog::OnInitDialog() {
   struct stat st;
   if (LoadPlaylist(playlist, "Kestro.m3u", &why) < 0 && ::lstat("Kestro.m3u", &st) == 0) {
     listUnreadable = true;
-    Message(QStringLiteral("无法读取播放列表 Kestro.m3u: %1\n退出时不会覆盖它。")
-                .arg(QString::fromStdString(why)),
-            QStringLiteral("Kestro"));
+    Message(
+        tr("无法读取播放列表 Kestro.m3u: %1\n退出时不会覆盖它。").arg(QString::fromStdString(why)),
+        QStringLiteral("Kestro"));
   }
   RefreshPlaylistBox();
   if (!resumePath.empty()) {
@@ -292,13 +296,15 @@ void MainDialog::ConnectControls() {
   connect(exchange, &QAbstractButton::clicked, this, [this] { TogglePlaylistView(); });
   // What each glyph button does, as its menu item says it.
   static const std::pair<int, const char*> kTips[] = {
-      {kIdBegin, "上一个"},    {kIdPlay, "播放"},          {kIdPause, "暂停"},
-      {kIdStop, "停止"},       {kIdEnd, "下一个"},         {kIdOpen, "新文件"},
-      {kIdMinimise, "最小化"}, {kIdClose, "退出"},         {kIdAdd, "添加"},
-      {kIdDelete, "删除"},     {kIdDeleteAll, "全部删除"}, {kIdExchange, "播放列表/波形"},
+      {kIdBegin, QT_TR_NOOP("上一个")},       {kIdPlay, QT_TR_NOOP("播放")},
+      {kIdPause, QT_TR_NOOP("暂停")},         {kIdStop, QT_TR_NOOP("停止")},
+      {kIdEnd, QT_TR_NOOP("下一个")},         {kIdOpen, QT_TR_NOOP("新文件")},
+      {kIdMinimise, QT_TR_NOOP("最小化")},    {kIdClose, QT_TR_NOOP("退出")},
+      {kIdAdd, QT_TR_NOOP("添加")},           {kIdDelete, QT_TR_NOOP("删除")},
+      {kIdDeleteAll, QT_TR_NOOP("全部删除")}, {kIdExchange, QT_TR_NOOP("播放列表/波形")},
   };
   for (const auto& [id, tip] : kTips)
-    Control(id)->setToolTip(QString::fromUtf8(tip));
+    Control(id)->setToolTip(tr(tip));
   for (SkinSlider* s : sliders) {
     s->SetNotifier(
         [this](SkinSlider* slider, int code, int position) { OnSlider(slider, code, position); });
@@ -322,36 +328,36 @@ void MainDialog::CreateMenus() {
         menu->addSeparator();
         continue;
       }
-      QAction* a = menu->addAction(QString::fromUtf8(item.text));
+      QAction* a = menu->addAction(tr(item.text));
       const int c = item.command;
       connect(a, &QAction::triggered, this, [this, c] { RunCommand(c); });
       actions[c] = a;
     }
   };
   menus[0] = new QMenu(QStringLiteral("Main"), this);
-  fill(menus[0], {{kCmdNewFile, "新文件(&N)"},
-                  {kCmdPrevious, "上一个(&L)"},
-                  {kCmdNext, "下一个(&I)"},
+  fill(menus[0], {{kCmdNewFile, QT_TR_NOOP("新文件(&N)")},
+                  {kCmdPrevious, QT_TR_NOOP("上一个(&L)")},
+                  {kCmdNext, QT_TR_NOOP("下一个(&I)")},
                   {0, nullptr},
-                  {kCmdPlay, "播放(&W)"},
-                  {kCmdPause, "暂停(&P)"},
-                  {kCmdStop, "停止(&T)"},
+                  {kCmdPlay, QT_TR_NOOP("播放(&W)")},
+                  {kCmdPause, QT_TR_NOOP("暂停(&P)")},
+                  {kCmdStop, QT_TR_NOOP("停止(&T)")},
                   {0, nullptr},
-                  {kCmdRead, "阅读(&A)"},
-                  {kCmdRepeat, "复读(&S)"},
-                  {kCmdRecord, "录音(&D)"},
-                  {kCmdPlayBack, "回放(&F)"},
-                  {kCmdCompare, "对比(&G)"},
-                  {kCmdAutoManual, "自动/手动(&M)"},
+                  {kCmdRead, QT_TR_NOOP("阅读(&A)")},
+                  {kCmdRepeat, QT_TR_NOOP("复读(&S)")},
+                  {kCmdRecord, QT_TR_NOOP("录音(&D)")},
+                  {kCmdPlayBack, QT_TR_NOOP("回放(&F)")},
+                  {kCmdCompare, QT_TR_NOOP("对比(&G)")},
+                  {kCmdAutoManual, QT_TR_NOOP("自动/手动(&M)")},
                   {0, nullptr}});
-  QMenu* advanced = menus[0]->addMenu(QStringLiteral("高级设置"));
-  fill(advanced, {{kCmdSettings, "复读设置"},
-                  {kCmdKeepPitch, "保持音调(&K)"},
-                  {kCmdTranscriptSplit, "按字幕分句"},
-                  {kCmdAdaptiveSplit, "自适应分句"},
+  QMenu* advanced = menus[0]->addMenu(tr("高级设置"));
+  fill(advanced, {{kCmdSettings, QT_TR_NOOP("复读设置")},
+                  {kCmdKeepPitch, QT_TR_NOOP("保持音调(&K)")},
+                  {kCmdTranscriptSplit, QT_TR_NOOP("按字幕分句")},
+                  {kCmdAdaptiveSplit, QT_TR_NOOP("自适应分句")},
                   {0, nullptr},
-                  {kCmdResume, "从上次停止处继续"},
-                  {kCmdRememberSettings, "记住设置"}});
+                  {kCmdResume, QT_TR_NOOP("从上次停止处继续")},
+                  {kCmdRememberSettings, QT_TR_NOOP("记住设置")}});
   actions[kCmdResume]->setCheckable(true);
   actions[kCmdRememberSettings]->setCheckable(true);
   actions[kCmdKeepPitch]->setCheckable(true);
@@ -360,27 +366,31 @@ void MainDialog::CreateMenus() {
   actions[kCmdTranscriptSplit]->setChecked(true);
   actions[kCmdAdaptiveSplit]->setCheckable(true);
   actions[kCmdAdaptiveSplit]->setChecked(false);
-  QMenu* size = advanced->addMenu(QStringLiteral("窗口大小"));
-  fill(size,
-       {{kCmdScaleAuto, "随屏幕"}, {kCmdScale1, "1×"}, {kCmdScale2, "2×"}, {kCmdScale3, "3×"}});
+  QMenu* size = advanced->addMenu(tr("窗口大小"));
+  fill(size, {{kCmdScaleAuto, QT_TR_NOOP("随屏幕")},
+              {kCmdScale1, QT_TR_NOOP("1×")},
+              {kCmdScale2, QT_TR_NOOP("2×")},
+              {kCmdScale3, QT_TR_NOOP("3×")}});
   for (int scale = 0; scale <= WindowScale::kLargest; ++scale)
     actions[kCmdScaleAuto + scale]->setCheckable(true);
   ShowScaleChoice();
-  QMenu* sentences = menus[0]->addMenu(QStringLiteral("逐句"));
-  fill(sentences, {{kCmdPreviousSentence, "上一句"},
-                   {kCmdNextSentence, "下一句"},
-                   {kCmdRepeatSentence, "重复本句"},
-                   {kCmdHideText, "隐藏文字"},
+  QMenu* sentences = menus[0]->addMenu(tr("逐句"));
+  fill(sentences, {{kCmdPreviousSentence, QT_TR_NOOP("上一句")},
+                   {kCmdNextSentence, QT_TR_NOOP("下一句")},
+                   {kCmdRepeatSentence, QT_TR_NOOP("重复本句")},
+                   {kCmdHideText, QT_TR_NOOP("隐藏文字")},
                    {0, nullptr},
-                   {kCmdExportSentences, "导出句子…"}});
+                   {kCmdExportSentences, QT_TR_NOOP("导出句子…")}});
   actions[kCmdHideText]->setCheckable(true);
   menus[1] = new QMenu(QStringLiteral("PlayList"), this);
-  fill(menus[1], {{kCmdAdd, "添加"},
-                  {kCmdDelete, "删除"},
-                  {kCmdDeleteAll, "全部删除"},
-                  {kCmdSaveList, "保存列表"}});
+  fill(menus[1], {{kCmdAdd, QT_TR_NOOP("添加")},
+                  {kCmdDelete, QT_TR_NOOP("删除")},
+                  {kCmdDeleteAll, QT_TR_NOOP("全部删除")},
+                  {kCmdSaveList, QT_TR_NOOP("保存列表")}});
   menus[2] = new QMenu(QStringLiteral("Title"), this);
-  fill(menus[2], {{kCmdAbout, "关于 Kestro(&A)..."}, {kCmdMinimise, "最小化"}, {kCmdExit, "退出"}});
+  fill(menus[2], {{kCmdAbout, QT_TR_NOOP("关于 Kestro(&A)...")},
+                  {kCmdMinimise, QT_TR_NOOP("最小化")},
+                  {kCmdExit, QT_TR_NOOP("退出")}});
 }
 
 void MainDialog::CreateAccelerators() {
@@ -467,7 +477,7 @@ void MainDialog::RunCommand(int command) {
       break;
     case kCmdAutoManual: {
       const bool automatic = engine->CommandAutoManual();
-      ModeButton(kIdManual)->setText(automatic ? QStringLiteral("自动") : QStringLiteral("手动"));
+      ModeButton(kIdManual)->setText(automatic ? tr("自动") : tr("手动"));
       ModeButton(kIdManual)->update();
       break;
     }
@@ -717,12 +727,12 @@ void MainDialog::OpenFiles(bool add) {
   const QStringList parts = QString::fromStdString(BuildOpenFilter(registry)).split('|');
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     if (parts[i].isEmpty()) break;
-    QString name = parts[i];
-    name.replace('(', " (");
-    filters << name;
+    const QString& pattern = parts[i + 1];
+    filters << (pattern == QStringLiteral("*.*") ? tr("所有文件 (*.*)")
+                                                 : tr("%1文件 (%2)").arg(pattern.mid(2), pattern));
     if (parts[i + 1] != QStringLiteral("*.*")) patterns << parts[i + 1] << parts[i + 1].toUpper();
   }
-  filters.prepend(QStringLiteral("所有支持的文件 (%1)").arg(patterns.join(' ')));
+  filters.prepend(tr("所有支持的文件 (%1)").arg(patterns.join(' ')));
   const QString folder = lastFolder.isEmpty() ? QDir::homePath() : lastFolder;
   QFileDialog dialog(this, QString(), folder, filters.join(QStringLiteral(";;")));
   dialog.setFileMode(add ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -756,9 +766,9 @@ void MainDialog::OpenPath(const std::string& path, bool add) {
     Playlist chosen;
     std::string why;
     if (LoadPlaylist(chosen, path, &why) < 0) {
-      Message(QStringLiteral("无法读取播放列表 %1: %2")
+      Message(tr("无法读取播放列表 %1: %2")
                   .arg(QString::fromStdString(path), QString::fromStdString(why)),
-              QStringLiteral("错误:"));
+              tr("错误:"));
       return;
     }
     if (!add) playlist.Clear();
@@ -773,7 +783,7 @@ void MainDialog::OpenPath(const std::string& path, bool add) {
     return;
   }
   if (index < 0) {
-    Message(QStringLiteral("打开文件错误"), QStringLiteral("错误:"));
+    Message(tr("打开文件错误"), tr("错误:"));
   } else {
     playlist.Select(index);
   }
@@ -791,8 +801,8 @@ void MainDialog::DeleteAll() {
   // A small button beside 删除 empties the whole list, which is saved at exit.
   const int n = playlist.Count();
   if (n == 0) return;
-  const QString question = QStringLiteral("从播放列表中删除全部 %1 个文件?").arg(n);
-  const QString caption = QStringLiteral("全部删除");
+  const QString question = tr("从播放列表中删除全部 %1 个文件?").arg(n);
+  const QString caption = tr("全部删除");
   if (!Ask(question, caption)) return;
   playlist.Clear();
   RefreshPlaylistBox();
@@ -806,9 +816,9 @@ bool MainDialog::Ask(const QString& question, const QString& caption) {
 }
 
 void MainDialog::ExportSentences() {
-  const QString caption = QStringLiteral("导出句子");
+  const QString caption = tr("导出句子");
   if (exportJob) {
-    Message(QStringLiteral("上一次导出还没有完成。"), caption);
+    Message(tr("上一次导出还没有完成。"), caption);
     return;
   }
   const EngineStatus status = engine->Status();
@@ -818,13 +828,13 @@ void MainDialog::ExportSentences() {
   ExtensionOfPath(lesson, &extension);
   void* module = registry.FindModule(extension);
   if (sentences.empty() || lesson.empty() || module == nullptr) {
-    Message(QStringLiteral("当前文件没有找到句子，无法导出。请给它配上同名字幕（.lrc、.srt 或 "
-                           ".vtt），或在 高级设置 中选 自适应分句，再播放它。"),
+    Message(tr("当前文件没有找到句子，无法导出。请给它配上同名字幕（.lrc、.srt 或 "
+               ".vtt），或在 高级设置 中选 自适应分句，再播放它。"),
             caption);
     return;
   }
   const QString start = QFileInfo(QString::fromStdString(lesson)).absolutePath();
-  QFileDialog dialog(this, QStringLiteral("导出句子到文件夹"), start);
+  QFileDialog dialog(this, tr("导出句子到文件夹"), start);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   if (fileDialogHook) fileDialogHook(dialog);
@@ -836,8 +846,7 @@ void MainDialog::ExportSentences() {
     request.spans.push_back({s.start, s.end, s.text});
   const std::string there = ClipExporter::FirstExisting(lesson, sentences.size(), request.dir);
   if (!there.empty()) {
-    if (!Ask(QStringLiteral("%1 已经存在。替换文件夹中同名的文件吗？")
-                 .arg(QString::fromStdString(there)),
+    if (!Ask(tr("%1 已经存在。替换文件夹中同名的文件吗？").arg(QString::fromStdString(there)),
              caption))
       return;
     request.force = true;
@@ -845,11 +854,11 @@ void MainDialog::ExportSentences() {
   auto job = std::make_unique<ExportJob>();
   std::string problem;
   if (!job->Start(module, std::move(request), &problem)) {
-    Message(QStringLiteral("无法导出: %1").arg(QString::fromStdString(problem)), caption);
+    Message(tr("无法导出: %1").arg(QString::fromStdString(problem)), caption);
     return;
   }
   exportJob = std::move(job);
-  exportProgress = new QProgressDialog(QStringLiteral("正在导出句子…"), QStringLiteral("取消"), 0,
+  exportProgress = new QProgressDialog(tr("正在导出句子…"), tr("取消"), 0,
                                        static_cast<int>(sentences.size()), this);
   exportProgress->setWindowTitle(caption);
   exportProgress->setWindowModality(Qt::NonModal);
@@ -878,18 +887,16 @@ void MainDialog::FollowExport() {
   exportProgress->deleteLater();
   exportProgress = nullptr;
   if (job->Succeeded()) {
-    ShowNotice(QStringLiteral("已导出 %1 句").arg(job->Total()));
+    ShowNotice(tr("已导出 %1 句").arg(job->Total()));
   } else if (job->Cancelled()) {
-    ShowNotice(QStringLiteral("导出已取消：写好了 %1 句").arg(job->Done()));
+    ShowNotice(tr("导出已取消：写好了 %1 句").arg(job->Done()));
   } else {
-    Message(QStringLiteral("导出没有完成: %1").arg(QString::fromStdString(job->Error())),
-            QStringLiteral("导出句子"));
+    Message(tr("导出没有完成: %1").arg(QString::fromStdString(job->Error())), tr("导出句子"));
   }
 }
 
 void MainDialog::SaveList() {
-  QFileDialog dialog(this, QString(), QStringLiteral("YourFile"),
-                     QStringLiteral("m3u文件 (*.m3u)"));
+  QFileDialog dialog(this, QString(), QStringLiteral("YourFile"), tr("m3u文件 (*.m3u)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("m3u"));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
@@ -897,8 +904,7 @@ void MainDialog::SaveList() {
   QDir::setCurrent(chosen.absolutePath());
   std::string why;
   if (SavePlaylist(playlist, chosen.fileName().toStdString(), &why) == 0) {
-    Message(QStringLiteral("播放列表没有保存: %1").arg(QString::fromStdString(why)),
-            QStringLiteral("错误:"));
+    Message(tr("播放列表没有保存: %1").arg(QString::fromStdString(why)), tr("错误:"));
   }
 }
 
@@ -941,19 +947,19 @@ void MainDialog::SentencesChanged() {
 
 void MainDialog::NoSentenceFound(int seconds) {
   const QString text =
-      QStringLiteral("自动复读 %1 秒未找到句子：试试自适应分句、缩短停顿或配字幕").arg(seconds);
+      tr("自动复读 %1 秒未找到句子：试试自适应分句、缩短停顿或配字幕").arg(seconds);
   QMetaObject::invokeMethod(
       this, [this, text] { ShowNotice(text); }, Qt::QueuedConnection);
 }
 
 void MainDialog::SplitNote(const std::string& note) {
-  const QString text = QStringLiteral("自适应分句：%1").arg(QString::fromStdString(note));
+  const QString text = tr("自适应分句：%1").arg(QString::fromStdString(note));
   QMetaObject::invokeMethod(
       this, [this, text] { ShowNotice(text); }, Qt::QueuedConnection);
 }
 
 void MainDialog::TranscriptNote(const std::string& path, const std::string& note) {
-  const QString text = QStringLiteral("字幕 %1：%2")
+  const QString text = tr("字幕 %1：%2")
                            .arg(QString::fromStdString(path.substr(path.rfind('/') + 1)),
                                 QString::fromStdString(note));
   QMetaObject::invokeMethod(
@@ -1081,8 +1087,7 @@ void MainDialog::TakeUnplayable() {
 void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
   // Once per file, and never a box to click away: automatic reading goes on.
   if (!unplayable.emplace(path, why).second) return;
-  ShowNotice(QStringLiteral("无法播放 %1: %2")
-                 .arg(QFileInfo(QString::fromStdString(path)).fileName(), why));
+  ShowNotice(tr("无法播放 %1: %2").arg(QFileInfo(QString::fromStdString(path)).fileName(), why));
   const auto rows = shownRows.find(path);
   if (rows != shownRows.end()) {
     for (int row : rows->second)
@@ -1110,7 +1115,7 @@ void MainDialog::CheckRefusals() {
   const EngineStatus s = engine->Status();
   if (s.refused == refusalsShown) return;
   refusalsShown = s.refused;
-  ShowNotice(QStringLiteral("无法执行: %1").arg(QString::fromStdString(s.lastRefusal)));
+  ShowNotice(tr("无法执行: %1").arg(QString::fromStdString(s.lastRefusal)));
 }
 
 void MainDialog::MarkUnplayable(int row, const QString& why) {
@@ -1118,7 +1123,7 @@ void MainDialog::MarkUnplayable(int row, const QString& why) {
   if (item == nullptr || row >= static_cast<int>(shownEntries.size())) return;
   item->setForeground(Qt::gray);
   item->setToolTip(QFileInfo(QString::fromStdString(shownEntries[row])).absoluteFilePath() +
-                   QStringLiteral("\n无法播放: ") + why);
+                   tr("\n无法播放: ") + why);
 }
 
 void MainDialog::PlaylistSelectionChanged(int) {
@@ -1145,7 +1150,7 @@ void MainDialog::ExitProgram(bool fromSignal) {
       SavePlaylist(playlist, programDir + "Kestro.m3u", &why) == 0) {
     std::fprintf(stderr, "kestro: the playlist was not saved: %s\n", why.c_str());
     if (!fromSignal) {
-      Message(QStringLiteral("播放列表没有保存: %1").arg(QString::fromStdString(why)),
+      Message(tr("播放列表没有保存: %1").arg(QString::fromStdString(why)),
               QStringLiteral("Kestro"));
     }
   }
@@ -1203,17 +1208,20 @@ void MainDialog::ChooseScale(int scale) {
   std::string why;
   if (scalePath.empty()) return;
   if (!WindowScale::Save(scalePath, scale, &why)) {
-    Message(QStringLiteral("无法保存窗口大小: %1").arg(QString::fromStdString(why)),
-            QStringLiteral("Kestro"));
+    Message(tr("无法保存窗口大小: %1").arg(QString::fromStdString(why)), QStringLiteral("Kestro"));
   } else {
     scaleChosen = scale;
-    ShowNotice(QStringLiteral("窗口大小在下次启动时改变"));
+    ShowNotice(tr("窗口大小在下次启动时改变"));
   }
   ShowScaleChoice();
 }
 
+SkinLabels MainDialog::Labels() {
+  return SkinLabels{tr("进度"), tr("平衡"), tr("音量"), tr("速度")};
+}
+
 const QImage& MainDialog::Face(int scale) {
-  const SkinLabels labels;
+  const SkinLabels labels = Labels();
   if (face.isNull() || face.devicePixelRatio() != scale) {
     face = DrawSkinFace(scale, labels);
     face.setDevicePixelRatio(scale);
@@ -1224,7 +1232,11 @@ const QImage& MainDialog::Face(int scale) {
 void MainDialog::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int scale = std::max(1, static_cast<int>(std::lround(devicePixelRatioF())));
-  if (ownSkin && scale > 1) {
+  const SkinLabels labels = Labels();
+  const SkinLabels drawn;  // the words the skin file has
+  const bool translated = labels.progress != drawn.progress || labels.balance != drawn.balance ||
+                          labels.volume != drawn.volume || labels.speed != drawn.speed;
+  if (ownSkin && (scale > 1 || translated)) {
     painter.drawImage(QPoint(0, 0), Face(scale));
   } else if (!skinBitmap.Empty()) {
     const QRect all(0, 0, static_cast<int>(skinBitmap.GetWidth()),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
@@ -23,6 +24,7 @@
 #include "platform/resume_store.h"
 #include "skin/cdib.h"
 #include "skin/glyph_button.h"
+#include "skin/skin_art.h"
 #include "skin/skin_button.h"
 #include "skin/skin_slider.h"
 #include "ui/export_job.h"
@@ -115,6 +117,9 @@ constexpr int kCmdAbout = 32778;
 // window's own thread.
 class MainDialog : public QWidget, public EngineView {
  public:
+  Q_DECLARE_TR_FUNCTIONS(MainDialog)
+
+ public:
   // How a message box is shown; tests replace it so that nothing blocks.
   using MessageBox = std::function<void(const QString& text, const QString& caption)>;
   // Asks the learner; true for yes.
@@ -175,6 +180,8 @@ class MainDialog : public QWidget, public EngineView {
   void ShowAbout();
   // The three popup menus: 0 Main, 1 PlayList, 2 Title.
   QMenu* PopupMenu(int which) const { return menus[which]; }
+  // The words beside the sliders, in the interface's language.
+  static SkinLabels Labels();
   QAction* Action(int command) const;
   // Tests see which menu would open where, instead of a menu that waits.
   using MenuHook = std::function<void(int which, const QPoint& globalPos)>;

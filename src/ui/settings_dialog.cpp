@@ -23,14 +23,14 @@ struct Row {
   int spinMin, spinMax;
 };
 const Row kRows[4] = {
-    {"次数：", FromDialogUnits(7, 7, 26, 10), FromDialogUnits(67, 4, 34, 12),
-     FromDialogUnits(100, 3, 8, 13), 1, 100},
-    {"纵向精度：", FromDialogUnits(6, 24, 45, 10), FromDialogUnits(67, 22, 34, 12),
-     FromDialogUnits(101, 21, 8, 13), 0, 50},
-    {"横向精度(s)：", FromDialogUnits(5, 43, 54, 11), FromDialogUnits(67, 42, 34, 12),
-     FromDialogUnits(101, 41, 8, 13), 1, 100},
-    {"采样数(%):", FromDialogUnits(5, 64, 41, 10), FromDialogUnits(67, 62, 34, 12),
-     FromDialogUnits(102, 61, 8, 13), 5, 100},
+    {QT_TRANSLATE_NOOP("SettingsDialog", "次数："), FromDialogUnits(7, 7, 26, 10),
+     FromDialogUnits(67, 4, 34, 12), FromDialogUnits(100, 3, 8, 13), 1, 100},
+    {QT_TRANSLATE_NOOP("SettingsDialog", "纵向精度："), FromDialogUnits(6, 24, 45, 10),
+     FromDialogUnits(67, 22, 34, 12), FromDialogUnits(101, 21, 8, 13), 0, 50},
+    {QT_TRANSLATE_NOOP("SettingsDialog", "横向精度(s)："), FromDialogUnits(5, 43, 54, 11),
+     FromDialogUnits(67, 42, 34, 12), FromDialogUnits(101, 41, 8, 13), 1, 100},
+    {QT_TRANSLATE_NOOP("SettingsDialog", "采样数(%):"), FromDialogUnits(5, 64, 41, 10),
+     FromDialogUnits(67, 62, 34, 12), FromDialogUnits(102, 61, 8, 13), 5, 100},
 };
 
 bool ParseUnsigned(const QString& text, uint32_t* value) {
@@ -44,11 +44,11 @@ bool ParseUnsigned(const QString& text, uint32_t* value) {
 }  // namespace
 
 SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral("自动复读设置"));
+  setWindowTitle(tr("自动复读设置"));
   setFixedSize(FromDialogUnits(0, 0, 151, 253).size());
   for (int i = 0; i < 4; ++i) {
     const Row& row = kRows[i];
-    auto* label = new QLabel(QString::fromUtf8(row.label), this);
+    auto* label = new QLabel(tr(row.label), this);
     label->setGeometry(row.labelPlace);
     edits[i] = new QLineEdit(this);
     edits[i]->setGeometry(row.editPlace);
@@ -68,15 +68,15 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     up->setObjectName(QStringLiteral("up%1").arg(i));
     down->setObjectName(QStringLiteral("down%1").arg(i));
   }
-  transcriptCheck = new QCheckBox(QStringLiteral("有字幕时按字幕分句"), this);
+  transcriptCheck = new QCheckBox(tr("有字幕时按字幕分句"), this);
   transcriptCheck->setGeometry(FromDialogUnits(7, 82, 140, 11));
-  pauseButton = new QRadioButton(QStringLiteral("停顿检测（按以上设置）"), this);
+  pauseButton = new QRadioButton(tr("停顿检测（按以上设置）"), this);
   pauseButton->setGeometry(FromDialogUnits(7, 95, 140, 11));
-  adaptiveButton = new QRadioButton(QStringLiteral("自适应分句"), this);
+  adaptiveButton = new QRadioButton(tr("自适应分句"), this);
   adaptiveButton->setGeometry(FromDialogUnits(7, 108, 140, 11));
-  const char* splitLabels[2] = {"最短停顿(s)：", "最长句子(s)："};
+  const char* splitLabels[2] = {QT_TR_NOOP("最短停顿(s)："), QT_TR_NOOP("最长句子(s)：")};
   for (int i = 0; i < 2; ++i) {
-    auto* label = new QLabel(QString::fromUtf8(splitLabels[i]), this);
+    auto* label = new QLabel(tr(splitLabels[i]), this);
     label->setGeometry(FromDialogUnits(17, 123 + 15 * i, 50, 10));
     splitEdits[i] = new QLineEdit(this);
     splitEdits[i]->setGeometry(FromDialogUnits(67, 121 + 15 * i, 34, 12));
@@ -87,9 +87,10 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
   splitGroup->addButton(pauseButton);
   splitGroup->addButton(adaptiveButton);
   auto* gapGroup = new QButtonGroup(this);
-  const char* gapLabels[3] = {"跟读：不留间隔", "固定间隔(s)：", "句长倍数："};
+  const char* gapLabels[3] = {QT_TR_NOOP("跟读：不留间隔"), QT_TR_NOOP("固定间隔(s)："),
+                              QT_TR_NOOP("句长倍数：")};
   for (int i = 0; i < 3; ++i) {
-    gapButtons[i] = new QRadioButton(QString::fromUtf8(gapLabels[i]), this);
+    gapButtons[i] = new QRadioButton(tr(gapLabels[i]), this);
     gapButtons[i]->setGeometry(FromDialogUnits(7, 154 + 15 * i, i == 0 ? 140 : 58, 11));
     gapGroup->addButton(gapButtons[i], i);
     if (i == 0) continue;
@@ -97,16 +98,16 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent) {
     gapEdits[i - 1]->setGeometry(FromDialogUnits(67, 153 + 15 * i, 34, 12));
     connect(gapButtons[i], &QRadioButton::toggled, gapEdits[i - 1], &QLineEdit::setEnabled);
   }
-  recordCheck = new QCheckBox(QStringLiteral("跟读录音（间隔中录下并回放）"), this);
+  recordCheck = new QCheckBox(tr("跟读录音（间隔中录下并回放）"), this);
   recordCheck->setGeometry(FromDialogUnits(7, 199, 140, 11));
-  stopAfterCheck = new QCheckBox(QStringLiteral("逐句暂停（听写）"), this);
+  stopAfterCheck = new QCheckBox(tr("逐句暂停（听写）"), this);
   stopAfterCheck->setGeometry(FromDialogUnits(7, 212, 140, 11));
-  ok = new QPushButton(QStringLiteral("确定"), this);
+  ok = new QPushButton(tr("确定"), this);
   ok->setGeometry(FromDialogUnits(15, 235, 36, 14));
   ok->setDefault(true);
-  cancel = new QPushButton(QStringLiteral("取消"), this);
+  cancel = new QPushButton(tr("取消"), this);
   cancel->setGeometry(FromDialogUnits(59, 235, 33, 14));
-  help = new QPushButton(QStringLiteral("帮助"), this);
+  help = new QPushButton(tr("帮助"), this);
   help->setGeometry(FromDialogUnits(101, 235, 33, 14));
   connect(ok, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &SettingsDialog::reject);
@@ -147,11 +148,9 @@ bool SettingsDialog::ReadSeconds(QLineEdit* edit, float low, float high, float* 
   const float v = edit->text().trimmed().toFloat(&number);
   QString problem;
   if (!number)
-    problem = QStringLiteral("请输入一个数字。");
+    problem = tr("请输入一个数字。");
   else if (!(v >= low && v <= high))
-    problem = QStringLiteral("请输入一个在 %1 和 %2 之间的数字。")
-                  .arg(low, 0, 'g', 4)
-                  .arg(high, 0, 'g', 4);
+    problem = tr("请输入一个在 %1 和 %2 之间的数字。").arg(low, 0, 'g', 4).arg(high, 0, 'g', 4);
   if (problem.isEmpty()) {
     *value = v;
     return true;
@@ -251,13 +250,13 @@ void SettingsDialog::accept() {
   } checks[3] = {{3, &percent, 5, 100}, {0, &count, 1, 100}, {1, &vertical, 0, 50}};
   for (const Check& c : checks) {
     if (!ParseUnsigned(edits[c.edit]->text(), c.value)) {
-      Message(QStringLiteral("请输入一个整数。"));
+      Message(tr("请输入一个整数。"));
       edits[c.edit]->setFocus();
       edits[c.edit]->selectAll();
       return;
     }
     if (*c.value < c.min || *c.value > c.max) {
-      Message(QStringLiteral("请输入一个在 %1 和 %2 之间的整数。").arg(c.min).arg(c.max));
+      Message(tr("请输入一个在 %1 和 %2 之间的整数。").arg(c.min).arg(c.max));
       edits[c.edit]->setFocus();
       edits[c.edit]->selectAll();
       return;
@@ -293,22 +292,21 @@ void SettingsDialog::accept() {
 }
 
 void SettingsDialog::ShowHelp() {
-  QMessageBox::information(
-      this, QStringLiteral("帮助"),
-      QStringLiteral("自动复读把课文在停顿处分成句子，每句听完后再重复播放。\n\n"
-                     "次数：每个句子在复读中播放的遍数（1 到 100）。\n"
-                     "纵向精度：声音低于满幅度的这个百分比时算作安静（0 到 50）。\n"
-                     "横向精度(s)：安静持续多少秒算作一句的结束（0.1 到 10）。\n"
-                     "采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。\n\n"
-                     "分句方法：有字幕（同名的 .lrc、.srt 或 .vtt）时可按字幕分句；"
-                     "否则用停顿检测（以上设置，适合停顿长的课文录音），"
-                     "或用自适应分句：打开文件时在后台分析整个声音，"
-                     "按它自己的底噪找出停顿，适合自然语速、有噪声或音量小的录音。\n"
-                     "最短停顿(s)：多长的停顿算作一句的结束（0.1 到 5）。\n"
-                     "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。\n\n"
-                     "跟读：自动复读时每播放一遍句子后静音一段时间，让你跟着说——"
-                     "固定的秒数（0.1 到 60），或句子长度的倍数（0.5 到 3）。\n"
-                     "跟读录音：每段间隔中录下你的声音，间隔一结束就回放，"
-                     "再播放原句（保存为 RecordVM.qv，可用回放和对比）。\n"
-                     "逐句暂停（听写）：每句最后一遍播完后暂停，按播放继续。"));
+  QMessageBox::information(this, tr("帮助"),
+                           tr("自动复读把课文在停顿处分成句子，每句听完后再重复播放。\n\n"
+                              "次数：每个句子在复读中播放的遍数（1 到 100）。\n"
+                              "纵向精度：声音低于满幅度的这个百分比时算作安静（0 到 50）。\n"
+                              "横向精度(s)：安静持续多少秒算作一句的结束（0.1 到 10）。\n"
+                              "采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。\n\n"
+                              "分句方法：有字幕（同名的 .lrc、.srt 或 .vtt）时可按字幕分句；"
+                              "否则用停顿检测（以上设置，适合停顿长的课文录音），"
+                              "或用自适应分句：打开文件时在后台分析整个声音，"
+                              "按它自己的底噪找出停顿，适合自然语速、有噪声或音量小的录音。\n"
+                              "最短停顿(s)：多长的停顿算作一句的结束（0.1 到 5）。\n"
+                              "最长句子(s)：更长的句子在其中最长的停顿处再分开（2 到 120）。\n\n"
+                              "跟读：自动复读时每播放一遍句子后静音一段时间，让你跟着说——"
+                              "固定的秒数（0.1 到 60），或句子长度的倍数（0.5 到 3）。\n"
+                              "跟读录音：每段间隔中录下你的声音，间隔一结束就回放，"
+                              "再播放原句（保存为 RecordVM.qv，可用回放和对比）。\n"
+                              "逐句暂停（听写）：每句最后一遍播完后暂停，按播放继续。"));
 }

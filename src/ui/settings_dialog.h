@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,6 +22,9 @@ class QToolButton;
 // learner's turn after each play (shadowing) and the stop after each sentence
 // (dictation).
 class SettingsDialog : public QDialog {
+ public:
+  Q_DECLARE_TR_FUNCTIONS(SettingsDialog)
+
  public:
   using MessageBox = std::function<void(const QString& text)>;
   struct Split {

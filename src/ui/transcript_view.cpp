@@ -37,9 +37,7 @@ QString TranscriptView::TextOf(int number) const {
 void TranscriptView::Fill() {
   clear();
   if (sentences.empty()) {
-    addItem(note.isEmpty()
-                ? QStringLiteral("没有字幕：把同名的 .lrc、.srt 或 .vtt 文件放在课文旁边")
-                : note);
+    addItem(note.isEmpty() ? tr("没有字幕：把同名的 .lrc、.srt 或 .vtt 文件放在课文旁边") : note);
     item(0)->setFlags(Qt::ItemIsEnabled);
     return;
   }
@@ -50,10 +48,9 @@ void TranscriptView::Fill() {
         QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
     // Sentences found in the sound itself have no words: their number and length.
     const double length = byteRate > 0 ? static_cast<double>(s.end - s.start) / byteRate : 0;
-    const QString words =
-        s.text.empty() ? QStringLiteral("第 %1 句（%2 秒）").arg(i + 1).arg(length, 0, 'f', 1)
-        : textHidden   ? QStringLiteral("……")
-                       : QString::fromStdString(s.text);
+    const QString words = s.text.empty() ? tr("第 %1 句（%2 秒）").arg(i + 1).arg(length, 0, 'f', 1)
+                          : textHidden ? QStringLiteral("……")
+                                       : QString::fromStdString(s.text);
     addItem(time + QStringLiteral("  ") + QString(words).replace(QLatin1Char('\n'), ' '));
   }
   if (followed > 0) setCurrentRow(followed - 1);

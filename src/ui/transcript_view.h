@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QListWidget>
 #include <functional>
 #include <vector>
@@ -11,6 +12,9 @@
 // click on a line asks for that sentence to be played and repeated. Without
 // sentences it says why there are none.
 class TranscriptView : public QListWidget {
+ public:
+  Q_DECLARE_TR_FUNCTIONS(TranscriptView)
+
  public:
   explicit TranscriptView(QWidget* parent);
 

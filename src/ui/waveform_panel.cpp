@@ -148,7 +148,7 @@ void WaveformPanel::paintEvent(QPaintEvent*) {
     font.setPixelSize(std::max(12, band.height() / 2));
     painter.setFont(font);
     painter.setPen(QColor(0, 230, 0));
-    painter.drawText(band, Qt::AlignCenter, QStringLiteral("跟读"));
+    painter.drawText(band, Qt::AlignCenter, tr("跟读"));
   }
   if (!caption.isEmpty()) {
     QFont font = SkinFont();

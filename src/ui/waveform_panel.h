@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QWidget>
 #include <atomic>
@@ -12,6 +13,9 @@
 // around the middle line. A thread of its own renders each frame off screen
 // and hands it to the widget, which only paints the finished frame.
 class WaveformPanel : public QWidget {
+ public:
+  Q_DECLARE_TR_FUNCTIONS(WaveformPanel)
+
  public:
   // panelState.
   static constexpr uint32_t kPanelRun = 0x1;

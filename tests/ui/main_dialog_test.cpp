@@ -1,6 +1,8 @@
 // The main window off screen, with the real engine on the offline devices, in
 // a program folder of its own.
 #include "ui/main_dialog.h"
+#include "ui/interface_language.h"
+#include "ui/settings_dialog.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -108,6 +110,46 @@ TEST_F(MainDialogTest, StartsWithTheSkinItsControlsInPlaceAndReading) {
   // The picture is the skin with the title painted on it.
   const QImage shot = window->grab().toImage();
   EXPECT_EQ(shot.size(), QSize(292, 186));
+}
+
+// The window's words in English on an English locale, in Chinese on a Chinese
+// one: the captions, the menus, a dialog, and the words of the skin's face.
+TEST_F(MainDialogTest, TheWindowSpeaksTheLocalesLanguage) {
+  EXPECT_EQ(InterfaceLanguage::ForLocale(QLocale(QStringLiteral("en_US"))), "en");
+  EXPECT_EQ(InterfaceLanguage::ForLocale(QLocale(QStringLiteral("de_DE"))), "en");
+  EXPECT_EQ(InterfaceLanguage::ForLocale(QLocale::c()), "en");
+  EXPECT_EQ(InterfaceLanguage::ForLocale(QLocale(QStringLiteral("zh_CN"))), "zh");
+  EXPECT_EQ(InterfaceLanguage::ForLocale(QLocale(QStringLiteral("zh_TW"))), "zh");
+  WithSkin();
+  const QImage chinese = [&] {
+    Start();
+    return window->grab().toImage();
+  }();
+  EXPECT_EQ(window->ModeButton(kIdRepeat)->text(), QStringLiteral("复读"));
+  window.reset();
+  InterfaceLanguage words;
+  ASSERT_TRUE(words.Install(QStringLiteral("en")));
+  Start();
+  ASSERT_TRUE(started);
+  QStringList captions, items;
+  for (int id : {kIdManual, kIdRead, kIdRepeat, kIdRecord, kIdPlayBack, kIdCompare})
+    captions << window->ModeButton(id)->text();
+  EXPECT_EQ(captions, (QStringList{"Manual", "Read", "Repeat", "Record", "Replay", "Compare"}));
+  for (QAction* a : window->PopupMenu(1)->actions())
+    items << a->text();
+  EXPECT_EQ(items, (QStringList{"Add", "Delete", "Delete all", "Save the list"}));
+  EXPECT_EQ(window->Action(kCmdKeepPitch)->text(), QStringLiteral("&Keep pitch"));
+  EXPECT_EQ(window->Control(kIdExchange)->toolTip(), QStringLiteral("Playlist/waveform"));
+  EXPECT_EQ(SettingsDialog().windowTitle(), QStringLiteral("Automatic repeat settings"));
+  // The face's words are drawn in English over Kestro's own skin, and only there.
+  const QImage english = window->grab().toImage();
+  const QRect label(262, 111, 24, 24);
+  EXPECT_EQ(english.copy(label), DrawSkinFace(1, MainDialog::Labels()).copy(label));
+  EXPECT_NE(english.copy(label), chinese.copy(label));
+  words.Remove();
+  window.reset();
+  Start();
+  EXPECT_EQ(window->ModeButton(kIdCompare)->text(), QStringLiteral("对比"));
 }
 
 TEST_F(MainDialogTest, WithoutASkinItSaysSoOnceAndKeepsTheTemplateSize) {

@@ -181,7 +181,8 @@ class WindowEndToEnd : public ::testing::Test {
     const std::string bus = busAddress.empty() ? "unix:path=" + dir.path() + "/no-bus" : busAddress;
     return "cd '" + dir.path() + "' && DISPLAY=" + display + " XDG_STATE_HOME='" + dir.path() +
            "/state' XDG_CONFIG_HOME='" + dir.path() + "/config' DBUS_SESSION_BUS_ADDRESS='" + bus +
-           "' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw ";
+           "' QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=out.raw " +
+           (lang.empty() ? "" : "LC_ALL= LC_MESSAGES= LANGUAGE= LANG=" + lang + " ");
   }
   // A private session bus for this test, ended with it.
   bool StartBus() {
@@ -210,6 +211,7 @@ class WindowEndToEnd : public ::testing::Test {
   pid_t kestro = -1;
   std::string busAddress;
   pid_t busPid = -1;
+  std::string lang;  // the locale kestro starts in (empty: the test's own)
 };
 
 TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
@@ -455,6 +457,7 @@ TEST_F(WindowEndToEnd, AtTwiceTheScaleEveryPixelIsTwiceAsLargeAndTheOwnSkinIsDra
       own.setPixel(x, y, random() | 0xFF000000u);
   }
   const std::string ownBytes = EncodeBmp24(own);
+  lang = "zh_CN.UTF-8";  // the words of the face drawn below
   WriteFileBytes(dir.File("Skin/main.bmp"), ownBytes);
   ASSERT_EQ(std::system(("DISPLAY=" + display + " xdotool mousemove 639 479").c_str()), 0);
   std::string window = StartKestro("--scale=1");
@@ -504,6 +507,34 @@ TEST_F(WindowEndToEnd, AtTwiceTheScaleEveryPixelIsTwiceAsLargeAndTheOwnSkinIsDra
   });
   EXPECT_EQ(shown.copy(twice(labels)), fine.copy(twice(labels)));
   EXPECT_NE(shown.copy(twice(labels)), doubled(file, labels));
+}
+
+// The locale chooses the window's words, and --lang overrides it.
+TEST_F(WindowEndToEnd, AnEnglishLocaleGetsEnglishWordsAndLangChooses) {
+  // The captions of five mode buttons (the first may show the focus frame).
+  const QRect modes(48, 147, 224, 30);
+  auto shot = [&](const std::string& locale, const std::string& arguments) {
+    lang = locale;
+    const std::string window = StartKestro(arguments);
+    EXPECT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+    if (window.empty()) return QImage();
+    QImage previous;
+    const QImage image = ShotWhen(window, "modes.png", [&](const QImage& i) {
+      int light = 0;  // drawn: light buttons, not a black window
+      for (int x = modes.left(); x <= modes.right(); ++x)
+        light += qGray(i.pixel(x, 150)) > 150;
+      const bool settled = !previous.isNull() && i.copy(modes) == previous.copy(modes);
+      previous = i;
+      return settled && light > modes.width() / 2;
+    });
+    EndKestro();
+    return image.copy(modes);
+  };
+  const QImage chinese = shot("zh_CN.UTF-8", "");
+  const QImage english = shot("en_US.UTF-8", "");
+  EXPECT_NE(english, chinese);
+  EXPECT_EQ(shot("en_US.UTF-8", "--lang=zh"), chinese);
+  EXPECT_EQ(shot("C", "--lang=en"), english);
 }
 
 }  // namespace
