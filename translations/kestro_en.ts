@@ -13,19 +13,19 @@
     </message>
     <message>
         <source>© 2026 Kestro项目组</source>
-        <translation>© 2026 the Kestro team</translation>
+        <translation>© 2026 Kestro team</translation>
     </message>
     <message>
         <source>作者：Kestro项目组</source>
-        <translation>Authors: the Kestro team</translation>
+        <translation>By: Kestro team</translation>
     </message>
     <message>
         <source>反馈：项目的问题跟踪</source>
-        <translation>Feedback: the project's issues</translation>
+        <translation>Feedback: issue tracker</translation>
     </message>
     <message>
         <source>交流：问题跟踪区</source>
-        <translation>Talk: the issue tracker</translation>
+        <translation>Talk: the issues</translation>
     </message>
 </context>
 <context>
@@ -395,11 +395,11 @@ Cannot play: </translation>
     </message>
     <message>
         <source>有字幕时按字幕分句</source>
-        <translation>Use the transcript's sentences when there is one</translation>
+        <translation>Transcript's sentences first</translation>
     </message>
     <message>
         <source>停顿检测（按以上设置）</source>
-        <translation>Pause detection (the settings above)</translation>
+        <translation>Pause detection (above)</translation>
     </message>
     <message>
         <source>自适应分句</source>
@@ -427,11 +427,11 @@ Cannot play: </translation>
     </message>
     <message>
         <source>跟读录音（间隔中录下并回放）</source>
-        <translation>Record in the gap and play it back</translation>
+        <translation>Record myself in the gap</translation>
     </message>
     <message>
         <source>逐句暂停（听写）</source>
-        <translation>Pause after each sentence (dictation)</translation>
+        <translation>Dictation: pause after each</translation>
     </message>
     <message>
         <source>确定</source>
@@ -488,8 +488,8 @@ Pause ≥ (s): how long a pause must be to end a sentence (0.1 to 5).
 Longest (s): a longer sentence is split again at its longest pause (2 to 120).
 
 Shadowing: in automatic repeat, after each play of a sentence the sound stops for a while so that you can say it yourself: a fixed number of seconds (0.1 to 60), or a multiple of the sentence's length (0.5 to 3).
-Record in the gap: your voice is recorded in each gap and played back as soon as the gap ends, then the sentence again (kept as RecordVM.qv, for Replay and Compare).
-Pause after each sentence (dictation): after a sentence's last play Kestro pauses; Play goes on.</translation>
+Record myself in the gap: your voice is recorded in each gap and played back as soon as the gap ends, then the sentence again (kept as RecordVM.qv, for Replay and Compare).
+Dictation: pause after each: after a sentence's last play Kestro pauses; Play goes on.</translation>
     </message>
 </context>
 <context>
