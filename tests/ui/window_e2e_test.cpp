@@ -487,8 +487,24 @@ TEST_F(WindowEndToEnd, AtTwiceTheScaleEveryPixelIsTwiceAsLargeAndTheOwnSkinIsDra
   EXPECT_EQ(large.size(), QSize(2 * kSkinWidth, 2 * kSkinHeight));
   EXPECT_TRUE(likeSingle(large));
   EndKestro();
-  // Kestro's own skin at 2x, the option winning over the kept choice: the
-  // labels are the face drawn at 2x, not the 1x file doubled.
+  // Nothing chosen: the desktop's scale (X's Xft.dpi), rounded to a whole factor.
+  auto desktopDpi = [&](int dpi) {
+    return X("sh -c \"printf 'Xft.dpi: " + std::to_string(dpi) + "\\n' | xrdb -nocpp -merge\"");
+  };
+  ::unlink(dir.File("config/kestro/kestro.conf").c_str());
+  for (const auto& [dpi, scale] : {std::pair{168, 2}, std::pair{120, 1}}) {
+    ASSERT_TRUE(desktopDpi(dpi));
+    window = StartKestro();
+    ASSERT_FALSE(window.empty()) << "no window; kestro said: " << KestroSaid();
+    const QSize size(scale * kSkinWidth, scale * kSkinHeight);
+    EXPECT_EQ(ShotWhen(window, "dpi.png", [&](const QImage& i) { return i.size() == size; }).size(),
+              size)
+        << dpi << " dpi";
+    EndKestro();
+  }
+  ASSERT_TRUE(desktopDpi(288));
+  // Kestro's own skin at 2x, the option winning over the kept choice and the
+  // desktop's 3x: the labels are the face drawn at 2x, not the 1x file doubled.
   std::filesystem::copy_file(KESTRO_STAGE_DIR "/Skin/main.bmp", dir.File("Skin/main.bmp"),
                              std::filesystem::copy_options::overwrite_existing);
   WriteFileBytes(dir.File("config/kestro/kestro.conf"), "scale = 3\n");
@@ -505,6 +521,7 @@ TEST_F(WindowEndToEnd, AtTwiceTheScaleEveryPixelIsTwiceAsLargeAndTheOwnSkinIsDra
   const QImage shown = ShotWhen(window, "own2x.png", [&](const QImage& i) {
     return i.copy(twice(labels)) == fine.copy(twice(labels));
   });
+  EXPECT_EQ(shown.size(), QSize(2 * kSkinWidth, 2 * kSkinHeight));
   EXPECT_EQ(shown.copy(twice(labels)), fine.copy(twice(labels)));
   EXPECT_NE(shown.copy(twice(labels)), doubled(file, labels));
 }
