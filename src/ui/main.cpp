@@ -58,11 +58,11 @@ Options:
   --scale=N            draw the window N times its size: 1, 2 or 3, or auto
                        (the screen's scale, rounded to a whole factor: the
                        default); without it, the size chosen in the menu
-                       (高级设置 › 窗口大小, kept in
+                       (Advanced › Window size, 高级设置 › 窗口大小; kept in
                        $XDG_CONFIG_HOME/kestro/kestro.conf)
   --lang=LANG          the window's language: zh (Chinese) or en (English);
-                       by default Chinese on a Chinese locale (LANG, LC_ALL,
-                       LC_MESSAGES), English on any other
+                       by default Chinese on a Chinese locale (LANGUAGE,
+                       LC_ALL, LC_MESSAGES, LANG), English on any other
   -h, --help           show this text
   --version            show the version
 )";
