@@ -204,6 +204,10 @@ bool MainDialog::OnInitDialog() {
     ownSkin = file.open(QIODevice::ReadOnly) &&
               QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex() ==
                   KESTRO_OWN_SKIN_SHA256;
+    // The file has the Chinese words; other words need the face drawn afresh.
+    const SkinLabels labels = Labels(), drawn;
+    faceTranslated = labels.progress != drawn.progress || labels.balance != drawn.balance ||
+                     labels.volume != drawn.volume || labels.speed != drawn.speed;
     setFixedSize(static_cast<int>(skinBitmap.GetWidth()), static_cast<int>(skinBitmap.GetHeight()));
     titleStrip = QRect(QPoint(100, 1), QPoint(static_cast<int>(skinBitmap.GetWidth()) - 1, 12));
   } else {
@@ -1221,9 +1225,8 @@ SkinLabels MainDialog::Labels() {
 }
 
 const QImage& MainDialog::Face(int scale) {
-  const SkinLabels labels = Labels();
   if (face.isNull() || face.devicePixelRatio() != scale) {
-    face = DrawSkinFace(scale, labels);
+    face = DrawSkinFace(scale, Labels());
     face.setDevicePixelRatio(scale);
   }
   return face;
@@ -1232,11 +1235,7 @@ const QImage& MainDialog::Face(int scale) {
 void MainDialog::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int scale = std::max(1, static_cast<int>(std::lround(devicePixelRatioF())));
-  const SkinLabels labels = Labels();
-  const SkinLabels drawn;  // the words the skin file has
-  const bool translated = labels.progress != drawn.progress || labels.balance != drawn.balance ||
-                          labels.volume != drawn.volume || labels.speed != drawn.speed;
-  if (ownSkin && (scale > 1 || translated)) {
+  if (ownSkin && (scale > 1 || faceTranslated)) {
     painter.drawImage(QPoint(0, 0), Face(scale));
   } else if (!skinBitmap.Empty()) {
     const QRect all(0, 0, static_cast<int>(skinBitmap.GetWidth()),

@@ -278,6 +278,7 @@ class MainDialog : public QWidget, public EngineView {
   // The skin is Kestro's own drawing, so it is drawn afresh at the screen's
   // scale and with the interface's words rather than enlarged from the file.
   bool ownSkin = false;
+  bool faceTranslated = false;
   QImage face;
   const QImage& Face(int scale);
   std::string scalePath;

@@ -1,8 +1,9 @@
 #include "ui/window_scale.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QStringList>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "codec/replacing_file.h"
@@ -25,27 +26,23 @@ bool WindowScale::Parse(const std::string& text, int* scale) {
 }
 
 int WindowScale::Load(const std::string& path, std::string* problem) {
-  std::ifstream in(path);
-  if (!in) return 0;
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return 0;
+  // Read as the key file is: "NAME = VALUE" lines, # starting a comment.
+  const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
   int scale = 0;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    auto trim = [](std::string s) {
-      const size_t from = s.find_first_not_of(" \t\r");
-      if (from == std::string::npos) return std::string();
-      return s.substr(from, s.find_last_not_of(" \t\r") - from + 1);
-    };
-    const std::string text = trim(line.substr(0, line.find('#')));
-    if (text.empty()) continue;
-    const size_t equals = text.find('=');
+  for (int i = 0; i < lines.size(); ++i) {
+    const QString text = lines[i].section(QLatin1Char('#'), 0, 0).trimmed();
+    if (text.isEmpty()) continue;
     int value = 0;
-    if (equals != std::string::npos && trim(text.substr(0, equals)) == "scale" &&
-        Parse(trim(text.substr(equals + 1)), &value)) {
+    if (text.section(QLatin1Char('='), 0, 0).trimmed() == QStringLiteral("scale") &&
+        text.contains(QLatin1Char('=')) &&
+        Parse(text.section(QLatin1Char('='), 1).trimmed().toStdString(), &value)) {
       scale = value;
       continue;
     }
     if (problem) {
-      *problem = path + ":" + std::to_string(number) + ": not understood (\"" + text +
+      *problem = path + ":" + std::to_string(i + 1) + ": not understood (\"" + text.toStdString() +
                  "\"); the file may say scale = auto, 1, 2 or 3";
     }
     return 0;
