@@ -33,6 +33,7 @@ void PulseLink::Disconnect() {
   if (loop == nullptr) return;
   if (context != nullptr) {
     Lock();
+    ForgetQuestionLocked();
     pa_context_disconnect(context);
     pa_context_unref(context);
     context = nullptr;
@@ -106,16 +107,45 @@ bool PulseLink::ConnectLocked(pa_stream* stream, bool record, const pa_buffer_at
   if (r >= 0 &&
       WaitLocked([stream] { return pa_stream_get_state(stream) == PA_STREAM_READY; }, 3000))
     return true;
-  *error = std::string("cannot open a sound stream: ") + ErrorText();
+  const bool refused = r < 0 || GoneLocked() || pa_stream_get_state(stream) == PA_STREAM_FAILED;
+  *error = refused ? "cannot open a sound stream: " + ErrorText()
+                   : std::string("the sound server opened no stream within 3 s");
   return false;
 }
 
 bool PulseLink::StreamGone(pa_stream* stream) {
   Lock();
-  const bool gone =
-      GoneLocked() || stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+  const bool gone = GoneLocked() || stream == nullptr ||
+                    !PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) || HungLocked();
   Unlock();
   return gone;
+}
+
+bool PulseLink::HungLocked() {
+  // Far beyond a loaded machine's delay (replies come within milliseconds even
+  // with every core busy), well within what a learner waits for to be told.
+  constexpr auto kAnswerWithin = std::chrono::milliseconds(2000);
+  constexpr auto kAskEvery = std::chrono::milliseconds(250);
+  const auto now = std::chrono::steady_clock::now();
+  if (question != nullptr) {
+    if (pa_operation_get_state(question) == PA_OPERATION_RUNNING)
+      return now - askedAt > kAnswerWithin;
+    ForgetQuestionLocked();
+    answeredAt = now;
+  }
+  if (now - answeredAt >= kAskEvery && context != nullptr) {
+    question = pa_context_get_server_info(
+        context, [](pa_context*, const pa_server_info*, void*) {}, nullptr);
+    askedAt = now;
+  }
+  return false;
+}
+
+void PulseLink::ForgetQuestionLocked() {
+  if (question == nullptr) return;
+  if (pa_operation_get_state(question) == PA_OPERATION_RUNNING) pa_operation_cancel(question);
+  pa_operation_unref(question);
+  question = nullptr;
 }
 
 std::string PulseLink::ErrorText() const {

@@ -2,6 +2,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -31,7 +32,8 @@ class PulseLink {
   bool WaitLocked(const std::function<bool()>& done, int ms);
   // With the lock held: the server went away (or never answered).
   bool GoneLocked() const;
-  // The server or stream went away (takes the lock).
+  // The server or stream went away, or the server leaves requests unanswered
+  // (takes the lock).
   bool StreamGone(pa_stream* stream);
   pa_context* Context() const { return context; }
   // libpulse's text for the context's last error.
@@ -46,6 +48,16 @@ class PulseLink {
                      pa_stream_flags_t flags, std::string* error);
 
  private:
+  // With the lock held: the server has left a request unanswered for longer
+  // than a slow server ever takes (it was stopped, or hangs). Asks it anew a
+  // few times a second. A stream's clock that stalls, or a source that has not
+  // delivered yet, says nothing of this: a busy or waking server still answers.
+  bool HungLocked();
+  void ForgetQuestionLocked();
+
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;
+  pa_operation* question = nullptr;  // the request awaiting its answer
+  std::chrono::steady_clock::time_point askedAt{};
+  std::chrono::steady_clock::time_point answeredAt{};
 };

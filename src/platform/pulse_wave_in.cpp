@@ -44,7 +44,6 @@ void PulseWaveIn::CloseBackend() {
 }
 
 void PulseWaveIn::StartBackend(bool start) {
-  lastCaptured = std::chrono::steady_clock::now();
   link.Cork(stream, !start);
 }
 
@@ -54,7 +53,6 @@ bool PulseWaveIn::TakeCaptured() {
   size_t bytes = 0;
   const bool got = stream != nullptr && pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0;
   if (got) {
-    lastCaptured = std::chrono::steady_clock::now();
     carry.erase(carry.begin(), carry.begin() + static_cast<ptrdiff_t>(carryAt));
     carryAt = 0;
     const auto* p = static_cast<const uint8_t*>(data);
@@ -85,9 +83,9 @@ void PulseWaveIn::FillFromCarry(std::unique_lock<std::mutex>* lock) {
 
 void PulseWaveIn::Service(std::unique_lock<std::mutex>& lock) {
   if (!started) return;
-  if (!Lost() && (link.StreamGone(stream) ||
-                  std::chrono::steady_clock::now() - lastCaptured > std::chrono::seconds(1)))
-    MarkLost();
+  // A source that has not delivered yet (a device waking, a headset changing
+  // profile) is waited for: only a stream or server that fails is a loss.
+  if (!Lost() && link.StreamGone(stream)) MarkLost();
   do {
     FillFromCarry(&lock);
   } while (started && HasQueued() && TakeCaptured());

@@ -32,8 +32,5 @@ class PulseWaveIn : public WaveIn {
   PulseLink link;
   pa_stream* stream = nullptr;
   std::vector<uint8_t> carry;  // captured, not yet in a buffer
-  // When the stream last gave sound (or recording started): a source that
-  // gives nothing for a second while recording hangs.
-  std::chrono::steady_clock::time_point lastCaptured{};
   size_t carryAt = 0;
 };

@@ -78,6 +78,12 @@ void PulseWaveOut::DropStream() {
     pa_operation_unref(drain);
     drain = nullptr;
   }
+  if (timing != nullptr) {
+    if (pa_operation_get_state(timing) == PA_OPERATION_RUNNING) pa_operation_cancel(timing);
+    pa_operation_unref(timing);
+    timing = nullptr;
+  }
+  lastTime = 0;
   if (stream == nullptr) return;
   pa_stream_disconnect(stream);
   pa_stream_unref(stream);
@@ -101,14 +107,31 @@ void PulseWaveOut::PauseBackend(bool pause) {
   link.Cork(stream, pause);
 }
 
+void PulseWaveOut::RefreshStandingClockLocked(pa_usec_t usec, bool waiting) {
+  // libpulse interpolates the clock from its last timing update, and those
+  // grow rare (1.5 s apart) while the stream runs. One that found the stream
+  // not playing (an underrun on a busy machine) holds the clock still until
+  // the next, and no buffer would finish meanwhile: while sound waits and the
+  // clock stands, fresh timing is asked for.
+  if (timing != nullptr) {
+    if (pa_operation_get_state(timing) == PA_OPERATION_RUNNING) return;
+    pa_operation_unref(timing);
+    timing = nullptr;
+  }
+  const bool standing = usec == lastTime;
+  lastTime = usec;
+  if (standing && waiting && !paused && stream != nullptr)
+    timing = pa_stream_update_timing_info(stream, nullptr, nullptr);
+}
+
 uint32_t PulseWaveOut::Ahead() {
   link.Lock();
   pa_usec_t usec = 0;
   // No timing yet: nothing has been played.
   const bool timed = stream != nullptr && pa_stream_get_time(stream, &usec) >= 0;
-  const uint64_t drained = drainedTo;
+  const uint64_t heard = std::max<uint64_t>(timed ? pa_usec_to_bytes(usec, &spec) : 0, drainedTo);
+  RefreshStandingClockLocked(usec, heard < written);
   link.Unlock();
-  const uint64_t heard = std::max<uint64_t>(timed ? pa_usec_to_bytes(usec, &spec) : 0, drained);
   return static_cast<uint32_t>(written - std::min(written, heard));
 }
 

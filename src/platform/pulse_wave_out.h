@@ -22,12 +22,16 @@ class PulseWaveOut : public StreamWaveOut {
   uint32_t Room() override;
   void Hand(const uint8_t* data, uint32_t count) override;
   bool StreamGone() override;
+  bool StallMeansLost() const override { return false; }
   void AllHanded() override;
 
  private:
   // With the link locked: a new stream, corked when paused; false with error.
   bool NewStream(std::string* error);
   void DropStream();
+  // With the link locked: asks for fresh timing while the clock stands at
+  // usec and sound waits to be heard.
+  void RefreshStandingClockLocked(pa_usec_t usec, bool waiting);
 
   PulseLink link;
   pa_sample_spec spec{};
@@ -39,4 +43,8 @@ class PulseWaveOut : public StreamWaveOut {
   pa_operation* drain = nullptr;
   uint64_t drainedTo = 0;   // bytes of the stream played out whole
   uint64_t drainingTo = 0;  // what the pending drain will have played out
+  // A timing update asked for while the clock stood (the link's lock), and
+  // the clock as last read.
+  pa_operation* timing = nullptr;
+  pa_usec_t lastTime = 0;
 };

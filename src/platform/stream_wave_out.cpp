@@ -60,7 +60,7 @@ void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock, uint64_
 void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   // Bytes handed over that the stream has played.
   const uint64_t played = pushedTotal - Ahead();
-  if (!Lost() && (StreamGone() || Stalled(played))) MarkLost();
+  if (!Lost() && (StreamGone() || (StallMeansLost() && Stalled(played)))) MarkLost();
   if (paused || Lost()) return;
   if (Stretching()) {
     ServiceStretched(lock, played);

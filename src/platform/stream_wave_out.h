@@ -31,6 +31,10 @@ class StreamWaveOut : public WaveOut {
   // The stream can no longer play (the server went away, the device was
   // unplugged); checked on every service.
   virtual bool StreamGone() = 0;
+  // Whether sound that stops being played for a second tells of a device that
+  // hangs: for a backend that cannot ask its server whether it still answers.
+  // A busy or waking server stalls its clock too, so those that can ask say no.
+  virtual bool StallMeansLost() const { return true; }
 
   uint32_t lead = 0;
 
