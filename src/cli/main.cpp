@@ -393,7 +393,8 @@ int main(int argc, char** argv) {
     auto idleSince = std::chrono::steady_clock::now();
     while (!engine.Status().listFinished) {
       const auto now = std::chrono::steady_clock::now();
-      if (engine.Status().flags != 0) idleSince = now;
+      const EngineStatus status = engine.Status();
+      if (status.flags != 0 || status.opening) idleSince = now;
       if (now - idleSince > std::chrono::milliseconds(300)) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

@@ -5,7 +5,12 @@
 Engine::Engine(AudioBackend& audio, CodecRegistry& registry, Playlist& playlist, EngineView* view)
     : core(std::make_unique<EngineCore>(audio, registry, playlist, view)) {}
 
-Engine::~Engine() = default;
+Engine::~Engine() {
+  core->Shutdown();
+  // Freed under a thread that still runs, the core would crash the program on
+  // its way out; it is left to the process's end instead.
+  if (core->ThreadsLeft()) (void)core.release();
+}
 
 bool Engine::AllocateBuffers() {
   return core->AllocateBuffers();

@@ -37,6 +37,7 @@ struct EngineStatus {
   uint32_t position = 0;        // start of the last buffer the output finished
   uint32_t length = 0;          // the open item's sound data in bytes
   uint32_t itemsOpened = 0;     // items opened for reading since the engine was made
+  bool opening = false;         // an item is being opened (a slow server may take seconds)
   uint32_t itemsHeard = 0;      // of those, items from which sound could be decoded
   uint32_t sentencesFound = 0;  // sentence ends found by automatic mode
   bool listFinished = false;    // (play-once) the last entry has been read to its end

@@ -74,6 +74,7 @@ bool EngineCore::Shutdown() {
   // not end even then is reported and left, rather than hanging the program.
   const bool engineJoined = engineThread.JoinWithin(std::chrono::seconds(2));
   const bool decoderJoined = decodeThread.JoinWithin(std::chrono::seconds(2));
+  threadsLeft = threadsLeft || !engineJoined || !decoderJoined;
   if (!engineJoined)
     SetLastError("the engine thread did not end", true, EngineFault::kThreadDidNotEnd);
   if (!decoderJoined)
@@ -102,6 +103,7 @@ EngineStatus EngineCore::Status() const {
   s.position = lastFinishedPosition.load();
   s.length = fileLength.load();
   s.itemsOpened = itemsOpened.load();
+  s.opening = opening.load();
   s.itemsHeard = itemsHeard.load();
   s.sentencesFound = sentencesFound.load();
   s.listFinished = listFinished.load();
@@ -359,6 +361,13 @@ uint32_t EngineCore::TakeUpWhereLeft(const std::string& path) {
 }
 
 bool EngineCore::OpenItem(const std::string& path) {
+  opening = true;
+  const bool opened = OpenItemNow(path);
+  opening = false;
+  return opened;
+}
+
+bool EngineCore::OpenItemNow(const std::string& path) {
   KeepWhereLeft();
   currentPath.clear();
   cursor.StopDecoder();
@@ -384,7 +393,15 @@ bool EngineCore::OpenItem(const std::string& path) {
   }
   CodecServer* c = codec.load();
   fileLength = c->GetLength();
-  const uint32_t start = TakeUpWhereLeft(path);
+  uint32_t start = 0;
+  if (!lostPath.empty() && path == lostPath) {
+    if (lostPosition < fileLength.load()) start = AlignToFrame(lostPosition);
+    speedPosition = lostSpeed;
+    if (view) view->SetSpeedPosition(lostSpeed);
+  } else {
+    start = TakeUpWhereLeft(path);
+  }
+  lostPath.clear();
   if (speedPosition.load() > 0 && !ApplySpeed()) return false;
   LoadSentences(path);
   windowBlocks = Engine::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
@@ -603,7 +620,7 @@ void EngineCore::OpenNextItem() {
     playlistIndex = index;
     playlist.Select(index);
     if (view) view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index))) return;
+    if (OpenItem(playlist.At(index)) || NoOutputDevice()) return;
     if (stopAtListEnd.load() && index + 1 >= n) {
       listFinished = true;
       return;
@@ -621,9 +638,14 @@ void EngineCore::OpenItemAt(int index) {
     playlistIndex = index;
     playlist.Select(index);
     if (view) view->PlaylistSelectionChanged(index);
-    if (OpenItem(playlist.At(index))) return;
+    if (OpenItem(playlist.At(index)) || NoOutputDevice()) return;
     index = (index + 1) % n;
   }
+}
+
+bool EngineCore::NoOutputDevice() const {
+  // No other entry would fare better: the learner's entry stays the one to play.
+  return !waveOut && LastFault() == EngineFault::kNoOutputDevice;
 }
 
 bool EngineCore::OpenSound(const std::string& path) {

@@ -42,6 +42,9 @@ class EngineCore {
   void ReleaseBuffers();
   void StartThreads();
   bool Shutdown();
+  // A thread that did not end when asked (and was left to itself) still uses
+  // this core, which must then outlive it.
+  bool ThreadsLeft() const { return threadsLeft; }
   void SetProgramDir(const std::string& dir);
   const std::string& ProgramDir() const { return programDir; }
   void PlayListOnce();
@@ -116,12 +119,15 @@ class EngineCore {
   // ---- engine operations (engine thread) ----
   void SetIdle();
   bool OpenItem(const std::string& path);
+  bool OpenItemNow(const std::string& path);
   void OpenNextItem();
   void OpenItemAt(int index);
   bool OpenSound(const std::string& path);
   // The open item again, after a mode played the recording.
   bool ReopenItem();
   bool OpenOutput(bool fault = true);
+  // The last open failed for want of a sound output, not for its file.
+  bool NoOutputDevice() const;
   bool ReopenOutput();
   bool SeekTo(uint32_t position);
   // position rounded down to a whole frame of the open item.
@@ -246,9 +252,16 @@ class EngineCore {
   std::atomic<bool> paused{false};
   std::atomic<bool> outputPaused{false};
   std::atomic<bool> listFinished{false};
-  std::string currentPath;        // engine thread only
+  std::string currentPath;  // engine thread only
+  // Where the open item was when its sound device went away (engine thread
+  // only): opening it again goes on from there, with its marks and speed.
+  std::string lostPath;
+  uint32_t lostPosition = 0;
+  int lostSpeed = 0;
   std::string programDir = "./";  // before the threads start
   std::atomic<uint32_t> itemsOpened{0};
+  std::atomic<bool> opening{false};  // set by the engine thread around OpenItem
+  bool threadsLeft = false;          // by Shutdown
   std::atomic<uint32_t> itemsHeard{0};
   std::atomic<bool> soundDecoded{false};  // a block of the open item was decoded
   std::atomic<uint64_t> passes{0};        // a request posted before pass n began is

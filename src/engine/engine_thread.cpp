@@ -374,6 +374,11 @@ void EngineThread::NoticeLostDevice() {
   const bool input = e.waveIn && e.waveIn->Lost();
   const bool output = e.waveOut && e.waveOut->Lost();
   if ((!input && !output) || Has(ENG_STOP_REQ)) return;
+  if (!e.currentPath.empty()) {
+    e.lostPath = e.currentPath;
+    e.lostPosition = e.itemHeardPosition.load();
+    e.lostSpeed = e.speedPosition.load();
+  }
   // A recording keeps what was recorded up to the loss (Stop finishes it).
   e.SetLastError(std::string("the sound ") + (input ? "input" : "output") +
                      " went away (its sound server ended, or the device was unplugged); "
