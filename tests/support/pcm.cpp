@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 
 std::vector<uint8_t> ToneBytes(double hz, double seconds, int rate, int channels,
                                double amplitude) {
@@ -45,4 +46,12 @@ std::string Scaled(const std::string& pcm, uint32_t level) {
     std::memcpy(&out[i], &s, 2);
   }
   return out;
+}
+
+std::string NoiseBytes(size_t bytes, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string pcm(bytes, '\0');
+  for (char& c : pcm)
+    c = static_cast<char>(random());
+  return pcm;
 }

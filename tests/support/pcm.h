@@ -19,3 +19,7 @@ std::string Sounding(const std::string& pcm);
 
 // Sound at a volume level (0..0xFFFF), as the output device scales it.
 std::string Scaled(const std::string& pcm, uint32_t level);
+
+// bytes of 16-bit noise that never repeats: where a stretch of it is found
+// tells where in the sound it lies.
+std::string NoiseBytes(size_t bytes, unsigned seed);

@@ -9,8 +9,18 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "wait_for.h"
+
+namespace {
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+}  // namespace
 
 bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& outPath,
                          const std::string& errPath) {
@@ -42,17 +52,73 @@ PulseServer::~PulseServer() {
   StopFeeding();
   capture.End(SIGTERM);
   server.End(SIGTERM);
+  sessionManager.End(SIGTERM);
+  pipewire.End(SIGTERM);
+  bus.End(SIGTERM);
 }
 
 bool PulseServer::Start(std::string* why) {
   const std::string socket = dir + "/pulse/native";
-  const std::string fifo = dir + "/in.fifo";
   setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
   setenv("PULSE_SINK", "out", 1);
   setenv("PULSE_SOURCE", "in", 1);
   // The server's own folder: its socket, and no cookie or state of the user's.
   setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-  unlink(fifo.c_str());  // left by a server that was killed
+  unlink((dir + "/in.fifo").c_str());  // left by a server that was killed
+  if (kind == Kind::kPulseAudio) return StartPulseAudio(why);
+  if (!pipewire.Running() && !StartPipeWire(why)) return false;
+  if (!server.Start({"pipewire-pulse"}, "/dev/null", dir + "/server.log")) {
+    *why = "pipewire-pulse cannot be started";
+    return false;
+  }
+  if (!Answers(why)) return false;
+  const std::string load = "pactl load-module module-pipe-source source_name=in file=" + dir +
+                           "/in.fifo format=s16le rate=44100 channels=2 > /dev/null 2>&1";
+  if (std::system(load.c_str()) != 0) {
+    *why = "PipeWire's pulse server took no pipe source";
+    return false;
+  }
+  return Answers(why);
+}
+
+bool PulseServer::StartPipeWire(std::string* why) {
+  // A null sink of PipeWire's own, in a configuration folder of the test's.
+  const std::string config = dir + "/config";
+  std::filesystem::create_directories(config + "/pipewire/pipewire.conf.d");
+  WriteText(config + "/pipewire/pipewire.conf.d/out.conf",
+            "context.objects = [ { factory = adapter args = { factory.name = "
+            "support.null-audio-sink node.name = \"out\" media.class = \"Audio/Sink\" "
+            "audio.position = [ FL FR ] audio.rate = 44100 } } ]\n");
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  setenv("PIPEWIRE_RUNTIME_DIR", dir.c_str(), 1);
+  const std::string address = "unix:path=" + dir + "/bus";
+  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+  const std::string log = dir + "/pipewire.log";
+  if (!bus.Start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address},
+                 "/dev/null", log) ||
+      !WaitFor([&] { return access((dir + "/bus").c_str(), F_OK) == 0; }, 10000) ||
+      !pipewire.Start({"pipewire"}, "/dev/null", log) ||
+      !WaitFor([&] { return access((dir + "/pipewire-0").c_str(), F_OK) == 0; }, 10000) ||
+      !sessionManager.Start({"wireplumber"}, "/dev/null", log)) {
+    *why = "PipeWire cannot be started (see " + log + ")";
+    return false;
+  }
+  return true;
+}
+
+bool PulseServer::Answers(std::string* why) {
+  // The sink is there once the session manager has set it up.
+  const std::string ask = "pactl list short sinks 2>/dev/null | grep -q out";
+  if (!WaitFor([&] { return std::system(ask.c_str()) == 0; }, 10000)) {
+    *why = "the private sound server did not answer (see " + dir + "/server.log)";
+    server.End(SIGKILL);
+    return false;
+  }
+  return true;
+}
+
+bool PulseServer::StartPulseAudio(std::string* why) {
+  const std::string fifo = dir + "/in.fifo";
   const bool started = server.Start(
       {"pulseaudio", "-n", "--daemonize=no", "--use-pid-file=no", "--exit-idle-time=-1",
        "--disallow-module-loading", "-L", "module-null-sink sink_name=out rate=44100 channels=2",
@@ -65,13 +131,7 @@ bool PulseServer::Start(std::string* why) {
     *why = "pulseaudio cannot be started";
     return false;
   }
-  const std::string ask = "pactl info > /dev/null 2>&1";
-  if (!WaitFor([&] { return std::system(ask.c_str()) == 0; }, 10000)) {
-    *why = "the private PulseAudio server did not answer (see " + dir + "/server.log)";
-    server.End(SIGKILL);
-    return false;
-  }
-  return true;
+  return Answers(why);
 }
 
 void PulseServer::Kill() {
@@ -84,10 +144,13 @@ void PulseServer::Freeze() {
   server.Signal(SIGSTOP);
 }
 
-void PulseServer::Feed(const std::string& pcm) {
+void PulseServer::Feed(const std::string& pcm, int afterMs) {
   StopFeeding();
   feeding = true;
-  feeder = std::thread([this, pcm] {
+  feeder = std::thread([this, pcm, afterMs] {
+    const auto start = std::chrono::steady_clock::now() + std::chrono::milliseconds(afterMs);
+    while (feeding && std::chrono::steady_clock::now() < start)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const int fd = open((dir + "/in.fifo").c_str(), O_WRONLY | O_NONBLOCK);
     if (fd < 0) return;
     // 10 ms at a time, at the pace of the sound, then silence while asked.
@@ -115,6 +178,7 @@ void PulseServer::StopFeeding() {
 }
 
 bool PulseServer::CaptureTo(const std::string& path) {
+  unlink(path.c_str());  // an earlier capture's bytes must not pass for this one's
   if (!capture.Start({"parec", "--latency-msec=20", "-d", "out.monitor", "--format=s16le",
                       "--rate=44100", "--channels=2", "--raw"},
                      path, dir + "/capture.log")) {

@@ -30,13 +30,21 @@ class ChildProcess {
   pid_t pid = -1;
 };
 
-// A private PulseAudio server for the tests that need a real sound server: its
-// own runtime folder in dir, a null sink "out" (whose monitor tells what was
-// played) and a pipe source "in" that gives what Feed writes. The process's
-// PULSE_SERVER, PULSE_SINK and PULSE_SOURCE lead every client to it.
+// A private sound server for the tests that need a real one: PulseAudio, or
+// PipeWire's pulse server (with PipeWire, its session manager and a bus of
+// their own beside it). Its own runtime folder in dir, a null sink "out" (whose
+// monitor tells what was played) and a pipe source "in" that gives what Feed
+// writes. The process's PULSE_SERVER, PULSE_SINK and PULSE_SOURCE lead every
+// client to it.
 class PulseServer {
  public:
-  explicit PulseServer(const std::string& dir) : dir(dir) {}
+  enum class Kind { kPulseAudio, kPipeWire };
+  explicit PulseServer(const std::string& dir, Kind kind = Kind::kPulseAudio)
+      : dir(dir), kind(kind) {}
+  // The kind's name, for parameterised tests.
+  static std::string Name(Kind kind) {
+    return kind == Kind::kPulseAudio ? "PulseAudio" : "PipeWire";
+  }
   ~PulseServer();
 
   // Starts the server and waits until it answers; false with why otherwise.
@@ -46,8 +54,9 @@ class PulseServer {
   // Stops the server (SIGSTOP): it answers nothing more, as a hung one.
   void Freeze();
   // Feeds pcm (44.1 kHz 16-bit stereo) to the source in real time, from its
-  // own thread; silence follows.
-  void Feed(const std::string& pcm);
+  // own thread, once the source has given nothing for afterMs (as a device
+  // that takes its time to wake); silence follows.
+  void Feed(const std::string& pcm, int afterMs = 0);
   // Starts recording what the sink plays into path (raw 44.1 kHz 16-bit stereo).
   bool CaptureTo(const std::string& path);
   // Ends the capture, so that its file is complete.
@@ -57,8 +66,17 @@ class PulseServer {
 
  private:
   void StopFeeding();
+  bool StartPulseAudio(std::string* why);
+  // PipeWire and its session manager, once; the pulse server is started by Start.
+  bool StartPipeWire(std::string* why);
+  // Waits until the server answers with the sink and source there.
+  bool Answers(std::string* why);
 
   std::string dir;
+  Kind kind;
+  ChildProcess bus;
+  ChildProcess pipewire;
+  ChildProcess sessionManager;
   ChildProcess server;
   ChildProcess capture;
   std::thread feeder;
