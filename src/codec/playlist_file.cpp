@@ -83,9 +83,10 @@ std::string PlaylistTitle(const std::string& entry) {
 
 std::string PlaylistText(const std::vector<std::string>& entries) {
   std::string text = "#EXTM3U\r\n";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    text += "#EXTINF:" + std::to_string(i) + "," + PlaylistTitle(entries[i]) + "\r\n";
-    text += entries[i] + "\r\n";
+  for (const std::string& entry : entries) {
+    // -1: the length is not known. Other players read the number as seconds.
+    text += "#EXTINF:-1," + PlaylistTitle(entry) + "\r\n";
+    text += entry + "\r\n";
   }
   return text;
 }

@@ -195,7 +195,8 @@ class EngineCore {
   std::atomic<uint32_t> samplePercent{5};
   std::atomic<float> horizontalSeconds{2.0f};
   std::atomic<bool> openRequest{false};  // also cleared by the engine thread
-  std::atomic<int> playlistIndex{0};     // also written by the engine thread
+  // -1 until an entry is opened: the first entry (or the one selected) opens first.
+  std::atomic<int> playlistIndex{-1};  // also written by the engine thread
   std::atomic<uint32_t> seekTarget{0};
   std::atomic<uint32_t> volumeValue{0};  // also written by OpenSound
   std::atomic<int> speedPosition{0};     // also reset by OpenItem

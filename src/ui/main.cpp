@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
   if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
   window.SetScaleFile(scaleFile, kept);
   window.show();
-  if (window.OnInitDialog()) window.OpenFromCommandLine(files);
+  window.SetStartFiles(files);
+  window.OnInitDialog();
   // The learner's own keys (a foot pedal's), when they have written some.
   KeyBindings keys;
   std::vector<std::string> problems;

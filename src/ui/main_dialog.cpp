@@ -233,7 +233,7 @@ bool MainDialog::OnInitDialog() {
         tr("无法读取播放列表 Kestro.m3u: %1\n退出时不会覆盖它。").arg(QString::fromStdString(why)),
         QStringLiteral("Kestro"));
   }
-  RefreshPlaylistBox();
+  AddStartFiles();
   if (!resumePath.empty()) {
     std::string note;
     if (!resume.Load(resumePath, &note)) std::fprintf(stderr, "kestro: %s\n", note.c_str());
@@ -744,23 +744,33 @@ void MainDialog::OpenFiles(bool add) {
   dialog.selectNameFilter(filters.first());
   if (fileDialogHook) fileDialogHook(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  // The dialog remembers the folder; the working folder stays where Kestro
+  // started, so relative entries and the plug-ins keep meaning what they meant.
   lastFolder = dialog.directory().absolutePath();
-  QDir::setCurrent(lastFolder);
   for (const QString& file : dialog.selectedFiles())
     OpenPath(file.toStdString(), add);
 }
 
-void MainDialog::OpenFromCommandLine(const std::vector<std::string>& files) {
+int MainDialog::AddFiles(const std::vector<std::string>& files) {
   int first = -1;
   for (const std::string& file : files) {
     const int before = playlist.Count();
     OpenPath(file, true);
     if (first < 0 && playlist.Count() > before) first = before;
   }
-  if (first < 0) return;
-  playlist.Select(first);
+  if (first >= 0) playlist.Select(first);
   RefreshPlaylistBox();
-  engine->CommandPlayEntry(first);
+  return first;
+}
+
+void MainDialog::AddStartFiles() {
+  // The engine's first open takes the selection.
+  AddFiles(startFiles);
+}
+
+void MainDialog::AddAndPlay(const std::vector<std::string>& files) {
+  const int first = AddFiles(files);
+  if (first >= 0) engine->CommandPlayEntry(first);
 }
 
 void MainDialog::OpenPath(const std::string& path, bool add) {
@@ -900,14 +910,17 @@ void MainDialog::FollowExport() {
 }
 
 void MainDialog::SaveList() {
-  QFileDialog dialog(this, QString(), QStringLiteral("YourFile"), tr("m3u文件 (*.m3u)"));
+  const QString name = QStringLiteral("YourFile");
+  QFileDialog dialog(this, QString(), lastFolder.isEmpty() ? name : lastFolder + '/' + name,
+                     tr("m3u文件 (*.m3u)"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(QStringLiteral("m3u"));
+  if (fileDialogHook) fileDialogHook(dialog);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
   const QFileInfo chosen(dialog.selectedFiles().first());
-  QDir::setCurrent(chosen.absolutePath());
+  lastFolder = chosen.absolutePath();
   std::string why;
-  if (SavePlaylist(playlist, chosen.fileName().toStdString(), &why) == 0) {
+  if (SavePlaylist(playlist, chosen.absoluteFilePath().toStdString(), &why) == 0) {
     Message(tr("播放列表没有保存: %1").arg(QString::fromStdString(why)), tr("错误:"));
   }
 }

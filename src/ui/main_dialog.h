@@ -151,9 +151,12 @@ class MainDialog : public QWidget, public EngineView {
   void FailAllocationForTest() { failAllocation = true; }
 
   // ---- commands of the playlist area ----
-  // Files named on the command line (or by the file manager): added to the
-  // list as Add adds them, and the first of them plays.
-  void OpenFromCommandLine(const std::vector<std::string>& files);
+  // Files named on the command line (or by "Open with"): added to the list as
+  // Add adds them when it loads, before anything plays; the first of them
+  // plays first.
+  void SetStartFiles(const std::vector<std::string>& files) { startFiles = files; }
+  // Adds files as Add does and plays the first of them (the sound menu's OpenUri).
+  void AddAndPlay(const std::vector<std::string>& files);
   void OpenFiles(bool add);  // the Open and Add commands with the open dialog
   // What Open (add = false) or Add does with a chosen path.
   void OpenPath(const std::string& path, bool add);
@@ -227,6 +230,9 @@ class MainDialog : public QWidget, public EngineView {
   bool Exited() const { return exited; }
   // Brings the list box in line with the playlist model.
   void RefreshPlaylistBox();
+  void AddStartFiles();
+  // Adds files as Add does and selects the first added; its index, or -1.
+  int AddFiles(const std::vector<std::string>& files);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -326,6 +332,7 @@ class MainDialog : public QWidget, public EngineView {
   QString lastFolder;  // where the open dialog was last left
   std::unique_ptr<ExportJob> exportJob;
   std::string resumePath;
+  std::vector<std::string> startFiles;
   ResumeStore resume;
   QTimer* exportTimer = nullptr;
   class QProgressDialog* exportProgress = nullptr;

@@ -299,7 +299,7 @@ QDBusMessage MprisService::Serve(const QDBusMessage& message) {
     } else if (member == QLatin1String("OpenUri")) {
       const QUrl url(args.value(0).toString());
       if (!url.isLocalFile()) return error(QStringLiteral("only file: addresses open"));
-      window.OpenFromCommandLine({url.toLocalFile().toStdString()});
+      window.AddAndPlay({url.toLocalFile().toStdString()});
     } else {
       return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
                                       member);

@@ -118,15 +118,15 @@ TEST(KeepPitch, PauseSeekAndItemChangePlayNothingStale) {
   const std::string second = LessonPcm(kBuffer * 300, 4);
   WriteFileBytes(cli.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
   WriteFileBytes(cli.File("second.qv"), QvFileBytes(RecordingFormat(), second));
-  // Start-up opens the second entry (the end-of-item rule from the first).
+  // Start-up opens the first file named.
   const std::string fromStart = Stretched(second, 0.75);
   const std::string fromMiddle = Stretched(second.substr(150 * kBuffer), 0.75);
   const std::string next = Stretched(lesson, 0.75);
   for (int run = 0; run < 5; ++run) {
     const auto r =
-        cli.Run("--audio=offline --wav=out.wav --speed=25 --keep-pitch lesson.qv second.qv",
+        cli.Run("--audio=offline --wav=out.wav --speed=25 --keep-pitch second.qv lesson.qv",
                 "volume 100\nwait 300\npause\nsleep 50\nplay\nwait 300\nseek 5000\nwait 300\n"
-                "open 0\nwait 300\nstatus\n");
+                "open 1\nwait 300\nstatus\n");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find(" speed=25 rate=44100 tempo=0.75"), std::string::npos) << r.out;
     const std::string out = cli.WavData("out.wav");

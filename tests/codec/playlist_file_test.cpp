@@ -113,8 +113,8 @@ TEST(PlaylistFile, WritesExactText) {
   list.Append("/home/me/b.talk.mp3");
   ASSERT_EQ(SavePlaylist(list, path), 1);
   EXPECT_EQ(ReadFileBytes(path),
-            "#EXTM3U\r\n#EXTINF:0,lesson1\r\nC:\\Audio\\lesson1.qv\r\n"
-            "#EXTINF:1,b\r\n/home/me/b.talk.mp3\r\n");
+            "#EXTM3U\r\n#EXTINF:-1,lesson1\r\nC:\\Audio\\lesson1.qv\r\n"
+            "#EXTINF:-1,b\r\n/home/me/b.talk.mp3\r\n");
 
   Playlist back;
   LoadPlaylist(back, path);
@@ -158,7 +158,7 @@ TEST(PlaylistFile, SavingReplacesALinkNotWhatItLeadsTo) {
   list.Append("a.qv");
   ASSERT_EQ(SavePlaylist(list, link), 1);
   EXPECT_FALSE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(ReadFileBytes(link), "#EXTM3U\r\n#EXTINF:0,a\r\na.qv\r\n");
+  EXPECT_EQ(ReadFileBytes(link), "#EXTM3U\r\n#EXTINF:-1,a\r\na.qv\r\n");
   EXPECT_EQ(ReadFileBytes(target), "my thesis\n");
 }
 

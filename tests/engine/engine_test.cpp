@@ -159,8 +159,8 @@ TEST_F(RunningEngine, PlayDependsOnState) {
 
 TEST_F(RunningEngine, PreviousAndNextStopAtTheEnds) {
   Start({"a.qv", "b.qv"});
-  // The end-of-item rule opened the second entry at start.
-  ASSERT_EQ(engine->Status().item, 1);
+  // The first entry opens at start (not the second, as advancing from 0 would).
+  ASSERT_EQ(engine->Status().item, 0);
   for (auto [command, item] : {std::pair{&Engine::CommandNext, 1},
                                {&Engine::CommandPrevious, 0},
                                {&Engine::CommandPrevious, 0},

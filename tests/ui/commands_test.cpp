@@ -649,6 +649,32 @@ TEST_F(CommandsTest, TheOpenDialogShowsEveryFormatFromTheLearnersHome) {
   EXPECT_EQ(mode, QFileDialog::ExistingFile);
 }
 
+TEST_F(CommandsTest, OpeningAndSavingElsewhereLeaveTheWorkingFolderAndRelativeEntriesAlone) {
+  const std::string elsewhere = dir.File("elsewhere");
+  std::filesystem::create_directory(elsewhere);
+  WriteFileBytes(elsewhere + "/b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 50)));
+  const QString started = QDir::currentPath();
+  auto choose = [&](const std::string& file) {
+    window->SetFileDialogHook([file](QFileDialog& d) {
+      d.setOption(QFileDialog::DontUseNativeDialog);
+      d.selectFile(QString::fromStdString(file));
+      QTimer::singleShot(0, &d, &QDialog::accept);
+    });
+  };
+  choose(elsewhere + "/b.qv");
+  window->OpenFiles(false);
+  ASSERT_TRUE(Until([&] { return Status().item == 1 && Status().itemsOpened == 2; }));
+  choose(elsewhere + "/saved.m3u");
+  window->SaveList();
+  EXPECT_EQ(QDir::currentPath(), started);
+  EXPECT_TRUE(std::filesystem::exists(elsewhere + "/saved.m3u"));
+  // The relative entry of the start still plays, from the folder Kestro began in.
+  window->PlaylistBox()->setCurrentRow(0);
+  window->PlaySelected();
+  ASSERT_TRUE(Until([&] { return Status().item == 0 && Status().itemsOpened == 3; }))
+      << window->EngineOf().LastError();
+}
+
 TEST_F(CommandsTest, ADoubleClickPlaysTheEntryEvenIfTheListIsRefreshedBetweenTheClicks) {
   WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 50)));
   window->OpenPath(dir.File("b.qv"), true);

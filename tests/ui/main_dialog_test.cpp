@@ -187,8 +187,9 @@ TEST_F(MainDialogTest, EnterKeepsTheWindowAndEscEndsItSavingTheList) {
   // Every thread has ended; the list is saved sorted as it was loaded.
   EXPECT_EQ(window->EngineOf().Status().flags, ENG_EXITED);
   EXPECT_EQ(window->Panel()->PanelState(), 0u);
-  EXPECT_EQ(ReadFileBytes("Kestro.m3u"),
-            "#EXTM3U\r\n#EXTINF:0,A\r\nA.mp3\r\n#EXTINF:1,b\r\nb.mp3\r\n#EXTINF:2,c\r\nc.mp3\r\n");
+  EXPECT_EQ(
+      ReadFileBytes("Kestro.m3u"),
+      "#EXTM3U\r\n#EXTINF:-1,A\r\nA.mp3\r\n#EXTINF:-1,b\r\nb.mp3\r\n#EXTINF:-1,c\r\nc.mp3\r\n");
   EXPECT_NE(::access("___1234567890____.__1234567___", F_OK), 0);  // the probe is gone
 }
 

@@ -242,7 +242,7 @@ TEST_F(WindowEndToEnd, PlaysTheListAtTheStartUpLevelAndTheCloseButtonEndsIt) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
       << ReadFileBytes(dir.File("kestro.err"));
   EXPECT_EQ(ReadFileBytes(dir.File("Kestro.m3u")),
-            "#EXTM3U\r\n#EXTINF:0,lesson\r\nlesson.qv\r\n");  // saved by the exit
+            "#EXTM3U\r\n#EXTINF:-1,lesson\r\nlesson.qv\r\n");  // saved by the exit
   // No session bus: nothing said of it.
   EXPECT_EQ(KestroSaid().find("bus"), std::string::npos) << KestroSaid();
 
@@ -276,7 +276,36 @@ TEST_F(WindowEndToEnd, AFileNamedOnTheCommandLinePlaysAndSigtermEndsItWhole) {
   kestro = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << KestroSaid();
   const std::string list = ReadFileBytes(dir.File("Kestro.m3u"));
-  EXPECT_EQ(list, "#EXTM3U\r\n#EXTINF:0,listed\r\nlisted.qv\r\n#EXTINF:1,named\r\nnamed.qv\r\n");
+  EXPECT_EQ(list, "#EXTM3U\r\n#EXTINF:-1,listed\r\nlisted.qv\r\n#EXTINF:-1,named\r\nnamed.qv\r\n");
+}
+
+TEST_F(WindowEndToEnd, TheFirstFileNamedPlaysAndTheListKeepsTheLearnersOrder) {
+  std::string lessons[3];
+  const char* names[3] = {"a_first.qv", "c_third.qv", "b_second.qv"};
+  for (int i = 0; i < 3; ++i) {
+    lessons[i] = NoiseBytes(5000 * 150, 20 + i);
+    WriteFileBytes(dir.File(names[i]), QvFileBytes(RecordingFormat(), lessons[i]));
+  }
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\na_first.qv\n");
+  ASSERT_FALSE(StartKestro("--no-resume c_third.qv b_second.qv").empty()) << KestroSaid();
+  const std::string scaled = Sounding(Scaled(lessons[1], 0x7FFF));
+  const std::string sound = HeardFrom(scaled, 88200);
+  ASSERT_GE(sound.size(), 88200u) << "c_third.qv is not what plays; " << KestroSaid();
+  EXPECT_TRUE(BytesEqual(sound.substr(0, 88200), scaled.substr(0, 88200)));
+  ASSERT_EQ(::kill(kestro, SIGTERM), 0);
+  int status = 0;
+  ASSERT_TRUE(WaitExit(kestro, std::chrono::seconds(60), &status));
+  kestro = -1;
+  EXPECT_EQ(ReadFileBytes(dir.File("Kestro.m3u")),
+            "#EXTM3U\r\n#EXTINF:-1,a_first\r\na_first.qv\r\n#EXTINF:-1,c_third\r\nc_third.qv\r\n"
+            "#EXTINF:-1,b_second\r\nb_second.qv\r\n");
+  // Started again with nothing named: the list's first entry plays, not its second.
+  ::unlink(dir.File("out.raw").c_str());
+  ASSERT_FALSE(StartKestro("--no-resume").empty()) << KestroSaid();
+  const std::string first = Sounding(Scaled(lessons[0], 0x7FFF));
+  const std::string again = HeardFrom(first, 88200);
+  ASSERT_GE(again.size(), 88200u) << "a_first.qv is not what plays; " << KestroSaid();
+  EXPECT_TRUE(BytesEqual(again.substr(0, 88200), first.substr(0, 88200)));
 }
 
 // A film opened with "Open with": its sound is what FFmpeg's own decoder
