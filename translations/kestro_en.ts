@@ -55,9 +55,9 @@
         <translation>Compare</translation>
     </message>
     <message>
-        <source>无法读取播放列表 Kestro.m3u: %1
+        <source>无法读取播放列表 Kestro.m3u: %1。
 退出时不会覆盖它。</source>
-        <translation>Cannot read the playlist Kestro.m3u: %1
+        <translation>Cannot read the playlist Kestro.m3u: %1.
 It will not be written over at exit.</translation>
     </message>
     <message>
@@ -464,7 +464,7 @@ Cannot play: </translation>
     <message>
         <source>自动复读把课文在停顿处分成句子，每句听完后再重复播放。
 
-次数：每个句子在复读中播放的遍数（1 到 100）。
+次数：每个句子听完第一遍后再重复的遍数（1 到 100）：设为 3，每句共听 4 遍。
 纵向精度：声音低于满幅度的这个百分比时算作安静（0 到 50）。
 横向精度(s)：安静持续多少秒算作一句的结束（0.1 到 10）。
 采样数(%)：测量安静时检查的采样所占的百分比（5 到 100）。
@@ -478,7 +478,7 @@ Cannot play: </translation>
 逐句暂停（听写）：每句最后一遍播完后暂停，按播放继续。</source>
         <translation>Automatic repeat splits the lesson into sentences at its pauses and plays each again once it has been heard.
 
-Times: how often each sentence is played in automatic repeat (1 to 100).
+Times: how often each sentence is repeated after it is first heard (1 to 100): with 3, each sentence is heard 4 times.
 Level (%): sound below this percentage of full scale counts as quiet (0 to 50).
 Pause (s): how many seconds of quiet end a sentence (0.1 to 10).
 Sample %: the percentage of samples looked at when measuring quiet (5 to 100).
