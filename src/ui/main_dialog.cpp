@@ -229,9 +229,9 @@ bool MainDialog::OnInitDialog() {
   struct stat st;
   if (LoadPlaylist(playlist, "Kestro.m3u", &why) < 0 && ::lstat("Kestro.m3u", &st) == 0) {
     listUnreadable = true;
-    Message(
-        tr("无法读取播放列表 Kestro.m3u: %1。\n退出时不会覆盖它。").arg(QString::fromStdString(why)),
-        QStringLiteral("Kestro"));
+    Message(tr("无法读取播放列表 Kestro.m3u: %1。\n退出时不会覆盖它。")
+                .arg(QString::fromStdString(why)),
+            QStringLiteral("Kestro"));
   }
   AddStartFiles();
   if (!resumePath.empty()) {
