@@ -87,6 +87,9 @@ void Engine::CommandPause() {
 void Engine::CommandStop() {
   core->Post(ENG_STOP_REQ);
 }
+void Engine::EntryRemoved(int index) {
+  core->EntryRemoved(index);
+}
 void Engine::CommandPrevious() {
   core->CommandPrevious();
 }

@@ -153,6 +153,10 @@ class Engine {
   void CommandCompare();
   // Double click on the playlist (or the open-file command's new entry).
   void CommandPlayEntry(int index);
+  // The playlist's entry at index was removed (-1: all of them): the entry that
+  // plays keeps its index in step, and one removed stops (Play then takes what
+  // stands in its place).
+  void EntryRemoved(int index);
   // Toggles automatic mode; returns whether it is now on.
   bool CommandAutoManual();
   // Previous (-1), again (0) or next (+1) sentence of the transcript; without

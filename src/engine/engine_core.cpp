@@ -197,6 +197,18 @@ void EngineCore::CommandNext() {
   Post(ENG_ITEM_CHANGE);
 }
 
+void EngineCore::EntryRemoved(int index) {
+  int playing = playlistIndex.load();
+  if (index >= 0 && index < playing) {
+    // Unless the engine moved on meanwhile (it then chose from the list as it is).
+    playlistIndex.compare_exchange_strong(playing, playing - 1);
+    return;
+  }
+  if (index >= 0 && index != playing) return;
+  if (index < 0) playlistIndex = -1;
+  Post(ENG_STOP_REQ);
+}
+
 void EngineCore::CommandPlayEntry(int index) {
   if (index < 0) return;
   playlistIndex = index;

@@ -55,6 +55,7 @@ class EngineCore {
   void CommandPrevious();
   void CommandNext();
   void CommandPlayEntry(int index);
+  void EntryRemoved(int index);
   bool CommandAutoManual();
   void ApplySettings(uint32_t count, uint32_t vertical, float seconds, uint32_t percent);
   void ProgressSlider(int position);

@@ -807,7 +807,11 @@ void MainDialog::OpenPath(const std::string& path, bool add) {
 
 void MainDialog::DeleteSelected() {
   const int selection = playlist.Selection();
-  if (selection >= 0) playlist.Remove(selection);
+  if (selection >= 0 && playlist.Remove(selection)) {
+    engine->EntryRemoved(selection);
+    // The entry now in its place is the one Play takes, and is shown so.
+    playlist.Select(std::min(selection, playlist.Count() - 1));
+  }
   RefreshPlaylistBox();
 }
 
@@ -819,6 +823,7 @@ void MainDialog::DeleteAll() {
   const QString caption = tr("全部删除");
   if (!Ask(question, caption)) return;
   playlist.Clear();
+  engine->EntryRemoved(-1);
   RefreshPlaylistBox();
 }
 

@@ -676,6 +676,39 @@ TEST_F(CommandsTest, OpeningAndSavingElsewhereLeaveTheWorkingFolderAndRelativeEn
       << window->EngineOf().LastError();
 }
 
+TEST_F(CommandsTest, DeletingTheEntryThatPlaysStopsItAndOthersKeepItsPlace) {
+  for (const char* name : {"b.qv", "c.qv"}) {
+    WriteFileBytes(name, QvFileBytes(RecordingFormat(), PatternBytes(5000 * 50)));
+    window->OpenPath(dir.File(name), true);
+  }
+  window->TogglePlaylistView();
+  // The entry that plays (lesson.qv, the first) deleted: it stops, and Play
+  // takes the entry now in its place.
+  window->PlaylistBox()->setCurrentRow(0);
+  Click(kIdDelete);
+  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+  ASSERT_EQ(window->PlaylistModel().Count(), 2);
+  Click(kIdPlay);
+  ASSERT_TRUE(Until([&] { return !Status().stopped && Status().itemsOpened == 2; }));
+  EXPECT_EQ(Status().item, 0);
+  EXPECT_EQ(window->PlaylistModel().At(Status().item), dir.File("b.qv"));
+  // c.qv plays; deleting b.qv before it leaves it playing, its index in step.
+  window->EngineOf().CommandPlayEntry(1);
+  // The box has followed the engine to c.qv before the learner picks b.qv.
+  ASSERT_TRUE(
+      Until([&] { return Status().itemsOpened == 3 && window->PlaylistBox()->currentRow() == 1; }));
+  window->PlaylistBox()->setCurrentRow(0);
+  Click(kIdDelete);
+  EXPECT_FALSE(Status().stopped);
+  EXPECT_EQ(Status().item, 0);
+  EXPECT_EQ(window->PlaylistModel().At(Status().item), dir.File("c.qv"));
+  // Everything deleted: nothing plays on.
+  window->SetQuestionBox([](const QString&, const QString&) { return true; });
+  Click(kIdDeleteAll);
+  ASSERT_TRUE(Until([&] { return Status().stopped; }));
+  EXPECT_EQ(Status().item, -1);
+}
+
 TEST_F(CommandsTest, ADoubleClickPlaysTheEntryEvenIfTheListIsRefreshedBetweenTheClicks) {
   WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000 * 50)));
   window->OpenPath(dir.File("b.qv"), true);

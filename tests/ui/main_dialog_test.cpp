@@ -287,9 +287,11 @@ TEST_F(MainDialogTest, OpenPlaysTheChosenFileAndDeleteBeforeItKeepsTheIndex) {
       << " " << window->PlaylistBox()->currentRow() << " " << window->EngineOf().LastError();
   window->PlaylistBox()->setCurrentRow(0);
   window->DeleteSelected();
-  // The engine's index is not adjusted: it now points past the list's end.
+  // The engine's index follows the entry that plays, now the first.
   EXPECT_EQ(window->PlaylistModel().Count(), 1);
-  EXPECT_EQ(window->EngineOf().Status().item, 1);
+  EXPECT_EQ(window->EngineOf().Status().item, 0);
+  EXPECT_EQ(window->PlaylistModel().At(0), "two.qv");
+  EXPECT_FALSE(window->EngineOf().Status().stopped);
 }
 
 TEST_F(MainDialogTest, AnEntryThatCannotBePlayedIsNamedAndMarkedWithoutABox) {
