@@ -157,7 +157,7 @@ QVariantMap MprisService::Metadata() const {
   if (path.isEmpty()) return m;
   m.insert(QStringLiteral("xesam:title"), QFileInfo(path).completeBaseName());
   m.insert(QStringLiteral("xesam:url"),
-           QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString());
+           QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded));
   if (s.byteRate > 0)
     m.insert(QStringLiteral("mpris:length"),
              static_cast<qlonglong>(s.length) * 1000000 / s.byteRate);

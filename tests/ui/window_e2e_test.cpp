@@ -411,8 +411,9 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
     const auto sample = static_cast<int16_t>(random() % 2 ? magnitude : -magnitude);
     std::memcpy(&lesson[i], &sample, 2);
   }
-  WriteFileBytes(dir.File("lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
-  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nlesson.qv\n");
+  // A name a URL must encode.
+  WriteFileBytes(dir.File("my lesson.qv"), QvFileBytes(RecordingFormat(), lesson));
+  WriteFileBytes(dir.File("Kestro.m3u"), "#EXTM3U\nmy lesson.qv\n");
   ASSERT_TRUE(StartBus());
   ASSERT_FALSE(StartKestro().empty()) << "no window; kestro said: " << KestroSaid();
   // Held once seen: while the item opens the status may still change.
@@ -431,7 +432,10 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
   };
   ASSERT_TRUE(until([&] { return status().find("\"Playing\"") != std::string::npos; }))
       << status() << KestroSaid();
-  EXPECT_NE(Property("Metadata").find("\"lesson\""), std::string::npos) << Property("Metadata");
+  EXPECT_NE(Property("Metadata").find("\"my lesson\""), std::string::npos) << Property("Metadata");
+  EXPECT_NE(Property("Metadata").find("\"file://" + dir.path() + "/my%20lesson.qv\""),
+            std::string::npos)
+      << Property("Metadata");
 
   // To 10 s: what is heard is the lesson from there.
   Mpris("org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/kestro/item/0 int64:10000000");
