@@ -33,7 +33,7 @@ void PulseLink::Disconnect() {
   if (loop == nullptr) return;
   if (context != nullptr) {
     Lock();
-    ForgetQuestionLocked();
+    Forget(&question);
     pa_context_disconnect(context);
     pa_context_unref(context);
     context = nullptr;
@@ -130,7 +130,7 @@ bool PulseLink::HungLocked() {
   if (question != nullptr) {
     if (pa_operation_get_state(question) == PA_OPERATION_RUNNING)
       return now - askedAt > kAnswerWithin;
-    ForgetQuestionLocked();
+    Forget(&question);
     answeredAt = now;
   }
   if (now - answeredAt >= kAskEvery && context != nullptr) {
@@ -141,11 +141,11 @@ bool PulseLink::HungLocked() {
   return false;
 }
 
-void PulseLink::ForgetQuestionLocked() {
-  if (question == nullptr) return;
-  if (pa_operation_get_state(question) == PA_OPERATION_RUNNING) pa_operation_cancel(question);
-  pa_operation_unref(question);
-  question = nullptr;
+void PulseLink::Forget(pa_operation** operation) {
+  if (*operation == nullptr) return;
+  if (pa_operation_get_state(*operation) == PA_OPERATION_RUNNING) pa_operation_cancel(*operation);
+  pa_operation_unref(*operation);
+  *operation = nullptr;
 }
 
 std::string PulseLink::ErrorText() const {

@@ -38,6 +38,8 @@ class PulseLink {
   pa_context* Context() const { return context; }
   // libpulse's text for the context's last error.
   std::string ErrorText() const;
+  // With the lock held: cancels *operation if it still runs, and lets it go.
+  static void Forget(pa_operation** operation);
   // Corks (or uncorks) stream, not waiting for the server's answer.
   void Cork(pa_stream* stream, bool cork);
   // The server's sample format for a PCM format; false when it has none.
@@ -53,7 +55,6 @@ class PulseLink {
   // few times a second. A stream's clock that stalls, or a source that has not
   // delivered yet, says nothing of this: a busy or waking server still answers.
   bool HungLocked();
-  void ForgetQuestionLocked();
 
   pa_threaded_mainloop* loop = nullptr;
   pa_context* context = nullptr;

@@ -73,16 +73,8 @@ void PulseWaveOut::AllHanded() {
 }
 
 void PulseWaveOut::DropStream() {
-  if (drain != nullptr) {
-    pa_operation_cancel(drain);
-    pa_operation_unref(drain);
-    drain = nullptr;
-  }
-  if (timing != nullptr) {
-    if (pa_operation_get_state(timing) == PA_OPERATION_RUNNING) pa_operation_cancel(timing);
-    pa_operation_unref(timing);
-    timing = nullptr;
-  }
+  PulseLink::Forget(&drain);
+  PulseLink::Forget(&timing);
   lastTime = 0;
   if (stream == nullptr) return;
   pa_stream_disconnect(stream);
@@ -113,11 +105,8 @@ void PulseWaveOut::RefreshStandingClockLocked(pa_usec_t usec, bool waiting) {
   // not playing (an underrun on a busy machine) holds the clock still until
   // the next, and no buffer would finish meanwhile: while sound waits and the
   // clock stands, fresh timing is asked for.
-  if (timing != nullptr) {
-    if (pa_operation_get_state(timing) == PA_OPERATION_RUNNING) return;
-    pa_operation_unref(timing);
-    timing = nullptr;
-  }
+  if (timing != nullptr && pa_operation_get_state(timing) == PA_OPERATION_RUNNING) return;
+  PulseLink::Forget(&timing);
   const bool standing = usec == lastTime;
   lastTime = usec;
   if (standing && waiting && !paused && stream != nullptr)

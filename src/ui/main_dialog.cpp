@@ -233,7 +233,8 @@ bool MainDialog::OnInitDialog() {
                 .arg(QString::fromStdString(why)),
             QStringLiteral("Kestro"));
   }
-  AddStartFiles();
+  // The engine's first open takes the selection.
+  AddFiles(startFiles);
   if (!resumePath.empty()) {
     std::string note;
     if (!resume.Load(resumePath, &note)) std::fprintf(stderr, "kestro: %s\n", note.c_str());
@@ -761,11 +762,6 @@ int MainDialog::AddFiles(const std::vector<std::string>& files) {
   if (first >= 0) playlist.Select(first);
   RefreshPlaylistBox();
   return first;
-}
-
-void MainDialog::AddStartFiles() {
-  // The engine's first open takes the selection.
-  AddFiles(startFiles);
 }
 
 void MainDialog::AddAndPlay(const std::vector<std::string>& files) {

@@ -230,9 +230,6 @@ class MainDialog : public QWidget, public EngineView {
   bool Exited() const { return exited; }
   // Brings the list box in line with the playlist model.
   void RefreshPlaylistBox();
-  void AddStartFiles();
-  // Adds files as Add does and selects the first added; its index, or -1.
-  int AddFiles(const std::vector<std::string>& files);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -245,6 +242,8 @@ class MainDialog : public QWidget, public EngineView {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // Adds files as Add does and selects the first added; its index, or -1.
+  int AddFiles(const std::vector<std::string>& files);
   void InitMembers();
   void ProbeStartDirectory();
   void CreateControls();
