@@ -185,6 +185,12 @@ double Engine::SpeedTempo(int position, int maximum) {
                   TempoStretcher::kSlowest);
 }
 
+double Engine::SpeedFactor(int position, int maximum, bool keepPitch, uint32_t fileRate) {
+  if (keepPitch) return SpeedTempo(position, maximum);
+  if (fileRate == 0) return 1.0;
+  return static_cast<double>(SpeedRate(fileRate, position, maximum)) / fileRate;
+}
+
 uint32_t Engine::WindowBlocks(uint32_t avgBytesPerSec, float seconds) {
   const float bytes = static_cast<float>(avgBytesPerSec) * seconds;
   const uint32_t whole = bytes > 0 ? static_cast<uint32_t>(bytes) : 0;

@@ -56,6 +56,7 @@ struct EngineStatus {
   std::string lastRefusal;
   int speedPosition = 0;
   bool keepPitch = false;  // the speed slider slows down with the pitch kept
+  float speed = 1.0f;      // how fast the item is heard: 1 normal, 0.75 slower
   // What the output device plays at: its rate (0 with no device) and tempo.
   uint32_t outputRate = 0;
   float outputTempo = 1.0f;
@@ -75,6 +76,7 @@ struct EngineStatus {
   // passage a repeat or compare plays (both 0 outside those modes), and which
   // play of the passage is heard in a repeat (1 for the first).
   uint32_t byteRate = 0;
+  bool recordingHeard = false;  // the learner's recording sounds: position and length are its own
   uint32_t passageStart = 0;
   uint32_t passageEnd = 0;
   uint32_t playsHeard = 0;
@@ -224,6 +226,9 @@ class Engine {
   // The tempo for a speed slider position with the pitch kept: (m - p) / m,
   // never below half.
   static double SpeedTempo(int position, int maximum);
+  // How fast a slider position plays the sound, 1 at normal speed: the tempo
+  // with the pitch kept, the rate's fraction of the file's otherwise.
+  static double SpeedFactor(int position, int maximum, bool keepPitch, uint32_t fileRate);
   // The sentence window in 5000-byte buffers.
   static uint32_t WindowBlocks(uint32_t avgBytesPerSec, float seconds);
   // The mode the flags show: "idle", "reading", "repeating", "recording",

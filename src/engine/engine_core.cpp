@@ -108,7 +108,17 @@ EngineStatus EngineCore::Status() const {
   s.sentencesFound = sentencesFound.load();
   s.listFinished = listFinished.load();
   s.sentenceCount = static_cast<uint32_t>(sentences.Count());
-  s.sentence = s.sentenceCount > 0 ? sentences.IndexAt(s.position) + 1 : 0;
+  // The learner's recording sounding (a play-back, a compare's first half, a
+  // turn's): its own time, and no line of the lesson.
+  s.recordingHeard = !readingItem.load() && (s.flags & ENG_SOUNDING_MODES) && !stopped.load();
+  if (s.recordingHeard) s.length = soundLength.load();
+  // A repeat's gaps and turns belong to the sentence repeated, not to the
+  // place its end leaves the reading at.
+  const uint32_t shownStart = shownPassageStart.load();
+  const bool repeating = (s.flags & ENG_REPEATING) && shownPassageEnd.load() > shownStart;
+  s.sentence = s.sentenceCount > 0 && !s.recordingHeard
+                   ? sentences.IndexAt(repeating ? shownStart : s.position) + 1
+                   : 0;
   s.marks = markRing.PublishedCount();
   s.openPending = openRequest.load();
   s.autoMode = autoMode.load();
@@ -125,6 +135,8 @@ EngineStatus EngineCore::Status() const {
   s.refused = refused.load();
   s.speedPosition = speedPosition.load();
   s.keepPitch = keepPitch.load();
+  s.speed = static_cast<float>(
+      Engine::SpeedFactor(s.speedPosition, kSliderMax, s.keepPitch, itemSampleRate.load()));
   s.outputRate = outputRate.load();
   s.outputTempo = outputTempo.load();
   s.volumePosition = volumePosition.load();
@@ -693,6 +705,7 @@ bool EngineCore::OpenSound(const std::string& path) {
     return false;
   }
   itemByteRate = playFormat.nAvgBytesPerSec;
+  itemSampleRate = playFormat.nSamplesPerSec;
   soundLength = found->GetLength();
   EnableTransport(true);
   if (!ReopenOutput()) {
@@ -738,7 +751,17 @@ bool EngineCore::SeekTo(uint32_t position) {
   if (!waveOut || !waveOut->IsOpen()) return false;
   // A seek lands on a whole frame: between the bytes of a sample or the
   // channels of a frame every later sample would be shifted.
-  cursor.RestartAt(AlignToFrame(position), 0, waveOut.get());
+  const uint32_t landed = AlignToFrame(position);
+  cursor.RestartAt(landed, 0, waveOut.get());
+  // Paused, no buffer will finish to tell where the learner now is.
+  if (paused.load()) {
+    lastFinishedPosition = landed;
+    if (readingItem.load()) itemHeardPosition = landed;
+    const uint32_t length = fileLength.load();
+    if (view && length != 0)
+      view->SetProgressPosition(
+          static_cast<int>(static_cast<double>(landed) / length * kProgressMax));
+  }
   return true;
 }
 
@@ -826,10 +849,9 @@ bool EngineCore::PauseDevice(bool pause) {
   return ok;
 }
 
-bool EngineCore::PauseOutput() {
+bool EngineCore::PauseOutput(bool pauseResumes) {
   if (!PauseDevice(true)) return false;
-  EnableTransport(false);
-  if (view) view->EnablePlayButton();
+  if (view) view->ShowPaused(pauseResumes);
   return true;
 }
 
@@ -915,7 +937,7 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
 }
 
 void EngineCore::ShowProgress(const WaveSlot& done, const WaveSlot& sounding) {
-  const uint32_t length = fileLength.load();
+  const uint32_t length = readingItem.load() ? fileLength.load() : soundLength.load();
   if (progressCounter.fetch_add(1) + 1 <= 10 || length == 0) return;
   progressCounter = 0;
   // The slot after the finished one is the sounding one only once it is queued.

@@ -155,7 +155,7 @@ class EngineCore {
   // device reopened at the slider's lower rate. False when no device opens.
   bool ApplySpeed();
   void ApplyVolume();
-  bool PauseOutput();
+  bool PauseOutput(bool pauseResumes = false);
   bool RestartOutput();
   bool CloseOutput();
   bool OpenInput();
@@ -235,6 +235,7 @@ class EngineCore {
   // engine thread changes it only with the decoder stopped (OpenSound, ApplySpeed).
   WaveFormatEx playFormat{};
   std::atomic<uint32_t> itemByteRate{0};  // the open item's bytes per second
+  std::atomic<uint32_t> itemSampleRate{0};
   // Length of the sound OpenSound opened last (the item or the recording).
   std::atomic<uint32_t> soundLength{0};
   const WaveFormatEx recordFormat{kWaveFormatPcm, 2, 44100, 176400, 4, 16, 0};

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
 
 #include "engine/engine_core.h"
 
@@ -598,8 +599,13 @@ EngineThread::Outcome EngineThread::ServeSeek() {
     }
   }
   if (Has(ENG_SENTENCE_REQ)) {
+    if (Has(ENG_REPEATING) && !stepFromRepeat) {
+      stepFromRepeat = true;
+      stepFrom = sectionStart;
+    }
     if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
       Clear(ENG_SENTENCE_REQ);
+      const bool fromRepeat = std::exchange(stepFromRepeat, false);
       const int asked = e.repeatIndex.exchange(-1);
       if (asked >= 0) {
         // A line chosen: its sentence is repeated as one heard to its end.
@@ -612,12 +618,14 @@ EngineThread::Outcome EngineThread::ServeSeek() {
         return Outcome::kGoOn;
       }
       uint32_t here = 0, target = 0;
-      // Nothing heard since the last jump: steps go on from where it led.
-      if (!e.cursor.LastPlayed(&here)) {
-        if (jumpItem == e.itemsOpened.load())
+      if (fromRepeat) {
+        here = stepFrom;
+      } else if (!e.cursor.LastPlayed(&here)) {
+        // Nothing heard since the last jump: steps go on from where it led.
+        if (jumpItem == e.itemsOpened.load() && jumpHeard == e.buffersFinished.load())
           here = jumpedTo;
-        else if (!e.markRing.Get(0, &here))
-          here = 0;
+        else
+          here = e.itemHeardPosition.load();
       }
       const int step = e.sentenceStep.load();
       if (!e.SentenceTarget(step, here, &target)) {
@@ -627,6 +635,7 @@ EngineThread::Outcome EngineThread::ServeSeek() {
       } else if (e.SeekTo(target)) {
         jumpedTo = target;
         jumpItem = e.itemsOpened.load();
+        jumpHeard = e.buffersFinished.load();
         e.StoreFlags(e.paused.load() ? 0 : ENG_PLAYING);
       }
     }
@@ -858,7 +867,9 @@ EngineThread::Outcome EngineThread::ServeRepeatRequest() {
 EngineThread::Outcome EngineThread::ServeRepeating() {
   EngineCore& e = engine;
   if (Has(ENG_REPEATING)) {
-    if (turn != Turn::kNone && !Has(ENG_REPEAT_END)) return ServeTurn();
+    // Ended by a command: the end is served in this pass, not after the play.
+    if (Has(ENG_REPEAT_END)) return Outcome::kGoOn;
+    if (turn != Turn::kNone) return ServeTurn();
     if (repeatPaused) {
       e.Sleep(20);
     } else if (!FeedAll()) {
@@ -1005,7 +1016,7 @@ EngineThread::Outcome EngineThread::ServeRepeatEnd() {
     // learner resumes; shadowing has one more turn before reading goes on.
     if (done && e.stopAfterSentence.load()) {
       e.cursor.Run();
-      if (e.PauseOutput()) {
+      if (e.PauseOutput(true)) {
         e.paused = true;
         stoppedAfterSentence = true;
         e.StoreFlags(ENG_ITEM_CHANGE);

@@ -129,9 +129,15 @@ class EngineThread {
   uint32_t sectionStart = 0;
   // The transcript sentence a repeat request is for, -1 for a found passage.
   int listSentence = -1;
-  // Where the last sentence step led, in which item (by itemsOpened).
+  // Where the last sentence step led, in which item (by itemsOpened), and how
+  // many buffers had finished then: until another finishes it is what is heard.
   uint32_t jumpedTo = 0;
   uint32_t jumpItem = 0;
+  uint64_t jumpHeard = 0;
+  // A step asked during a repeat goes from the sentence repeated, whatever its
+  // end leaves the cursor at.
+  bool stepFromRepeat = false;
+  uint32_t stepFrom = 0;
   // B as ResolvePassage found it, and whether it stopped the output to find it.
   uint32_t passageEnd = 0;
   bool passageFromOutput = false;

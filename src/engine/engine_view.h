@@ -30,8 +30,10 @@ class EngineView {
   virtual void ShowMode(EngineMode /*mode*/, ModeShown /*shown*/) {}
   // Enables or disables the transport controls together.
   virtual void EnableTransport(bool /*enable*/) {}
-  // Enables the Play button alone (while paused).
-  virtual void EnablePlayButton() {}
+  // Paused: Play goes on, and so does Pause where it resumes (a dictation
+  // stop); the rest of the transport stays as it was, since seeking,
+  // recording and every mode work while paused.
+  virtual void ShowPaused(bool /*pauseResumes*/) {}
   virtual void SetProgressPosition(int /*position*/) {}
   virtual void SetSpeedPosition(int /*position*/) {}
   // The waveform panel's sample format and the buffer now sounding or recorded.

@@ -28,7 +28,8 @@ void SentenceList::Set(const std::vector<TranscriptCue>& cues, uint32_t byteRate
       const int64_t end = std::min<int64_t>(cue.endMs, INT64_MAX / 2);
       const int64_t to = std::min(end + padAfterMs, std::max(latest, end));
       Sentence s{ToBytes(from, byteRate, frameBytes, length),
-                 ToBytes(to, byteRate, frameBytes, length), cue.text};
+                 ToBytes(to, byteRate, frameBytes, length), cue.text,
+                 ToBytes(cue.startMs, byteRate, frameBytes, length)};
       if (s.end > s.start) made.push_back(std::move(s));
     }
   }

@@ -13,6 +13,8 @@ struct Sentence {
   uint32_t start = 0;
   uint32_t end = 0;
   std::string text;
+  // Where the line itself begins, inside the pad before it (0: at start).
+  uint32_t spoken = 0;
 };
 
 // The sentences of the open item, from its transcript. Set by the engine

@@ -105,6 +105,38 @@ TEST_F(TranscriptCli, ScriptsGoFromSentenceToSentenceAndSeeTheirNumbers) {
   EXPECT_EQ(numbers, (std::vector<std::string>{"1/3", "2/3", "1/3", "1/3"})) << r.out;
 }
 
+// In automatic mode a step goes from the sentence heard: during its gaps and
+// repeats, and just after its repeats, not from where a repeat's end or an
+// earlier step left the reading.
+TEST_F(TranscriptCli, SentenceStepsInAutomaticModeGoFromTheSentenceHeard) {
+  WriteFileBytes(cli.File("lesson.lrc"),
+                 "[00:00.00]1\n[00:01.30]2\n[00:02.60]3\n[00:03.90]4\n[00:05.20]5\n");
+  const auto r = cli.Run("--audio=offline --auto --count=2 --gap=0.5 lesson.qv",
+                         // in sentence 1's first gap
+                         "wait-mode repeating\nsentence next\nwait 100\nstatus\n"
+                         // in sentence 2's first repeat
+                         "wait-mode repeating\nwait 700\nstatus\nsentence previous\n"
+                         "wait 100\nstatus\n"
+                         // in sentence 1's gap again
+                         "wait-mode repeating\nwait 300\nstatus\nsentence again\nwait 100\n"
+                         "status\n"
+                         // as sentence 4 begins, after 2 and 3 were heard to their ends
+                         "sentence next\nwait-mode repeating\nwait-mode reading\n"
+                         "wait-mode repeating\nwait-mode reading\nsentence previous\nwait 100\n"
+                         "status\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  std::vector<std::string> seen;
+  for (size_t at = 0; (at = r.out.find("mode=", at)) != std::string::npos; ++at) {
+    const size_t sentence = r.out.find("sentence=", at);
+    seen.push_back(r.out.substr(at + 5, r.out.find(' ', at) - at - 5) + " " +
+                   r.out.substr(sentence + 9, r.out.find('\n', sentence) - sentence - 9));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"reading 2/5 gap=0", "repeating 2/5 gap=0",
+                                            "reading 1/5 gap=0", "repeating 1/5 gap=1",
+                                            "reading 1/5 gap=0", "reading 2/5 gap=0"}))
+      << r.out;
+}
+
 // After a mode has played the recording, the lesson read again stops at its
 // sentences' ends as before.
 TEST_F(TranscriptCli, SentencesEndAsBeforeOnceTheRecordingWasPlayedBack) {

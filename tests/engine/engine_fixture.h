@@ -32,10 +32,6 @@ class FakeView : public EngineView {
     }
     if (onTransport) onTransport(enable);
   }
-  void EnablePlayButton() override {
-    std::lock_guard<std::mutex> lock(mutex);
-    playEnabled = true;
-  }
   void SetProgressPosition(int position) override {
     std::lock_guard<std::mutex> lock(mutex);
     progress.push_back(position);
@@ -75,7 +71,6 @@ class FakeView : public EngineView {
   std::mutex mutex;
   std::map<EngineMode, ModeShown> captions;
   bool transportEnabled = false;
-  bool playEnabled = false;
   std::vector<int> progress;
   int speed = -1;
   uint32_t sampleRate = 0;
