@@ -82,7 +82,7 @@ It will not be written over at exit.</translation>
     </message>
     <message>
         <source>新文件</source>
-        <translation>New file</translation>
+        <translation>Open files</translation>
     </message>
     <message>
         <source>最小化</source>
@@ -110,7 +110,7 @@ It will not be written over at exit.</translation>
     </message>
     <message>
         <source>新文件(&amp;N)</source>
-        <translation>&amp;New file</translation>
+        <translation>&amp;Open files…</translation>
     </message>
     <message>
         <source>上一个(&amp;L)</source>
@@ -369,6 +369,82 @@ Cannot play: </translation>
     <message>
         <source>速度</source>
         <translation>Speed</translation>
+    </message>
+    <message>
+        <source>打开文件…</source>
+        <translation>Open files…</translation>
+    </message>
+    <message>
+        <source>向列表添加文件</source>
+        <translation>Add files to the list</translation>
+    </message>
+    <message>
+        <source>从列表删除选中的一项</source>
+        <translation>Delete the selected entry from the list</translation>
+    </message>
+    <message>
+        <source>清空列表</source>
+        <translation>Empty the list</translation>
+    </message>
+    <message>
+        <source>在播放列表和波形之间切换</source>
+        <translation>Switch between the playlist and the waveform</translation>
+    </message>
+    <message>
+        <source>阅读：从这里标记一段的开头；在别的模式中回到阅读</source>
+        <translation>Read: mark where a passage begins; from another mode, back to reading</translation>
+    </message>
+    <message>
+        <source>复读：反复播放从开头标记到这里的一段；再按一次暂停</source>
+        <translation>Repeat: loop the passage from its marked start to here; press again to pause it</translation>
+    </message>
+    <message>
+        <source>录音：录下你的声音（暂停时也可以）</source>
+        <translation>Record your voice (paused too)</translation>
+    </message>
+    <message>
+        <source>回放：播放你的录音</source>
+        <translation>Replay: hear your recording</translation>
+    </message>
+    <message>
+        <source>对比：轮流播放你的录音和原文</source>
+        <translation>Compare: your recording and the passage in turn</translation>
+    </message>
+    <message>
+        <source>进度：点击或拖动跳到那里（暂停时也可以）</source>
+        <translation>Progress: click or drag to go there (paused too)</translation>
+    </message>
+    <message>
+        <source>音量大小</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>速度：向右变慢，最左是原速</source>
+        <translation>Speed: slower to the right, normal at the far left</translation>
+    </message>
+    <message>
+        <source>左右平衡</source>
+        <translation>Balance between left and right</translation>
+    </message>
+    <message>
+        <source> (点击后用 ←/→、PgUp/PgDn)</source>
+        <translation> (once clicked: ←/→, PgUp/PgDn)</translation>
+    </message>
+    <message>
+        <source>现在是自动：每句自动重复。按下改为手动，由你标记段落</source>
+        <translation>Automatic now: every sentence is repeated by itself. Press for manual, where you mark the passages</translation>
+    </message>
+    <message>
+        <source>现在是手动：由你标记段落。按下改为自动，每句自动重复</source>
+        <translation>Manual now: you mark the passages. Press for automatic, where every sentence is repeated by itself</translation>
+    </message>
+    <message>
+        <source>速度 %1%</source>
+        <translation>Speed %1%</translation>
+    </message>
+    <message>
+        <source>你的录音 %1</source>
+        <translation>Your recording %1</translation>
     </message>
 </context>
 <context>

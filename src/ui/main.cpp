@@ -54,7 +54,8 @@ Options:
   --no-resume          start every file from its beginning, and keep no
                        places this time (otherwise each file goes on where
                        it was left, with its marks and speed: kept in
-                       $XDG_STATE_HOME/kestro/resume.tsv)
+                       $XDG_STATE_HOME/kestro/resume.tsv); remembered
+                       repeat settings still apply
   --scale=N            draw the window N times its size: 1, 2 or 3, or auto
                        (the screen's scale, rounded to a whole factor: the
                        default); without it, the size chosen in the menu
@@ -138,7 +139,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestro: the %s translation is missing\n", qPrintable(language));
   AudioBackend audio(kind);
   MainDialog window(audio);
-  if (resume) window.SetResumeFile(ResumeStore::DefaultPath());
+  // --no-resume leaves out places only: remembered settings stay.
+  window.SetResumeFile(ResumeStore::DefaultPath(), resume);
   window.SetScaleFile(scaleFile, kept);
   window.show();
   window.SetStartFiles(files);

@@ -13,12 +13,15 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProgressDialog>
+#include <QTime>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindow>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 
 #include <QContextMenuEvent>
 #include <QCryptographicHash>
@@ -63,6 +66,16 @@ constexpr GlyphPlace kGlyphPlaces[12] = {
     {kIdDelete, 110, 84, 8, 7, GlyphButton::kDelete},
     {kIdDeleteAll, 102, 84, 8, 7, GlyphButton::kDeleteAll},
     {kIdExchange, 127, 84, 8, 7, GlyphButton::kExchange},
+};
+
+// The command each button gives.
+constexpr std::pair<int, int> kButtonCommands[] = {
+    {kIdPlay, kCmdPlay},         {kIdPause, kCmdPause},       {kIdStop, kCmdStop},
+    {kIdBegin, kCmdPrevious},    {kIdEnd, kCmdNext},          {kIdRead, kCmdRead},
+    {kIdRepeat, kCmdRepeat},     {kIdRecord, kCmdRecord},     {kIdPlayBack, kCmdPlayBack},
+    {kIdCompare, kCmdCompare},   {kIdManual, kCmdAutoManual}, {kIdOpen, kCmdNewFile},
+    {kIdAdd, kCmdAdd},           {kIdDelete, kCmdDelete},     {kIdDeleteAll, kCmdDeleteAll},
+    {kIdMinimise, kCmdMinimise}, {kIdClose, kCmdExit},
 };
 
 struct ModePlace {
@@ -238,13 +251,14 @@ bool MainDialog::OnInitDialog() {
   if (!resumePath.empty()) {
     std::string note;
     if (!resume.Load(resumePath, &note)) std::fprintf(stderr, "kestro: %s\n", note.c_str());
-    engine->SetResumeStore(&resume);
+    if (resumePlaces) engine->SetResumeStore(&resume);
     if (const auto kept = resume.KeptSettings())
       engine->ApplySettings(kept->count, kept->vertical, kept->seconds, kept->percent);
   }
-  actions[kCmdResume]->setEnabled(!resumePath.empty());
+  const bool places = !resumePath.empty() && resumePlaces;
+  actions[kCmdResume]->setEnabled(places);
   actions[kCmdRememberSettings]->setEnabled(!resumePath.empty());
-  actions[kCmdResume]->setChecked(!resumePath.empty() && resume.Enabled());
+  actions[kCmdResume]->setChecked(places && resume.Enabled());
   actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
   engine->StartThreads();
   started = true;
@@ -284,14 +298,6 @@ void MainDialog::LayoutControls() {
 
 void MainDialog::ConnectControls() {
   // Each button runs the command of its menu item.
-  static const std::pair<int, int> kButtonCommands[] = {
-      {kIdPlay, kCmdPlay},         {kIdPause, kCmdPause},       {kIdStop, kCmdStop},
-      {kIdBegin, kCmdPrevious},    {kIdEnd, kCmdNext},          {kIdRead, kCmdRead},
-      {kIdRepeat, kCmdRepeat},     {kIdRecord, kCmdRecord},     {kIdPlayBack, kCmdPlayBack},
-      {kIdCompare, kCmdCompare},   {kIdManual, kCmdAutoManual}, {kIdOpen, kCmdNewFile},
-      {kIdAdd, kCmdAdd},           {kIdDelete, kCmdDelete},     {kIdDeleteAll, kCmdDeleteAll},
-      {kIdMinimise, kCmdMinimise}, {kIdClose, kCmdExit},
-  };
   for (const auto& [id, command] : kButtonCommands) {
     auto* b = dynamic_cast<QAbstractButton*>(Control(id));
     const int c = command;
@@ -299,17 +305,6 @@ void MainDialog::ConnectControls() {
   }
   auto* exchange = dynamic_cast<QAbstractButton*>(Control(kIdExchange));
   connect(exchange, &QAbstractButton::clicked, this, [this] { TogglePlaylistView(); });
-  // What each glyph button does, as its menu item says it.
-  static const std::pair<int, const char*> kTips[] = {
-      {kIdBegin, QT_TR_NOOP("上一个")},       {kIdPlay, QT_TR_NOOP("播放")},
-      {kIdPause, QT_TR_NOOP("暂停")},         {kIdStop, QT_TR_NOOP("停止")},
-      {kIdEnd, QT_TR_NOOP("下一个")},         {kIdOpen, QT_TR_NOOP("新文件")},
-      {kIdMinimise, QT_TR_NOOP("最小化")},    {kIdClose, QT_TR_NOOP("退出")},
-      {kIdAdd, QT_TR_NOOP("添加")},           {kIdDelete, QT_TR_NOOP("删除")},
-      {kIdDeleteAll, QT_TR_NOOP("全部删除")}, {kIdExchange, QT_TR_NOOP("播放列表/波形")},
-  };
-  for (const auto& [id, tip] : kTips)
-    Control(id)->setToolTip(tr(tip));
   for (SkinSlider* s : sliders) {
     s->SetNotifier(
         [this](SkinSlider* slider, int code, int position) { OnSlider(slider, code, position); });
@@ -319,6 +314,7 @@ void MainDialog::ConnectControls() {
   connect(playlistBox, &QListWidget::itemDoubleClicked, this, [this] { PlaySelected(); });
   CreateMenus();
   CreateAccelerators();
+  SetToolTips();
   setAcceptDrops(true);
 }
 
@@ -427,6 +423,59 @@ void MainDialog::CreateAccelerators() {
   }
 }
 
+void MainDialog::SetToolTips() {
+  // What each control does, and its key.
+  static const std::pair<int, const char*> kTips[] = {
+      {kIdBegin, QT_TR_NOOP("上一个")},
+      {kIdPlay, QT_TR_NOOP("播放")},
+      {kIdPause, QT_TR_NOOP("暂停")},
+      {kIdStop, QT_TR_NOOP("停止")},
+      {kIdEnd, QT_TR_NOOP("下一个")},
+      {kIdOpen, QT_TR_NOOP("打开文件…")},
+      {kIdMinimise, QT_TR_NOOP("最小化")},
+      {kIdClose, QT_TR_NOOP("退出")},
+      {kIdAdd, QT_TR_NOOP("向列表添加文件")},
+      {kIdDelete, QT_TR_NOOP("从列表删除选中的一项")},
+      {kIdDeleteAll, QT_TR_NOOP("清空列表")},
+      {kIdExchange, QT_TR_NOOP("在播放列表和波形之间切换")},
+      {kIdRead, QT_TR_NOOP("阅读：从这里标记一段的开头；在别的模式中回到阅读")},
+      {kIdRepeat, QT_TR_NOOP("复读：反复播放从开头标记到这里的一段；再按一次暂停")},
+      {kIdRecord, QT_TR_NOOP("录音：录下你的声音（暂停时也可以）")},
+      {kIdPlayBack, QT_TR_NOOP("回放：播放你的录音")},
+      {kIdCompare, QT_TR_NOOP("对比：轮流播放你的录音和原文")},
+      {kIdProgress, QT_TR_NOOP("进度：点击或拖动跳到那里（暂停时也可以）")},
+      {kIdVolume, QT_TR_NOOP("音量大小")},
+      {kIdSpeed, QT_TR_NOOP("速度：向右变慢，最左是原速")},
+      {kIdBalance, QT_TR_NOOP("左右平衡")},
+  };
+  std::map<int, int> commandOf;
+  for (const auto& [id, command] : kButtonCommands)
+    commandOf[id] = command;
+  for (const auto& [id, tip] : kTips) {
+    QString text = tr(tip);
+    const auto command = commandOf.find(id);
+    if (command != commandOf.end()) {
+      if (QAction* a = Action(command->second); a != nullptr && !a->shortcut().isEmpty())
+        text += QStringLiteral(" (%1)").arg(a->shortcut().toString(QKeySequence::NativeText));
+    } else if (dynamic_cast<SkinSlider*>(Control(id)) != nullptr) {
+      text += tr(" (点击后用 ←/→、PgUp/PgDn)");
+    }
+    Control(id)->setToolTip(text);
+  }
+  ShowAutoManual(false);
+}
+
+void MainDialog::ShowAutoManual(bool automatic) {
+  // The caption says the mode; the tooltip what a press does.
+  SkinButton* b = ModeButton(kIdManual);
+  b->setText(automatic ? tr("自动") : tr("手动"));
+  const QString key = Action(kCmdAutoManual)->shortcut().toString(QKeySequence::NativeText);
+  b->setToolTip((automatic ? tr("现在是自动：每句自动重复。按下改为手动，由你标记段落")
+                           : tr("现在是手动：由你标记段落。按下改为自动，每句自动重复")) +
+                QStringLiteral(" (%1)").arg(key));
+  b->update();
+}
+
 QShortcut* MainDialog::Accelerator(const QKeySequence& key, int command) {
   auto* shortcut = new QShortcut(key, this);
   shortcut->setContext(Qt::WindowShortcut);
@@ -481,9 +530,7 @@ void MainDialog::RunCommand(int command) {
       engine->CommandCompare();
       break;
     case kCmdAutoManual: {
-      const bool automatic = engine->CommandAutoManual();
-      ModeButton(kIdManual)->setText(automatic ? tr("自动") : tr("手动"));
-      ModeButton(kIdManual)->update();
+      ShowAutoManual(engine->CommandAutoManual());
       break;
     }
     case kCmdNewFile:
@@ -948,7 +995,8 @@ bool MainDialog::TranscriptVisible() const {
 }
 
 QString MainDialog::SentenceShown() const {
-  return sentenceLabel->isVisible() ? sentenceLabel->text() : QString();
+  // The line heard, whichever view the window shows; none while the words are hidden.
+  return textHidden ? QString() : transcriptView->TextOf(engine->Status().sentence);
 }
 
 void MainDialog::SentencesChanged() {
@@ -1032,9 +1080,15 @@ void MainDialog::EnableTransport(bool enable) {
       Qt::QueuedConnection);
 }
 
-void MainDialog::EnablePlayButton() {
+void MainDialog::ShowPaused(bool pauseResumes) {
   QMetaObject::invokeMethod(
-      this, [this] { Control(kIdPlay)->setEnabled(true); }, Qt::QueuedConnection);
+      this,
+      [this, pauseResumes] {
+        Control(kIdPlay)->setEnabled(true);
+        Control(kIdPause)->setEnabled(pauseResumes);
+        if (QAction* a = Action(kCmdPause)) a->setEnabled(pauseResumes);
+      },
+      Qt::QueuedConnection);
 }
 
 void MainDialog::SetProgressPosition(int position) {
@@ -1065,6 +1119,7 @@ void MainDialog::ShowWhereTheLearnerIs() {
   QString caption;
   if (s.byteRate != 0 && s.length != 0 && !s.stopped) {
     caption = clock(s.position / s.byteRate) + QStringLiteral(" / ") + clock(s.length / s.byteRate);
+    if (s.recordingHeard) caption = tr("你的录音 %1").arg(caption);
     if ((s.flags & ENG_REPEATING) && s.playsHeard > 0) {
       // Automatic repeat plays each sentence a set number of times; the
       // learner's own repeat loops until they end it.
@@ -1074,8 +1129,16 @@ void MainDialog::ShowWhereTheLearnerIs() {
   }
   waveformPanel->SetCaption(caption);
   waveformPanel->SetTurn(s.gap);
+  // The speed, after the title, while it is not normal.
+  const long percent = std::lround(s.speed * 100);
+  const QString speedText = percent == 100 ? QString() : tr("速度 %1%").arg(percent);
+  if (speedText != speedShown) {
+    speedShown = speedText;
+    update(titleStrip.isValid() ? QRect(0, 0, width(), titleStrip.bottom() + 1) : rect());
+  }
   int a = -1, b = -1;
-  if ((s.flags & (ENG_REPEATING | ENG_COMPARING)) && s.length != 0 && s.passageEnd > 0) {
+  if ((s.flags & (ENG_REPEATING | ENG_COMPARING)) && !s.recordingHeard && s.length != 0 &&
+      s.passageEnd > 0) {
     a = static_cast<int>(static_cast<uint64_t>(s.passageStart) * Engine::kProgressMax / s.length);
     b = static_cast<int>(static_cast<uint64_t>(s.passageEnd) * Engine::kProgressMax / s.length);
   }
@@ -1115,6 +1178,10 @@ void MainDialog::NoteUnplayable(const std::string& path, const QString& why) {
 
 void MainDialog::ShowNotice(const QString& text) {
   notice = text;
+  noticesSeen.removeAll(text);
+  noticesSeen.prepend(QTime::currentTime().toString(QStringLiteral("HH:mm  ")) + text);
+  while (noticesSeen.size() > 5)
+    noticesSeen.removeLast();
   if (noticeTimer == nullptr) {
     noticeTimer = new QTimer(this);
     noticeTimer->setSingleShot(true);
@@ -1123,8 +1190,22 @@ void MainDialog::ShowNotice(const QString& text) {
       update();
     });
   }
-  noticeTimer->start(10000);
+  // Long enough to read: ten seconds, more for a long one.
+  noticeTimer->start(std::clamp(static_cast<int>(text.size()) * 150, 10000, 30000));
   update();
+}
+
+bool MainDialog::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && titleStrip.isValid()) {
+    // The title strip tells every recent notice whole.
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QRect strip(0, 0, Control(kIdMinimise)->x(), titleStrip.bottom() + 1);
+    if (strip.contains(help->pos()) && !noticesSeen.isEmpty()) {
+      QToolTip::showText(help->globalPos(), noticesSeen.join(QLatin1Char('\n')), this);
+      return true;
+    }
+  }
+  return QWidget::event(event);
 }
 
 void MainDialog::CheckRefusals() {
@@ -1264,9 +1345,15 @@ void MainDialog::paintEvent(QPaintEvent*) {
   const QRect titleRect(2, 0, metrics.horizontalAdvance(title), metrics.height());
   painter.setPen(ColorFromRef(titleColor));
   painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title);
+  int after = titleRect.right() + 8;
+  if (!speedShown.isEmpty()) {
+    const QRect speedRect(after, 0, metrics.horizontalAdvance(speedShown), metrics.height());
+    painter.drawText(speedRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, speedShown);
+    after = speedRect.right() + 8;
+  }
   if (!notice.isEmpty()) {
-    // Up to the title strip's buttons; the whole line is the tooltip of the list entry.
-    const QRect noticeRect(titleRect.right() + 8, 0, 248 - titleRect.right() - 8, metrics.height());
+    // Up to the title strip's buttons; the whole text is the strip's tooltip.
+    const QRect noticeRect(after, 0, Control(kIdMinimise)->x() - 2 - after, metrics.height());
     painter.drawText(noticeRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                      metrics.elidedText(notice, Qt::ElideRight, noticeRect.width()));
   }

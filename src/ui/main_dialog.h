@@ -143,7 +143,12 @@ class MainDialog : public QWidget, public EngineView {
   }
   // Before OnInitDialog: where the learner's places in their files are kept
   // (none: nothing is resumed or kept).
-  void SetResumeFile(const std::string& path) { resumePath = path; }
+  // The resume file; with places false no file is taken up where it was left
+  // nor kept (the learner's remembered settings still are).
+  void SetResumeFile(const std::string& path, bool places = true) {
+    resumePath = path;
+    resumePlaces = places;
+  }
   // Where the window's size is kept, and the size chosen for this start (0:
   // the screen's); without it the menu cannot change the size.
   void SetScaleFile(const std::string& path, int chosen);
@@ -198,7 +203,7 @@ class MainDialog : public QWidget, public EngineView {
   // A mode button's caption colour.
   void SetCaptionColor(int id, uint32_t color);
   void EnableTransport(bool enable) override;
-  void EnablePlayButton() override;
+  void ShowPaused(bool pauseResumes) override;
   void SetProgressPosition(int position) override;
   void SetSpeedPosition(int position) override;
   void SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) override;
@@ -233,6 +238,7 @@ class MainDialog : public QWidget, public EngineView {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  bool event(QEvent* event) override;
   void changeEvent(QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -253,6 +259,8 @@ class MainDialog : public QWidget, public EngineView {
   void OnSlider(SkinSlider* slider, int code, int position);
   void CreateMenus();
   void CreateAccelerators();
+  void SetToolTips();
+  void ShowAutoManual(bool automatic);
   class QShortcut* Accelerator(const QKeySequence& key, int command);
   void TrackMenu(int which, const QPoint& globalPos);
   int RunDialog(QDialog& dialog);
@@ -311,6 +319,11 @@ class MainDialog : public QWidget, public EngineView {
   std::map<std::string, QString> unplayable;
   QString notice;
   QTimer* noticeTimer = nullptr;
+  // The last notices, newest first: the title strip's tooltip, for one that
+  // was too long to read or gone too soon.
+  QStringList noticesSeen;
+  // The speed shown after the title, empty at normal speed.
+  QString speedShown;
   void NoteUnplayable(const std::string& path, const QString& why);
   void TakeUnplayable();
   void MarkUnplayable(int row, const QString& why);
@@ -331,6 +344,7 @@ class MainDialog : public QWidget, public EngineView {
   QString lastFolder;  // where the open dialog was last left
   std::unique_ptr<ExportJob> exportJob;
   std::string resumePath;
+  bool resumePlaces = true;
   std::vector<std::string> startFiles;
   ResumeStore resume;
   QTimer* exportTimer = nullptr;

@@ -190,8 +190,11 @@ QVariantMap MprisService::PlayerProperties() const {
   p.insert(QStringLiteral("PlaybackStatus"), s.paused   ? QStringLiteral("Paused")
                                              : sounding ? QStringLiteral("Playing")
                                                         : QStringLiteral("Stopped"));
-  p.insert(QStringLiteral("Rate"), 1.0);
-  p.insert(QStringLiteral("MinimumRate"), 1.0);
+  // The speed slider: 1 at its rest, slower to the right.
+  p.insert(QStringLiteral("Rate"), static_cast<double>(s.speed));
+  p.insert(QStringLiteral("MinimumRate"),
+           s.keepPitch ? Engine::SpeedTempo(Engine::kSliderMax, Engine::kSliderMax)
+                       : 1.0 / Engine::kSliderMax);
   p.insert(QStringLiteral("MaximumRate"), 1.0);
   p.insert(QStringLiteral("Metadata"), Metadata());
   p.insert(QStringLiteral("Volume"), s.volumePosition / 100.0);
@@ -258,8 +261,16 @@ QDBusMessage MprisService::Serve(const QDBusMessage& message) {
         if (SkinSlider* slider = window.Slider(kIdVolume)) slider->SetPosition(position);
         return message.createReply();
       }
-      if (which == QLatin1String(kPlayer) && name == QLatin1String("Rate"))
+      if (which == QLatin1String(kPlayer) && name == QLatin1String("Rate")) {
+        // Faster than normal is not offered; 0 would mean a pause, Pause's business.
+        const double rate = value.toDouble();
+        if (rate <= 0) return message.createReply();
+        const int position = std::clamp(static_cast<int>(std::lround((1.0 - rate) * 100)), 0,
+                                        Engine::kSliderMax - 1);
+        engine.SpeedSlider(position);
+        if (SkinSlider* slider = window.Slider(kIdSpeed)) slider->SetPosition(position);
         return message.createReply();
+      }
       return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"),
                                       name + QStringLiteral(" cannot be set"));
     }

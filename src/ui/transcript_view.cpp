@@ -1,5 +1,7 @@
 #include "ui/transcript_view.h"
 
+#include <algorithm>
+
 TranscriptView::TranscriptView(QWidget* parent) : QListWidget(parent) {
   setWordWrap(true);
   setTextElideMode(Qt::ElideNone);
@@ -43,7 +45,8 @@ void TranscriptView::Fill() {
   }
   for (size_t i = 0; i < sentences.size(); ++i) {
     const Sentence& s = sentences[i];
-    const uint32_t seconds = byteRate > 0 ? s.start / byteRate : 0;
+    // The line's own time, as the transcript gives it, not its padded start.
+    const uint32_t seconds = byteRate > 0 ? std::max(s.start, s.spoken) / byteRate : 0;
     const QString time =
         QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
     // Sentences found in the sound itself have no words: their number and length.

@@ -155,7 +155,8 @@ void WaveformPanel::paintEvent(QPaintEvent*) {
     font.setPixelSize(12);
     painter.setFont(font);
     painter.setPen(QColor(0, 200, 0));  // the running caption's green
-    painter.drawText(rect().adjusted(3, 0, -3, -1), Qt::AlignLeft | Qt::AlignBottom, caption);
+    // At the top: the bottom of the panel is the sentence's line.
+    painter.drawText(rect().adjusted(3, 1, -3, 0), Qt::AlignLeft | Qt::AlignTop, caption);
   }
 }
 

@@ -30,6 +30,7 @@
 #include "ui/key_bindings.h"
 #include "ui/main_dialog.h"
 #include "ui/settings_dialog.h"
+#include "ui/transcript_view.h"
 #include "ui/window_scale.h"
 
 namespace {
@@ -122,6 +123,12 @@ TEST_F(CommandsTest, TheWalkThroughWithTheMouse) {
   ASSERT_TRUE(Until([&] { return Status().flags == ENG_PLAYING_BACK; }));
   EXPECT_TRUE(Until([&] { return Caption(kIdRecord) == kCaptionIdle; }));
   EXPECT_TRUE(Until([&] { return Caption(kIdPlayBack) == kCaptionRunning; }));
+  // What is heard is the recording: its own time, shown as the learner's.
+  Play(100);
+  EXPECT_TRUE(Until([&] {
+    return window->Panel()->Caption().startsWith(QStringLiteral("你的录音 0:00 / 0:00"));
+  })) << window->Panel()->Caption().toStdString();
+  EXPECT_LT(Status().length, 2000000u / 4);
   Click(kIdCompare);  // ends play-back, then compares
   ASSERT_TRUE(Until([&] { return Status().flags == ENG_COMPARING; }));
   EXPECT_TRUE(Until([&] { return Caption(kIdCompare) == kCaptionRunning; }));
@@ -129,8 +136,11 @@ TEST_F(CommandsTest, TheWalkThroughWithTheMouse) {
   ASSERT_TRUE(Until([&] { return Status().flags == ENG_PLAYING; }));
   Click(kIdPause);
   ASSERT_TRUE(Until([&] { return Status().paused; }));
-  EXPECT_FALSE(window->Control(kIdRead)->isEnabled());  // the transport is greyed
-  EXPECT_TRUE(window->Control(kIdPlay)->isEnabled());
+  // Paused, only Pause has nothing to do.
+  ASSERT_TRUE(Until([&] { return !window->Control(kIdPause)->isEnabled(); }));
+  for (int id :
+       {kIdPlay, kIdRead, kIdRepeat, kIdRecord, kIdPlayBack, kIdCompare, kIdStop, kIdProgress})
+    EXPECT_TRUE(window->Control(id)->isEnabled()) << id;
   Click(kIdPlay);
   ASSERT_TRUE(Until([&] { return !Status().paused && Status().flags == ENG_PLAYING; }));
   Click(kIdStop);
@@ -338,10 +348,10 @@ TEST_F(CommandsTest, ExportSentencesWritesTheOpenItemsClipsIntoTheChosenFolder) 
 TEST_F(CommandsTest, TheNextStartGoesOnWhereTheLearnerLeftWithTheSettingsKept) {
   window.reset();
   const std::string state = dir.File("state/resume.tsv");
-  auto start = [&] {
+  auto start = [&](bool places = true) {
     auto w = std::make_unique<MainDialog>(audio);
     w->SetMessageBox([](const QString&, const QString&) {});
-    w->SetResumeFile(state);
+    w->SetResumeFile(state, places);
     w->show();
     EXPECT_TRUE(w->OnInitDialog());
     EXPECT_TRUE(Until([&] { return w->EngineOf().Status().itemsOpened == 1; }));
@@ -370,6 +380,20 @@ TEST_F(CommandsTest, TheNextStartGoesOnWhereTheLearnerLeftWithTheSettingsKept) {
   EXPECT_EQ(Status().repeatCount, 5u);
   EXPECT_FLOAT_EQ(Status().horizontalSeconds, 1.5f);
   EXPECT_TRUE(window->Action(kCmdRememberSettings)->isChecked());
+  // Without places (--no-resume) the file starts at its start, the settings
+  // are still the learner's, and the place is kept for the next start.
+  window->ExitProgram();
+  window.reset();
+  window = start(false);
+  Play(100);
+  EXPECT_LT(Status().position, left / 2);
+  EXPECT_EQ(Status().repeatCount, 5u);
+  EXPECT_TRUE(window->Action(kCmdRememberSettings)->isEnabled());
+  EXPECT_FALSE(window->Action(kCmdResume)->isEnabled());
+  window->ExitProgram();
+  window.reset();
+  window = start();
+  EXPECT_NEAR(Status().position, left, 3 * 5000.0);
   // Turned off, the next start begins at the start.
   window->RunCommand(kCmdResume);
   window->ExitProgram();
@@ -607,6 +631,29 @@ TEST_F(CommandsTest, DraggingTheProgressSliderSeeksOnceOnRelease) {
   EXPECT_GE(Status().position, Inside(e).seekTarget().load());
 }
 
+// Paused, a click on the bar moves the place (shown at once) and Play goes on
+// from it; Ctrl+D records as the engine does, paused too.
+TEST_F(CommandsTest, WhilePausedTheBarSeeksAndTheRecordKeyRecords) {
+  Play(300);
+  Click(kIdPause);
+  ASSERT_TRUE(Until([&] { return Status().paused; }));
+  SkinSlider* progress = window->Slider(kIdProgress);
+  ASSERT_TRUE(Until([&] { return progress->isEnabled(); }));
+  QTest::mouseClick(progress, Qt::LeftButton, {}, QPoint(progress->width() * 3 / 4, 2));
+  ASSERT_TRUE(Until([&] { return Inside(window->EngineOf()).seekTarget().load() > 1000000u; }));
+  const uint32_t target = Inside(window->EngineOf()).seekTarget().load();
+  ASSERT_TRUE(Until([&] { return Status().position == target; })) << Status().position;
+  EXPECT_TRUE(Status().paused);
+  Click(kIdPlay);
+  Play(100);
+  EXPECT_GE(Status().position, target);
+  EXPECT_LT(Status().position, target + 40000);
+  Click(kIdPause);
+  ASSERT_TRUE(Until([&] { return Status().paused; }));
+  QTest::keyClick(window.get(), Qt::Key_D, Qt::ControlModifier);
+  EXPECT_TRUE(Until([&] { return Status().flags == ENG_RECORDING; }));
+}
+
 TEST_F(CommandsTest, DroppedFilesAreAddedAtTheEnd) {
   WriteFileBytes("b.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000)));
   WriteFileBytes("a.qv", QvFileBytes(RecordingFormat(), PatternBytes(5000)));
@@ -730,9 +777,14 @@ TEST_F(CommandsTest, ADoubleClickPlaysTheEntryEvenIfTheListIsRefreshedBetweenThe
 }
 
 TEST_F(CommandsTest, GlyphButtonsNameTheirCommands) {
-  EXPECT_EQ(window->Control(kIdPlay)->toolTip(), QStringLiteral("播放"));
-  EXPECT_EQ(window->Control(kIdDeleteAll)->toolTip(), QStringLiteral("全部删除"));
-  EXPECT_EQ(window->Control(kIdOpen)->toolTip(), QStringLiteral("新文件"));
+  EXPECT_EQ(window->Control(kIdPlay)->toolTip(), QStringLiteral("播放 (Ctrl+W)"));
+  EXPECT_EQ(window->Control(kIdDeleteAll)->toolTip(), QStringLiteral("清空列表"));
+  EXPECT_EQ(window->Control(kIdOpen)->toolTip(), QStringLiteral("打开文件… (Ctrl+N)"));
+  // The mode button tells what a press does, which changes with the mode.
+  const QString manual = window->Control(kIdManual)->toolTip();
+  QTest::keyClick(window.get(), Qt::Key_M, Qt::ControlModifier);
+  EXPECT_NE(window->Control(kIdManual)->toolTip(), manual);
+  EXPECT_TRUE(window->Control(kIdManual)->toolTip().endsWith(QStringLiteral("(Ctrl+M)")));
 }
 
 // The settings dialog alone.
@@ -820,3 +872,14 @@ TEST_F(SettingsDialogTest, TheAdaptiveSettingsCountOnlyWhenThatSplitIsChosen) {
 }
 
 }  // namespace
+
+// A line is listed at its own time, not at its padded start: a line at 23.0 s
+// whose pad begins at 22.85 s reads 0:23.
+TEST(TranscriptViewTest, ALineShowsItsOwnTimeNotThePaddedStart) {
+  TranscriptView view(nullptr);
+  const uint32_t rate = 176400;
+  view.SetSentences({Sentence{rate * 2285 / 100, rate * 24, "line", rate * 23}}, rate);
+  ASSERT_EQ(view.count(), 1);
+  EXPECT_TRUE(view.item(0)->text().startsWith(QStringLiteral("0:23")))
+      << view.item(0)->text().toStdString();
+}

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QTest>
+#include <QToolTip>
 #include <filesystem>
 #include <memory>
 
@@ -139,7 +140,17 @@ TEST_F(MainDialogTest, TheWindowSpeaksTheLocalesLanguage) {
     items << a->text();
   EXPECT_EQ(items, (QStringList{"Add", "Delete", "Delete all", "Save the list"}));
   EXPECT_EQ(window->Action(kCmdKeepPitch)->text(), QStringLiteral("&Keep pitch"));
-  EXPECT_EQ(window->Control(kIdExchange)->toolTip(), QStringLiteral("Playlist/waveform"));
+  // Every control says what it does, with its key where it has one.
+  EXPECT_EQ(window->Control(kIdExchange)->toolTip(),
+            QStringLiteral("Switch between the playlist and the waveform"));
+  EXPECT_EQ(window->Control(kIdRecord)->toolTip(),
+            QStringLiteral("Record your voice (paused too) (Ctrl+D)"));
+  EXPECT_EQ(window->Action(kCmdNewFile)->text(), QStringLiteral("&Open files…"));
+  for (int id : {kIdPlay, kIdPause, kIdStop, kIdBegin, kIdEnd, kIdOpen, kIdRead, kIdRepeat,
+                 kIdPlayBack, kIdCompare, kIdManual})
+    EXPECT_TRUE(window->Control(id)->toolTip().contains(QStringLiteral("(Ctrl+"))) << id;
+  for (int id : {kIdProgress, kIdVolume, kIdSpeed, kIdBalance, kIdAdd, kIdDelete, kIdDeleteAll})
+    EXPECT_FALSE(window->Control(id)->toolTip().isEmpty()) << id;
   EXPECT_EQ(SettingsDialog().windowTitle(), QStringLiteral("Automatic repeat settings"));
   // The face's words are drawn in English over Kestro's own skin, and only there.
   const QImage english = window->grab().toImage();
@@ -347,6 +358,11 @@ TEST_F(MainDialogTest, AModeThatCannotStartSaysWhyInTheTitleStrip) {
   EXPECT_TRUE(window->Notice().contains(QStringLiteral("compare")))
       << window->Notice().toStdString();
   EXPECT_TRUE(messages.empty());  // no box to click away
+  // Too long for the strip, it is read whole in the strip's tooltip.
+  const QPoint strip(60, 5);
+  QHelpEvent help(QEvent::ToolTip, strip, window->mapToGlobal(strip));
+  QApplication::sendEvent(window.get(), &help);
+  EXPECT_TRUE(QToolTip::text().contains(window->Notice())) << QToolTip::text().toStdString();
 }
 
 // Five tone sentences of 1 s with pauses of 0.3 s, and their subtitles.

@@ -454,8 +454,23 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
   const size_t before = ReadFileBytes(played).size();
   ASSERT_TRUE(until([&] { return ReadFileBytes(played).size() >= before + 88200; }));
   EXPECT_EQ(position(), paused);
+  // A seek while paused moves the place at once and says so; Play goes on
+  // from it.
+  const std::string monitored = dir.File("signals.txt");
+  Output("DBUS_SESSION_BUS_ADDRESS='" + busAddress +
+         "' timeout 60 dbus-monitor --session \"type='signal',member='Seeked'\" > '" + monitored +
+         "' 2>&1 & sleep 0.5");
+  Mpris("org.mpris.MediaPlayer2.Player.SetPosition objpath:/org/kestro/item/0 int64:14000000");
+  ASSERT_TRUE(until([&] { return position() == 14000000; })) << position();
+  EXPECT_NE(status().find("\"Paused\""), std::string::npos);
+  EXPECT_TRUE(until([&] {
+    return ReadFileBytes(monitored).find("int64 14000000") != std::string::npos;
+  })) << ReadFileBytes(monitored);
   Mpris("org.mpris.MediaPlayer2.Player.PlayPause");
-  ASSERT_TRUE(until([&] { return position() > paused; })) << position();
+  const std::string later = Scaled(lesson.substr(176400 * 14), 0x7FFF);
+  const std::string resumed = HeardFrom(later, 88200);
+  ASSERT_GE(resumed.size(), 88200u) << KestroSaid();
+  EXPECT_TRUE(BytesEqual(resumed.substr(0, 88200), later.substr(0, 88200)));
   EXPECT_NE(status().find("\"Playing\""), std::string::npos);
 }
 
