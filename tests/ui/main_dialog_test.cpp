@@ -402,6 +402,8 @@ TEST_F(MainDialogTest, TheTranscriptFollowsWhatIsHeardAndALineDoubleClickedRepea
     return window->EngineOf().Status().sentence == 3;
   }));
   ASSERT_TRUE(Until([&] { return view->Followed() == 3 && view->currentRow() == 2; }));
+  // The sound menu's line is the one heard, whichever view the window shows.
+  EXPECT_EQ(window->SentenceShown(), QStringLiteral("第3句 line"));
 
   // A double click on the fifth line repeats its sentence, pads and all.
   view->scrollToItem(view->item(4));

@@ -472,6 +472,18 @@ TEST_F(WindowEndToEnd, TheSoundMenuPlaysPausesAndSeeksItOnTheSessionBus) {
   ASSERT_GE(resumed.size(), 88200u) << KestroSaid();
   EXPECT_TRUE(BytesEqual(resumed.substr(0, 88200), later.substr(0, 88200)));
   EXPECT_NE(status().find("\"Playing\""), std::string::npos);
+  // The rate is the speed slider's: set from the menu, told back.
+  EXPECT_NE(Property("Rate").find("double 1"), std::string::npos) << Property("Rate");
+  Mpris(
+      "org.freedesktop.DBus.Properties.Set string:org.mpris.MediaPlayer2.Player string:Rate "
+      "variant:double:0.75");
+  // What the device plays at: the file's rate to the nearest 100 Hz below.
+  const auto rate = [&] {
+    const std::string reply = Property("Rate");
+    const size_t at = reply.find("double ");
+    return at == std::string::npos ? 0.0 : std::atof(reply.c_str() + at + 7);
+  };
+  EXPECT_TRUE(until([&] { return std::abs(rate() - 0.75) < 0.005; })) << rate();
 }
 
 // The window at 2x: twice the size, every control where twice its 1x place
