@@ -396,7 +396,7 @@ int main(int argc, char** argv) {
       const EngineStatus status = engine.Status();
       if (status.flags != 0 || status.opening) idleSince = now;
       if (now - idleSince > std::chrono::milliseconds(300)) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      engine.AwaitEngineSleep(250);
     }
     if (engine.Status().itemsHeard == 0) {
       // Nothing could be played at all.

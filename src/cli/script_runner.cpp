@@ -76,10 +76,15 @@ bool ScriptRunner::AwaitServed(uint32_t bits, std::string* error) {
 }
 
 bool ScriptRunner::Settle(std::string* error) {
+  // The engine sleeps long when nothing asks; each look wakes it for a pass.
   const uint64_t start = engine.Status().passes;
-  engine.WakeEngine();
-  return WaitUntil([&] { return engine.Status().passes >= start + 2; }, error,
-                   "waiting for the engine");
+  return WaitUntil(
+      [&] {
+        if (engine.Status().passes >= start + 2) return true;
+        engine.WakeEngine();
+        return false;
+      },
+      error, "waiting for the engine");
 }
 
 bool ScriptRunner::WaitSound(int64_t ms, std::string* error) {

@@ -30,7 +30,8 @@ void DecodeThread::Run() {
       blockHeld = false;
       cursor.AnswerReset();
     }
-    if (cursor.Order() == 0) engine.DecodeSleep(20);
+    // Idle until an order comes, which wakes it.
+    if (cursor.Order() == 0) engine.DecodeSleep(1000);
     if (cursor.Order() & DEC_QUIT) break;
   }
   cursor.AnswerQuit();
@@ -71,6 +72,6 @@ void DecodeThread::Step(uint32_t seen) {
   } else {
     // Ring full: offer the same block again once the engine has taken one
     // (which wakes this sleep), or after a while at the latest.
-    e.DecodeSleep(50);
+    e.DecodeSleep(2000);
   }
 }

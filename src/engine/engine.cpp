@@ -141,6 +141,9 @@ bool Engine::KeepPitch() const {
 void Engine::WakeEngine() {
   core->WakeEngine();
 }
+void Engine::AwaitEngineSleep(uint32_t ms) {
+  core->AwaitEngineSleep(ms);
+}
 EngineStatus Engine::Status() const {
   return core->Status();
 }

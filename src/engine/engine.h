@@ -201,6 +201,9 @@ class Engine {
   bool KeepPitch() const;
   // Wakes the engine thread for a pass now (a caller waiting for passes).
   void WakeEngine();
+  // Waits up to ms for the engine thread's next sleep: when its status may
+  // have changed.
+  void AwaitEngineSleep(uint32_t ms);
 
   // ---- what the engine is doing (any thread) ----
   EngineStatus Status() const;

@@ -84,6 +84,7 @@ class EngineCore {
   GapSettings Gaps() const;
   std::vector<Sentence> Sentences() const { return sentences.All(); }
   void WakeEngine() { waker.Notify(); }
+  void AwaitEngineSleep(uint32_t ms) { waker.AwaitEngineSleep(ms); }
   EngineStatus Status() const;
   const char* Mode() const { return Engine::ModeName(engineFlags.load()); }
   bool SoundRunning() const;

@@ -365,8 +365,9 @@ void EngineThread::Run() {
       e.SettledSleep(50);
       continue;
     }
-    if (e.engineFlags.load() == 0) e.SettledSleep(20);
-    e.SettledSleep(5);
+    // Every request, block and buffer the engine must see wakes it; the sleep's
+    // end only guards against a missed wake, rarely at rest.
+    e.SettledSleep(e.engineFlags.load() == 0 ? kRestSleepMs : kBusySleepMs);
   }
 }
 
@@ -433,9 +434,8 @@ void EngineThread::Reading() {
           e.view->ItemNotPlayable(e.currentPath, "no sound could be decoded from it");
         endOfItem = true;
         e.StoreFlags(ENG_ITEM_CHANGE);
-      } else if (!RequestPending()) {
-        e.Sleep(20);
       }
+      // Otherwise the rest still sounds: its end wakes the engine.
     }
     // A request that came while the last pass ended is served without waiting.
     if (!RequestPending()) e.Sleep(10);
@@ -520,7 +520,10 @@ EngineThread::Outcome EngineThread::ServeItemChange() {
       return Outcome::kGoOn;
     }
     if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      e.StoreFlags(0);
+      // A pause's change opens nothing: a request that came with it (Play
+      // pressed at once) is served in this pass, not dropped.
+      const bool opens = endOfItem || e.openRequest.load();
+      e.StoreFlags(opens ? 0 : e.engineFlags.load() & kPostedBits & ~ENG_ITEM_CHANGE);
       if (endOfItem) {
         endOfItem = false;
         e.OpenNextItem();

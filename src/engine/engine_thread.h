@@ -123,6 +123,9 @@ class EngineThread {
   std::thread thread;
   std::atomic<bool> ended{false};
 
+  static constexpr uint32_t kRestSleepMs = 2000;
+  static constexpr uint32_t kBusySleepMs = 500;
+
   bool outputStarted = false;
   bool endOfItem = false;
   bool serving = false;  // a step of ServeRequests is running

@@ -35,6 +35,9 @@ class EngineView {
   // recording and every mode work while paused.
   virtual void ShowPaused(bool /*pauseResumes*/) {}
   virtual void SetProgressPosition(int /*position*/) {}
+  // Whether the view draws each buffer as it finishes (a waveform): the
+  // output then tells finished buffers more often.
+  virtual bool DrawsSound() const { return false; }
   virtual void SetSpeedPosition(int /*position*/) {}
   // The waveform panel's sample format and the buffer now sounding or recorded.
   virtual void SetSampleFormat(uint32_t /*rate*/, uint16_t /*bits*/, uint16_t /*channels*/) {}

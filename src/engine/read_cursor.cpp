@@ -76,6 +76,7 @@ void ReadCursor::Run() {
 
 void ReadCursor::Stop(WaveOut* out) {
   StopDecoder();
+  firstBlockWakes = true;
   gapLeft = 0;
   if (gapBlock) request.position = resumePosition;
   gapBlock = false;
@@ -206,8 +207,12 @@ void ReadCursor::OrderQuit() {
 
 bool ReadCursor::PassOn(float silenceRatio) {
   if (!ring.Push(&request, silenceRatio, gapBlock)) return false;
-  // The engine waits for blocks only when the ring was empty.
-  if (ring.Count() == 1) waker.Notify(Waker::kEngine);
+  // The first block after a stop goes on at once (the first sound), the rest
+  // in batches: filling the ring and the device is then not a wake of the
+  // engine for every block. (A device running short wakes it by itself.)
+  const uint32_t count = ring.Count();
+  if ((count == 1 && firstBlockWakes.exchange(false)) || count % kBlocksPerWake == 0)
+    waker.Notify(Waker::kEngine);
   request.position = gapBlock ? resumePosition : request.nextPosition;
   gapBlock = false;
   return true;

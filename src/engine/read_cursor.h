@@ -31,6 +31,8 @@ constexpr uint32_t DEC_QUIT_DONE = 8;
 // side; device callbacks read and mark slots of Slots(); Shutdown may order a quit.
 class ReadCursor {
  public:
+  static constexpr uint32_t kBlocksPerWake = 32;
+
   // sleep: the engine thread's own wait (cut short by its events);
   // decoderRunning: whether a decode thread exists to answer orders.
   ReadCursor(Waker& waker, std::function<void(uint32_t)> sleep,
@@ -136,6 +138,7 @@ class ReadCursor {
   void AnswerQuit();
 
  private:
+  std::atomic<bool> firstBlockWakes{true};  // see PassOn
   friend class EngineTestAccess;
 
   // Stores an order, leaving DEC_QUIT and DEC_QUIT_DONE standing.

@@ -26,6 +26,13 @@ void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled) {
   if (channel == 0) engineMidPassSleep = false;
 }
 
+void Waker::AwaitEngineSleep(uint32_t ms) {
+  std::unique_lock<std::mutex> lock(mutex);
+  ++pacers;
+  paced.wait_for(lock, std::chrono::milliseconds(ms));
+  --pacers;
+}
+
 uint64_t Waker::EngineEvents() {
   std::lock_guard<std::mutex> lock(mutex);
   return events[0];

@@ -23,6 +23,9 @@ class Waker {
 
   // Events sent to the engine thread so far.
   uint64_t EngineEvents();
+  // Waits up to ms for the engine thread to go to sleep (its pass done, or a
+  // wait inside one): a watcher of its status looks again then, not on a clock.
+  void AwaitEngineSleep(uint32_t ms);
   // Waits until done(context) holds or cancel(context) turns true, waking the
   // engine thread whenever it sleeps in the middle of a pass.
   void WaitEngine(const std::function<bool()>& done, const std::function<bool()>& cancel);

@@ -125,7 +125,7 @@ bool PulseLink::HungLocked() {
   // Far beyond a loaded machine's delay (replies come within milliseconds even
   // with every core busy), well within what a learner waits for to be told.
   constexpr auto kAnswerWithin = std::chrono::milliseconds(2000);
-  constexpr auto kAskEvery = std::chrono::milliseconds(250);
+  constexpr auto kAskEvery = std::chrono::milliseconds(1000);
   const auto now = std::chrono::steady_clock::now();
   if (question != nullptr) {
     if (pa_operation_get_state(question) == PA_OPERATION_RUNNING)

@@ -13,8 +13,10 @@ bool PulseWaveOut::OpenBackend(std::string* error) {
     return false;
   }
   if (!link.Connect(error)) return false;
-  // About 100 ms ahead, whole frames.
-  SetLead(std::max<uint32_t>(format.nAvgBytesPerSec / 10 / format.nBlockAlign, 64) *
+  // Half a second ahead, whole frames: refilled half at a time, the server is
+  // asked for little and a busy machine has a quarter of a second to spare.
+  // Pause and seek do not wait for it (a cork, a new stream).
+  SetLead(std::max<uint32_t>(format.nAvgBytesPerSec / 2 / format.nBlockAlign, 64) *
           format.nBlockAlign);
   link.Lock();
   const bool ok = NewStream(error);
@@ -42,7 +44,9 @@ bool PulseWaveOut::NewStream(std::string* error) {
   // Playing starts with the first frame: the last short buffer of an item is
   // never kept back waiting for more.
   attr.prebuf = format.nBlockAlign;
-  attr.minreq = static_cast<uint32_t>(-1);
+  // The server keeps (lead - 2 minreq) / 2 in the sink, 100 ms, and asks for
+  // more 150 ms at a time.
+  attr.minreq = lead * 3 / 10 / format.nBlockAlign * format.nBlockAlign;
   attr.fragsize = static_cast<uint32_t>(-1);
   const auto flags = static_cast<pa_stream_flags_t>(
       PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |

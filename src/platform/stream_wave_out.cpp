@@ -20,6 +20,7 @@ bool StreamWaveOut::Stalled(uint64_t played) {
 }
 
 void StreamWaveOut::Forget() {
+  hungry = true;
   pushing = nullptr;
   pushOffset = 0;
   handed = 0;
@@ -28,9 +29,15 @@ void StreamWaveOut::Forget() {
 }
 
 void StreamWaveOut::Push(const uint8_t* data, uint32_t count, uint32_t offset) {
-  ApplyVolume(data, scratch.data(), count, offset);
-  Hand(scratch.data(), count);
+  // Staged, and handed over together: one hand-over a service, not one a buffer.
+  ApplyVolume(data, scratch.data() + staged, count, offset);
+  staged += count;
   pushedTotal += count;
+}
+
+void StreamWaveOut::HandStaged() {
+  if (staged > 0) Hand(scratch.data(), staged);
+  staged = 0;
 }
 
 void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock, uint64_t played) {
@@ -49,12 +56,14 @@ void StreamWaveOut::ServiceStretched(std::unique_lock<std::mutex>& lock, uint64_
     }
     if (FeedNext()) continue;
     if (!HasQueued() || !stretcher.Holding()) break;
+    HandStaged();
     // The end of what was queued stays in the stretcher until it is pushed out;
     // that waits until the stream is about to run out and nothing has come for
     // a while, so that a buffer written a moment late does not cut the sound.
     if (!DryLongEnough() || Ahead() > lead / 4) break;
     FlushStretcher();
   }
+  HandStaged();
 }
 
 void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
@@ -63,6 +72,7 @@ void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   if (!Lost() && (StreamGone() || (StallMeansLost() && Stalled(played)))) MarkLost();
   if (paused || Lost()) return;
   if (Stretching()) {
+    hungry = true;
     ServiceStretched(lock, played);
     return;
   }
@@ -80,6 +90,9 @@ void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   }
   if (pushing == nullptr && handed > 0) AllHanded();
   uint32_t room = std::min<uint32_t>(Room(), lead);
+  // Half the lead at a time, while the stream still holds half: each hand-over
+  // wakes the sound server's client thread, a few times a second is enough.
+  if (room < lead / 2 && pushedTotal - played >= lead / 2) room = 0;
   while (pushing != nullptr && room > 0) {
     const uint32_t n = std::min(room, pushing->dwBufferLength - pushOffset);
     if (n > 0) {
@@ -93,4 +106,6 @@ void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
       pushOffset = 0;
     }
   }
+  HandStaged();
+  hungry = pushing == nullptr && pushedTotal - played < lead / 2;
 }

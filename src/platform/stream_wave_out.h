@@ -17,7 +17,15 @@ class StreamWaveOut : public WaveOut {
   void Forget();
 
   void Service(std::unique_lock<std::mutex>& lock) override;
-  std::chrono::milliseconds PollInterval() const override { return std::chrono::milliseconds(20); }
+  // Playing, at the service interval; paused or with nothing queued, only to
+  // notice a stream that went away (Enqueue, Restart and Reset wake the
+  // thread at once).
+  std::chrono::milliseconds PollInterval() const override {
+    return std::chrono::milliseconds(paused || !HasQueued() ? 2000 : ServiceInterval());
+  }
+  // The stream holds less than half the lead and everything queued is handed
+  // over (playing starts, the engine is late): a new buffer goes over at once.
+  bool WantsBuffers() const override { return hungry && !paused; }
 
   // Bytes handed over since the last Forget that are not played yet.
   virtual uint32_t Ahead() = 0;
@@ -43,8 +51,10 @@ class StreamWaveOut : public WaveOut {
   // Sound waiting and none played for a second while not paused: the stream
   // hangs (a server that stopped answering, a device that stopped taking sound).
   bool Stalled(uint64_t played);
-  // Hands count bytes over with the volume applied (offset: see ApplyVolume).
+  // Stages count bytes with the volume applied (offset: see ApplyVolume), at
+  // most the lead in a service; HandStaged hands them over.
   void Push(const uint8_t* data, uint32_t count, uint32_t offset);
+  void HandStaged();
 
   WaveHdr* pushing = nullptr;  // buffer being handed over; null: look for the next one
   uint32_t pushOffset = 0;     // bytes of it handed over
@@ -52,6 +62,8 @@ class StreamWaveOut : public WaveOut {
   uint64_t pushedTotal = 0;    // bytes handed over since the last Forget
   uint64_t finishedTotal = 0;  // bytes of the buffers finished since the last Forget
   uint64_t lastPlayed = 0;     // played, as Stalled last saw it
+  bool hungry = true;          // see WantsBuffers
+  uint32_t staged = 0;         // bytes of scratch staged
   std::chrono::steady_clock::time_point playedSince{};
   std::vector<uint8_t> scratch;
   std::vector<uint8_t> stretched;

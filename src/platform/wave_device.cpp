@@ -100,6 +100,7 @@ bool WaveDevice::Enqueue(WaveHdr* header) {
       head = header;
     }
     tail = header;
+    if (!WantsBuffers()) return true;
     ++pokes;
   }
   wake.notify_all();

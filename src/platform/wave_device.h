@@ -44,6 +44,9 @@ class WaveDevice {
   bool Lost() const { return lost.load(); }
   // Why the last Open failed.
   std::string LastError() const;
+  // How often a playing device looks at its stream (finishes buffers, hands
+  // sound over), in milliseconds: more often is finer, less often costs less.
+  void SetServiceInterval(int ms) { serviceMs = ms; }
 
  protected:
   WaveDevice() = default;
@@ -67,9 +70,13 @@ class WaveDevice {
   virtual void CloseBackend() = 0;
   virtual void Service(std::unique_lock<std::mutex>& lock) = 0;
   virtual void ResetBackend() {}
+  // Whether a buffer queued now should wake the device thread; otherwise its
+  // next service takes it.
+  virtual bool WantsBuffers() const { return true; }
   virtual std::chrono::milliseconds PollInterval() const { return std::chrono::milliseconds(5); }
   // The device thread's name, as debuggers and top -H show it.
   virtual const char* ThreadName() const = 0;
+  int ServiceInterval() const { return serviceMs.load(); }
   // Duration of a buffer of bytes in the open format, in nanoseconds.
   int64_t DurationOf(uint32_t bytes) const;
 
@@ -87,6 +94,7 @@ class WaveDevice {
   bool quit = false;
   std::atomic<bool> closing{false};
   std::atomic<bool> lost{false};
+  std::atomic<int> serviceMs{50};
   bool inCallback = false;
   const WaveHdr* callbackHeader = nullptr;  // the buffer whose callback runs
   uint64_t pokes = 0;

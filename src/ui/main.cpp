@@ -154,11 +154,7 @@ int main(int argc, char** argv) {
   window.BindKeys(keys);
   // Media keys and the desktop's sound menu, when there is a session bus.
   MprisService mpris(window);
-  QTimer follow;
-  if (mpris.Register()) {
-    QObject::connect(&follow, &QTimer::timeout, [&mpris] { mpris.Follow(); });
-    follow.start(250);
-  }
+  if (mpris.Register()) window.SetFollowHook([&mpris] { mpris.Follow(); });
   shown = &window;
   if (asked.load()) {
     window.ExitProgram();

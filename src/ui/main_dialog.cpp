@@ -264,14 +264,9 @@ bool MainDialog::OnInitDialog() {
   started = true;
   // The window follows the engine's choice of entry and tells the learner once
   // when a sound device will not open or a recording could not be stored.
-  auto* timer = new QTimer(this);
-  connect(timer, &QTimer::timeout, this, [this] {
-    RefreshPlaylistBox();
-    CheckFaults();
-    CheckRefusals();
-    ShowWhereTheLearnerIs();
-  });
-  timer->start(100);
+  followTimer = new QTimer(this);
+  connect(followTimer, &QTimer::timeout, this, [this] { Follow(); });
+  followTimer->start(kFollowMs);
   return true;
 }
 
@@ -497,7 +492,30 @@ QAction* MainDialog::Action(int command) const {
   return it == actions.end() ? nullptr : it->second;
 }
 
+void MainDialog::Follow() {
+  RefreshPlaylistBox();
+  CheckFaults();
+  CheckRefusals();
+  ShowWhereTheLearnerIs();
+  if (followHook) followHook();
+  // Ten times a second while anything moves: the time and the caption follow
+  // the sound closely enough to read. Once nothing has moved for a second,
+  // once a second: a paused window then costs the laptop nothing.
+  const EngineStatus s = engine->Status();
+  const bool moving = s.soundRunning || s.opening || s.openPending || s.flags != 0;
+  restingTicks = moving ? 0 : restingTicks + 1;
+  const int interval = restingTicks > 10 ? kRestingFollowMs : kFollowMs;
+  if (followTimer->interval() != interval) followTimer->start(interval);
+}
+
+void MainDialog::Hurry() {
+  // Something asked: follow closely again at once.
+  restingTicks = 0;
+  if (followTimer != nullptr && followTimer->interval() != kFollowMs) followTimer->start(kFollowMs);
+}
+
 void MainDialog::RunCommand(int command) {
+  Hurry();
   switch (command) {
     case kCmdPlay:
       engine->CommandPlay();
@@ -698,6 +716,7 @@ void MainDialog::DropFiles(const QMimeData& data) {
 }
 
 void MainDialog::OnSlider(SkinSlider* slider, int code, int position) {
+  Hurry();
   // Codes 0..4 (line, page, thumb released) move the sound; dragging (5) and
   // the end of a scroll (8) do not.
   if (code < 0 || code > 4) return;
@@ -1047,6 +1066,8 @@ void MainDialog::FollowSentence(const EngineStatus& s) {
 // ---- the engine's view ----
 
 void MainDialog::ShowMode(EngineMode mode, ModeShown shown) {
+  QMetaObject::invokeMethod(
+      this, [this] { Hurry(); }, Qt::QueuedConnection);
   static constexpr int kButtonOf[] = {kIdRead, kIdRepeat, kIdCompare, kIdRecord, kIdPlayBack};
   static constexpr uint32_t kColourOf[] = {kCaptionIdle, kCaptionRunning, kCaptionPaused};
   SetCaptionColor(kButtonOf[static_cast<int>(mode)], kColourOf[static_cast<int>(shown)]);

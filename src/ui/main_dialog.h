@@ -204,6 +204,7 @@ class MainDialog : public QWidget, public EngineView {
   void SetCaptionColor(int id, uint32_t color);
   void EnableTransport(bool enable) override;
   void ShowPaused(bool pauseResumes) override;
+  bool DrawsSound() const override { return true; }
   void SetProgressPosition(int position) override;
   void SetSpeedPosition(int position) override;
   void SetSampleFormat(uint32_t rate, uint16_t bits, uint16_t channels) override;
@@ -235,6 +236,12 @@ class MainDialog : public QWidget, public EngineView {
   bool Exited() const { return exited; }
   // Brings the list box in line with the playlist model.
   void RefreshPlaylistBox();
+  // Follows the engine: the list, faults, refusals, time and caption, then
+  // the hook (the sound menu's properties).
+  void Follow();
+  void SetFollowHook(std::function<void()> hook) { followHook = std::move(hook); }
+  // Follows at the fast rate again (a command, a slider, the sound menu).
+  void Hurry();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -319,6 +326,12 @@ class MainDialog : public QWidget, public EngineView {
   std::map<std::string, QString> unplayable;
   QString notice;
   QTimer* noticeTimer = nullptr;
+  // What the window follows of the engine, and how often (see Follow).
+  static constexpr int kFollowMs = 100;
+  static constexpr int kRestingFollowMs = 1000;
+  QTimer* followTimer = nullptr;
+  int restingTicks = 0;
+  std::function<void()> followHook;
   // The last notices, newest first: the title strip's tooltip, for one that
   // was too long to read or gone too soon.
   QStringList noticesSeen;

@@ -234,6 +234,7 @@ void MprisService::SeekTo(qlonglong us) {
 }
 
 QDBusMessage MprisService::Serve(const QDBusMessage& message) {
+  window.Hurry();
   const QString iface = message.interface();
   const QString member = message.member();
   const QVariantList args = message.arguments();

@@ -46,6 +46,7 @@ bool WaveformPanel::ShowBuffer(const uint8_t* data, uint32_t bytes) {
   uint32_t old = panelState.load();
   while (!panelState.compare_exchange_weak(old, kPanelDraw | (old & kPanelStop))) {
   }
+  Wake();
   return true;
 }
 
@@ -61,7 +62,16 @@ void WaveformPanel::StartDrawThread() {
 void WaveformPanel::StopDrawThread() {
   if (!thread.joinable()) return;
   panelState.fetch_or(kPanelStop);
+  Wake();
   thread.join();
+}
+
+void WaveformPanel::Wake() {
+  {
+    std::lock_guard<std::mutex> lock(wakeMutex);
+    ++wakes;
+  }
+  woken.notify_all();
 }
 
 QImage WaveformPanel::Frame() const {
@@ -99,11 +109,12 @@ void WaveformPanel::DrawLoop() {
   using std::chrono::milliseconds;
   QImage image(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
   image.fill(Qt::black);
+  uint64_t seen = 0;
   for (;;) {
     const uint32_t state = panelState.load();
     if (state & kPanelStop) break;
+    bool samplesLeft = false;
     if (state & kPanelDraw) {
-      bool samplesLeft;
       {
         std::lock_guard<std::mutex> lock(bufferMutex);
         samplesLeft =
@@ -120,13 +131,15 @@ void WaveformPanel::DrawLoop() {
         QMetaObject::invokeMethod(
             this, [this] { update(); }, Qt::QueuedConnection);
         std::this_thread::sleep_for(milliseconds(kFrameDelay + 10));
-      } else {
-        // The buffer's samples are used up: the last picture stands until the
-        // next buffer arrives.
-        std::this_thread::sleep_for(milliseconds(5));
       }
     }
-    if (state & kPanelRun) std::this_thread::sleep_for(milliseconds(5));
+    if (!samplesLeft) {
+      // The buffer's samples are used up (or none came yet): the last picture
+      // stands, and the thread sleeps, until the next buffer or the stop.
+      std::unique_lock<std::mutex> lock(wakeMutex);
+      woken.wait(lock, [&] { return wakes != seen; });
+      seen = wakes;
+    }
   }
   panelState = 0;
 }

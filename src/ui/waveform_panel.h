@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QWidget>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -68,6 +69,11 @@ class WaveformPanel : public QWidget {
   bool haveBuffer = false;
 
   mutable std::mutex frameMutex;  // guards frame
+  // ShowBuffer and the stop wake the drawing thread.
+  void Wake();
+  std::mutex wakeMutex;
+  std::condition_variable woken;
+  uint64_t wakes = 0;  // guarded by wakeMutex
   QImage frame;
   std::thread thread;
   QString caption;

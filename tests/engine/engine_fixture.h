@@ -103,8 +103,11 @@ class EngineFixture : public ::testing::Test {
       return (s.flags & kPostedBits) == 0 && !s.openPending;
     })) << engine->Status().flags;
     const uint64_t start = engine->Status().passes;
-    engine->WakeEngine();
-    ASSERT_TRUE(WaitFor([&] { return engine->Status().passes >= start + 2; }));
+    ASSERT_TRUE(WaitFor([&] {
+      if (engine->Status().passes >= start + 2) return true;
+      engine->WakeEngine();
+      return false;
+    }));
   }
 
   // What the output device has played so far.
