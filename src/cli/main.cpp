@@ -396,7 +396,7 @@ int main(int argc, char** argv) {
       const EngineStatus status = engine.Status();
       if (status.flags != 0 || status.opening) idleSince = now;
       if (now - idleSince > std::chrono::milliseconds(300)) break;
-      engine.AwaitEngineSleep(250);
+      engine.AwaitEngineSleep(1000);
     }
     if (engine.Status().itemsHeard == 0) {
       // Nothing could be played at all.

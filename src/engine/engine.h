@@ -201,7 +201,7 @@ class Engine {
   bool KeepPitch() const;
   // Wakes the engine thread for a pass now (a caller waiting for passes).
   void WakeEngine();
-  // Waits up to ms for the engine thread's next sleep: when its status may
+  // Waits up to ms for the engine thread to end a pass: when its status may
   // have changed.
   void AwaitEngineSleep(uint32_t ms);
 

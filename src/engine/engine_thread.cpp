@@ -437,8 +437,6 @@ void EngineThread::Reading() {
       }
       // Otherwise the rest still sounds: its end wakes the engine.
     }
-    // A request that came while the last pass ended is served without waiting.
-    if (!RequestPending()) e.Sleep(10);
   }
   if (!outputStarted) Caption(EngineMode::kRead, ModeShown::kRunning);
   outputStarted = true;

@@ -19,6 +19,7 @@ void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled) {
     if (settled && *seen > engineSettled) engineSettled = *seen;
     engineMidPassSleep = !settled;
     if (pacers > 0) paced.notify_all();
+    if (settled && watchers > 0) passEnded.notify_all();
   }
   changed[channel].wait_for(lock, std::chrono::milliseconds(ms),
                             [&] { return events[channel] != *seen; });
@@ -28,9 +29,9 @@ void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled) {
 
 void Waker::AwaitEngineSleep(uint32_t ms) {
   std::unique_lock<std::mutex> lock(mutex);
-  ++pacers;
-  paced.wait_for(lock, std::chrono::milliseconds(ms));
-  --pacers;
+  ++watchers;
+  passEnded.wait_for(lock, std::chrono::milliseconds(ms));
+  --watchers;
 }
 
 uint64_t Waker::EngineEvents() {

@@ -23,8 +23,8 @@ class Waker {
 
   // Events sent to the engine thread so far.
   uint64_t EngineEvents();
-  // Waits up to ms for the engine thread to go to sleep (its pass done, or a
-  // wait inside one): a watcher of its status looks again then, not on a clock.
+  // Waits up to ms for the engine thread to end a pass: a watcher of its
+  // status looks again then, not on a clock.
   void AwaitEngineSleep(uint32_t ms);
   // Waits until done(context) holds or cancel(context) turns true, waking the
   // engine thread whenever it sleeps in the middle of a pass.
@@ -44,6 +44,8 @@ class Waker {
   std::condition_variable changed[2];  // per sleeper
   std::condition_variable paced;       // the engine thread went to sleep
   int pacers = 0;                      // threads waiting on paced
+  std::condition_variable passEnded;   // the engine thread ended a pass
+  int watchers = 0;                    // threads waiting on passEnded
   uint64_t events[2] = {0, 0};
   // The events the engine thread had seen when it last settled, and whether it
   // sleeps now in the middle of a pass.

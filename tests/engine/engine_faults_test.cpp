@@ -74,6 +74,7 @@ TEST_F(EngineFaultTest, ARecordRequestWithoutAnInputIsDroppedAndKeepsTheOldRecor
 
 TEST_F(EngineFaultTest, AFailedSpeedChangeLeavesTheOutputClosed) {
   playlist.Append(lesson);
+  audio.Clock().SetHeld(true);  // the lesson must not end and open again meanwhile
   engine->StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine->Status().itemsOpened == 1; }));
   audio.Faults().refuseOutput = true;
