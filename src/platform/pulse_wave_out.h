@@ -23,6 +23,7 @@ class PulseWaveOut : public StreamWaveOut {
   void Hand(const uint8_t* data, uint32_t count) override;
   bool StreamGone() override;
   bool StallMeansLost() const override { return false; }
+  bool HandsOverInHalves() const override { return true; }
   void AllHanded() override;
 
  private:

@@ -19,6 +19,11 @@ class SdlWaveOut : public StreamWaveOut {
   void PauseBackend(bool pause) override;
   uint32_t Ahead() override { return SDL_GetQueuedAudioSize(device); }
   uint32_t Room() override;
+  // SDL's own queue is kept topped up from a short lead: it is looked at every
+  // 20 ms while playing, whatever the engine asks.
+  std::chrono::milliseconds PollInterval() const override {
+    return std::chrono::milliseconds(paused || !HasQueued() ? 2000 : 20);
+  }
   void Hand(const uint8_t* data, uint32_t count) override { SDL_QueueAudio(device, data, count); }
   // SDL stops a device whose sound system went away (it never stops one
   // itself otherwise: a pause is SDL_AUDIO_PAUSED).

@@ -92,7 +92,7 @@ void StreamWaveOut::Service(std::unique_lock<std::mutex>& lock) {
   uint32_t room = std::min<uint32_t>(Room(), lead);
   // Half the lead at a time, while the stream still holds half: each hand-over
   // wakes the sound server's client thread, a few times a second is enough.
-  if (room < lead / 2 && pushedTotal - played >= lead / 2) room = 0;
+  if (HandsOverInHalves() && room < lead / 2 && pushedTotal - played >= lead / 2) room = 0;
   while (pushing != nullptr && room > 0) {
     const uint32_t n = std::min(room, pushing->dwBufferLength - pushOffset);
     if (n > 0) {

@@ -23,6 +23,9 @@ class StreamWaveOut : public WaveOut {
   std::chrono::milliseconds PollInterval() const override {
     return std::chrono::milliseconds(paused || !HasQueued() ? 2000 : ServiceInterval());
   }
+  // Whether sound goes over half the lead at a time (each hand-over costs the
+  // sound server's client a wake) rather than topping the stream up.
+  virtual bool HandsOverInHalves() const { return false; }
   // The stream holds less than half the lead and everything queued is handed
   // over (playing starts, the engine is late): a new buffer goes over at once.
   bool WantsBuffers() const override { return hungry && !paused; }
