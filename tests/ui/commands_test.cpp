@@ -55,6 +55,9 @@ class CommandsTest : public ::testing::Test {
       menuAt = at;
     });
     window->show();
+    // Keys reach the window's shortcuts only once it is active.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     ASSERT_TRUE(window->OnInitDialog());
     // Opened, and the window has heard of it (the transport is enabled).
     ASSERT_TRUE(
