@@ -761,10 +761,7 @@ bool EngineCore::SeekTo(uint32_t position) {
   if (paused.load()) {
     lastFinishedPosition = landed;
     if (readingItem.load()) itemHeardPosition = landed;
-    const uint32_t length = fileLength.load();
-    if (view && length != 0)
-      view->SetProgressPosition(
-          static_cast<int>(static_cast<double>(landed) / length * kProgressMax));
+    ShowProgressAt(landed, fileLength.load());
   }
   return true;
 }
@@ -948,9 +945,13 @@ void EngineCore::ShowProgress(const WaveSlot& done, const WaveSlot& sounding) {
   // The slot after the finished one is the sounding one only once it is queued.
   const bool queued = sounding.header.dwFlags.load(std::memory_order_acquire) & WHDR_INQUEUE;
   const WaveSlot& shown = queued ? sounding : done;
-  const double fraction =
-      static_cast<double>(shown.nextPosition.load(std::memory_order_relaxed)) / length;
-  if (view) view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
+  ShowProgressAt(shown.nextPosition.load(std::memory_order_relaxed), length);
+}
+
+void EngineCore::ShowProgressAt(uint32_t position, uint32_t length) {
+  if (view == nullptr || length == 0) return;
+  const double fraction = static_cast<double>(position) / length;
+  view->SetProgressPosition(static_cast<int>(fraction * kProgressMax));
 }
 
 void EngineCore::DetectSentence(const WaveSlot& sounding) {

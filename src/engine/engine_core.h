@@ -177,6 +177,8 @@ class EngineCore {
   void OnWaveInData(WaveDevice* device, uint32_t message, WaveHdr* header);
   // Every eleventh finished buffer moves the progress display.
   void ShowProgress(const WaveSlot& done, const WaveSlot& sounding);
+  // The progress bar at position of an item length bytes long.
+  void ShowProgressAt(uint32_t position, uint32_t length);
   // Feeds the silence window with the buffer now sounding; a full window of
   // silence asks for a repeat of the sentence just heard.
   void DetectSentence(const WaveSlot& sounding);

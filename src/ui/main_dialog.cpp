@@ -17,11 +17,11 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <map>
 
 #include <QContextMenuEvent>
 #include <QCryptographicHash>
@@ -443,13 +443,11 @@ void MainDialog::SetToolTips() {
       {kIdSpeed, QT_TR_NOOP("速度：向右变慢，最左是原速")},
       {kIdBalance, QT_TR_NOOP("左右平衡")},
   };
-  std::map<int, int> commandOf;
-  for (const auto& [id, command] : kButtonCommands)
-    commandOf[id] = command;
   for (const auto& [id, tip] : kTips) {
     QString text = tr(tip);
-    const auto command = commandOf.find(id);
-    if (command != commandOf.end()) {
+    const auto* command = std::find_if(std::begin(kButtonCommands), std::end(kButtonCommands),
+                                       [id = id](const auto& entry) { return entry.first == id; });
+    if (command != std::end(kButtonCommands)) {
       if (QAction* a = Action(command->second); a != nullptr && !a->shortcut().isEmpty())
         text += QStringLiteral(" (%1)").arg(a->shortcut().toString(QKeySequence::NativeText));
     } else if (dynamic_cast<SkinSlider*>(Control(id)) != nullptr) {

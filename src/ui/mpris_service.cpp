@@ -266,8 +266,9 @@ QDBusMessage MprisService::Serve(const QDBusMessage& message) {
         // Faster than normal is not offered; 0 would mean a pause, Pause's business.
         const double rate = value.toDouble();
         if (rate <= 0) return message.createReply();
-        const int position = std::clamp(static_cast<int>(std::lround((1.0 - rate) * 100)), 0,
-                                        Engine::kSliderMax - 1);
+        const int position =
+            std::clamp(static_cast<int>(std::lround((1.0 - rate) * Engine::kSliderMax)), 0,
+                       Engine::kSliderMax - 1);
         engine.SpeedSlider(position);
         if (SkinSlider* slider = window.Slider(kIdSpeed)) slider->SetPosition(position);
         return message.createReply();
