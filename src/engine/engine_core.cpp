@@ -931,11 +931,14 @@ void EngineCore::OnWaveOutDone(WaveDevice*, uint32_t message, WaveHdr* header) {
   // The engine needs to hear of a finished buffer when it raised a request,
   // when the queue runs low (at half, then at every halving: room to refill
   // before the device runs dry) or empty (an item or a play may have ended);
-  // waking it for every buffer only costs thread switches.
+  // waking it for every buffer only costs thread switches. With nothing yet
+  // to hand over (the decoder is behind: reading offline, a slow file) the
+  // decoder's next batch wakes it instead, so that blocks go over in batches.
   const uint32_t slots = pool.Count() + 1;
   const uint32_t queued = (pool.SendIndex() + slots - static_cast<uint32_t>(finished) - 1) % slots;
   const bool halving = queued <= slots / 2 && (queued & (queued - 1)) == 0;
-  if (callbackRaised.load() || queued == slots / 2 || halving) waker.Notify(Waker::kEngine);
+  if (callbackRaised.load() || ((queued == slots / 2 || halving) && !cursor.AwaitingDecoder()))
+    waker.Notify(Waker::kEngine);
 }
 
 void EngineCore::ShowProgress(const WaveSlot& done, const WaveSlot& sounding) {

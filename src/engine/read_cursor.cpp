@@ -190,6 +190,10 @@ bool ReadCursor::NothingMore() const {
   return Idle() && !haveStaged.load();
 }
 
+bool ReadCursor::AwaitingDecoder() const {
+  return (control.load() & DEC_RUN) && ring.Empty() && !haveStaged.load();
+}
+
 bool ReadCursor::AllPlayed() const {
   return pool.AllDone() && !haveStaged.load();
 }

@@ -102,6 +102,9 @@ class ReadCursor {
   bool Idle() const;
   // Idle, and no block waits to go to the pool (any thread: the pacer asks).
   bool NothingMore() const;
+  // The decoder runs but nothing waits for the pool yet: its next batch of
+  // blocks wakes the engine (any thread: the output's callback asks).
+  bool AwaitingDecoder() const;
   // Nothing waits for the pool or is queued at the device.
   bool AllPlayed() const;
   bool LastPlayed(uint32_t* position) const;
