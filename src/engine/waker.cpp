@@ -18,13 +18,14 @@ void Waker::Sleep(uint32_t ms, Sleeper sleeper, uint64_t* seen, bool settled) {
   if (channel == 0) {
     if (settled && *seen > engineSettled) engineSettled = *seen;
     engineMidPassSleep = !settled;
+    engineSettledSleep = settled;
     if (pacers > 0) paced.notify_all();
     if (settled && watchers > 0) passEnded.notify_all();
   }
   changed[channel].wait_for(lock, std::chrono::milliseconds(ms),
                             [&] { return events[channel] != *seen; });
   *seen = events[channel];
-  if (channel == 0) engineMidPassSleep = false;
+  if (channel == 0) engineMidPassSleep = engineSettledSleep = false;
 }
 
 void Waker::AwaitEngineSleep(uint32_t ms) {
@@ -66,6 +67,7 @@ void Waker::WaitEngine(const std::function<bool()>& done, const std::function<bo
     // The conditions take other locks: never under this one.
     if (done() || (cancel && cancel())) return;
     std::unique_lock<std::mutex> lock(mutex);
+    if (engineSettledSleep) return;
     ++pacers;
     Nudge(lock);
     paced.wait_for(lock, std::chrono::microseconds(200));

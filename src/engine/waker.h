@@ -26,8 +26,10 @@ class Waker {
   // Waits up to ms for the engine thread to end a pass: a watcher of its
   // status looks again then, not on a clock.
   void AwaitEngineSleep(uint32_t ms);
-  // Waits until done(context) holds or cancel(context) turns true, waking the
-  // engine thread whenever it sleeps in the middle of a pass.
+  // Waits until done() holds, cancel() turns true or the engine thread has
+  // settled into its sleep at the end of a pass (nothing it saw asks more of
+  // it: only a new event would), waking it whenever it sleeps in the middle
+  // of a pass.
   void WaitEngine(const std::function<bool()>& done, const std::function<bool()>& cancel);
 
   // Waits until the engine thread has settled after every event up to events,
@@ -51,4 +53,5 @@ class Waker {
   // sleeps now in the middle of a pass.
   uint64_t engineSettled = 0;
   bool engineMidPassSleep = false;
+  bool engineSettledSleep = false;
 };
