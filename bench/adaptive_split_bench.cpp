@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/adaptive_splitter.h"
-#include "engine/sentence_analysis.h"
+#include "sentences/adaptive_splitter.h"
+#include "sentences/sentence_analysis.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "bench_lesson.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
+#include "dsp/silence_meter.h"
 #include "engine/engine.h"
-#include "engine/silence_meter.h"
 #include "engine_test_access.h"
-#include "platform/audio_backend.h"
+#include "library/playlist.h"
 
 namespace {
 

@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "bench_lesson.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
 #include "engine/engine.h"
 #include "engine_test_access.h"
-#include "platform/audio_backend.h"
+#include "library/playlist.h"
 
 namespace {
 

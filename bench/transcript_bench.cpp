@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "engine/sentence_list.h"
-#include "transcript/transcript.h"
+#include "sentences/sentence_list.h"
+#include "sentences/transcript.h"
 
 namespace {
 

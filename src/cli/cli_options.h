@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "engine/engine.h"
-#include "platform/audio_backend.h"
 
 // What kestro-cli was asked to do.
 struct CliOptions {

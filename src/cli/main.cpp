@@ -13,22 +13,22 @@
 #include <mutex>
 #include <thread>
 
+#include "audio/audio_backend.h"
 #include "cli/cli_options.h"
 #include "cli/cli_view.h"
 #include "cli/script_runner.h"
 #include "codec/codec_registry.h"
 #include "codec/playable_format.h"
-#include "codec/playlist.h"
-#include "codec/playlist_file.h"
-#include "codec/replacing_file.h"
 #include "engine/engine.h"
-#include "engine/sentence_analysis.h"
-#include "engine/sentence_list.h"
-#include "platform/audio_backend.h"
-#include "platform/clip_exporter.h"
-#include "platform/resume_store.h"
+#include "export/clip_exporter.h"
+#include "library/playlist.h"
+#include "library/playlist_file.h"
+#include "library/resume_store.h"
+#include "platform/replacing_file.h"
 #include "platform/signal_watcher.h"
-#include "transcript/transcript.h"
+#include "sentences/sentence_analysis.h"
+#include "sentences/sentence_list.h"
+#include "sentences/transcript.h"
 
 namespace {
 

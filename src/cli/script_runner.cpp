@@ -1,8 +1,8 @@
 #include "cli/script_runner.h"
 
+#include "audio/audio_backend.h"
 #include "cli/cli_options.h"
-#include "codec/playlist.h"
-#include "platform/audio_backend.h"
+#include "library/playlist.h"
 
 #include <chrono>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "codec/replacing_file.h"
+#include "platform/replacing_file.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <pthread.h>
 
+#include "dsp/silence_meter.h"
 #include "engine/engine_core.h"
-#include "engine/silence_meter.h"
 
 void DecodeThread::Start() {
   if (thread.joinable()) return;

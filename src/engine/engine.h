@@ -7,7 +7,7 @@
 
 #include "engine/engine_flags.h"
 #include "engine/engine_view.h"
-#include "engine/sentence_list.h"
+#include "sentences/sentence_list.h"
 
 class AudioBackend;
 class CodecRegistry;

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "transcript/transcript.h"
+#include "sentences/transcript.h"
 
-#include "codec/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include <algorithm>
 #include <chrono>

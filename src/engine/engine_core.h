@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
+#include "audio/audio_backend.h"
 #include "codec/codec_copy.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
 #include "codec/qv_writer.h"
 #include "engine/decode_thread.h"
 #include "engine/engine.h"
@@ -21,11 +21,11 @@
 #include "engine/engine_view.h"
 #include "engine/mark_ring.h"
 #include "engine/read_cursor.h"
-#include "engine/sentence_analysis.h"
 #include "engine/silence_ring.h"
 #include "engine/waker.h"
-#include "platform/audio_backend.h"
-#include "platform/resume_store.h"
+#include "library/playlist.h"
+#include "library/resume_store.h"
+#include "sentences/sentence_analysis.h"
 
 // The engine's inside, behind Engine (engine.h): its state, the commands that
 // set request bits, and the operations of the engine and decode threads. Only

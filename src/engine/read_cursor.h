@@ -5,12 +5,12 @@
 #include <functional>
 #include <memory>
 
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
 #include "codec/codec_server.h"
 #include "engine/block_ring.h"
 #include "engine/waker.h"
 #include "engine/wave_buffer_pool.h"
-#include "platform/wave_in.h"
-#include "platform/wave_out.h"
 
 // decodeControl: the engine thread's orders to the decode thread and its answers.
 constexpr uint32_t DEC_RUN = 1;

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/wave_in.h"
-#include "platform/wave_out.h"
+#include "audio/wave_in.h"
+#include "audio/wave_out.h"
 
 // One buffer of the pool: the header the device gets, and where its sound lies
 // in the item. The device callbacks read slots while the engine thread fills

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "codec/codec_copy.h"
-#include "platform/clip_exporter.h"
+#include "export/clip_exporter.h"
 
 // The open item's sentences written as clips on a thread of its own, through
 // a private copy of the item's plug-in: the window goes on playing and

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio_backend.h"
+#include "audio/audio_backend.h"
 #include "platform/signal_watcher.h"
 #include "ui/interface_language.h"
 #include "ui/key_bindings.h"

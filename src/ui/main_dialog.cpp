@@ -31,8 +31,8 @@
 #include <QMimeData>
 #include <QShortcut>
 
-#include "codec/playlist_file.h"
-#include "codec/replacing_file.h"
+#include "library/playlist_file.h"
+#include "platform/replacing_file.h"
 #include "skin/about_dialog.h"
 #include "skin/skin_art.h"
 #include "skin/skin_drawing.h"

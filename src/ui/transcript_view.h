@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/sentence_list.h"
+#include "sentences/sentence_list.h"
 
 // The lesson's transcript in the display area: one line a sentence, with the
 // time it starts, the one being heard highlighted and kept in sight. A double

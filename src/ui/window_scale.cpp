@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "codec/replacing_file.h"
+#include "platform/replacing_file.h"
 #include "platform/xdg_dirs.h"
 
 std::string WindowScale::DefaultPath() {

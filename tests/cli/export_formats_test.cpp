@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "cli_runner.h"
+#include "export/wav_file_writer.h"
 #include "loaded_plugin.h"
-#include "platform/wav_file_writer.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "cli_runner.h"
+#include "dsp/tempo_stretcher.h"
 #include "loaded_plugin.h"
 #include "pcm.h"
-#include "platform/tempo_stretcher.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "cli_runner.h"
+#include "export/wav_file_writer.h"
 #include "loaded_plugin.h"
-#include "platform/wav_file_writer.h"
 
 namespace {
 

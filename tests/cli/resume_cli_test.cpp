@@ -5,8 +5,8 @@
 #include <regex>
 
 #include "cli_runner.h"
+#include "export/wav_file_writer.h"
 #include "loaded_plugin.h"
-#include "platform/wav_file_writer.h"
 
 namespace {
 

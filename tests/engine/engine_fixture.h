@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "audio/audio_backend.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
 #include "engine/engine.h"
 #include "engine_test_access.h"
+#include "library/playlist.h"
 #include "loaded_plugin.h"
-#include "platform/audio_backend.h"
 #include "temp_dir.h"
 #include "wait_for.h"
 

@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "audio/audio_backend.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
 #include "engine/engine.h"
+#include "library/playlist.h"
 #include "loaded_plugin.h"
 #include "pcm.h"
-#include "platform/audio_backend.h"
 #include "pulse_server.h"
 #include "temp_dir.h"
 #include "wait_for.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
-#include "platform/wav_file_writer.h"
+#include "export/wav_file_writer.h"
 
 namespace {
 

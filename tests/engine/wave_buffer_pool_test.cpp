@@ -7,9 +7,9 @@
 #include <cstring>
 #include <thread>
 
+#include "audio/offline_wave_in.h"
+#include "audio/offline_wave_out.h"
 #include "loaded_plugin.h"
-#include "platform/offline_wave_in.h"
-#include "platform/offline_wave_out.h"
 #include "wait_for.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/playlist.h"
-#include "codec/playlist_file.h"
 #include "fuzz_input_file.h"
+#include "library/playlist.h"
+#include "library/playlist_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = FuzzInputFile(data, size, ".m3u");

@@ -4,11 +4,11 @@
 #include <sstream>
 #include <string>
 
+#include "audio/audio_backend.h"
 #include "cli/script_runner.h"
 #include "codec/codec_registry.h"
-#include "codec/playlist.h"
 #include "engine/engine.h"
-#include "platform/audio_backend.h"
+#include "library/playlist.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static AudioBackend audio(AudioBackend::Kind::kOffline);

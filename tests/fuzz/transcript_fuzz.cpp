@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "transcript/transcript.h"
+#include "sentences/transcript.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const char* kKinds[] = {"lrc", "srt", "vtt"};

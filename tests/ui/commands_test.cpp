@@ -23,9 +23,9 @@
 #include <memory>
 
 #include "engine_test_access.h"
+#include "export/wav_file_writer.h"
 #include "loaded_plugin.h"
 #include "pcm.h"
-#include "platform/wav_file_writer.h"
 #include "temp_dir.h"
 #include "ui/key_bindings.h"
 #include "ui/main_dialog.h"

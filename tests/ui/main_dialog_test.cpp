@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "codec/playlist_file.h"
+#include "library/playlist_file.h"
 #include "loaded_plugin.h"
 #include "pcm.h"
 #include "temp_dir.h"
