@@ -431,7 +431,7 @@ every sentence comes at three quarters of its speed, at its own pitch; the
 sentences found are the same as at full speed.
 
 Script: one command a line; blank lines and lines starting with # are ignored.
-  play pause stop prev next     the transport buttons
+  play pause stop previous next the transport buttons (prev for previous)
   read repeat record playback compare
                                 mark A / end a mode; repeat A..B; record the
                                 learner (at any moment, paused or stopped
@@ -439,7 +439,11 @@ Script: one command a line; blank lines and lines starting with # are ignored.
                                 passage in turn
   auto                          switch automatic sentence repeat on or off
   sentence previous|again|next  go to the previous, the same or the next
-                                sentence of the transcript (without one: mark)
+                                sentence of the transcript (without one: mark);
+                                also previous-sentence, repeat-sentence and
+                                next-sentence, as in keys.conf
+  transcript-split | adaptive-split
+                                switch the split of the menu on or off
   transcript on|off             sentences from the transcript, or at pauses
   open N                        select entry N and play it (a double click)
   select N                      select entry N

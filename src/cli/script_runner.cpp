@@ -2,6 +2,7 @@
 
 #include "audio/audio_backend.h"
 #include "cli/cli_options.h"
+#include "commands/command_table.h"
 #include "library/playlist.h"
 
 #include <chrono>
@@ -183,55 +184,33 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   };
   Engine& e = engine;
 
-  if (command == "play") {
-    if (!args(0)) return false;
-    e.CommandPlay();
-    return AwaitServed(ENG_ITEM_CHANGE | ENG_RESUME_REQ, error);
-  }
-  struct Simple {
-    const char* name;
-    void (Engine::*command)();
-    uint32_t bit;
-  };
-  static const Simple kSimple[] = {
-      {"pause", &Engine::CommandPause, ENG_PAUSE_REQ},
-      {"stop", &Engine::CommandStop, ENG_STOP_REQ},
-      {"prev", &Engine::CommandPrevious, ENG_ITEM_CHANGE},
-      {"next", &Engine::CommandNext, ENG_ITEM_CHANGE},
-      {"read", &Engine::CommandRead, ENG_READ_REQ},
-      {"repeat", &Engine::CommandRepeat, ENG_REPEAT_REQ},
-      {"record", &Engine::CommandRecord, ENG_RECORD_REQ},
-      {"playback", &Engine::CommandPlayBack, ENG_PLAYBACK_REQ},
-      {"compare", &Engine::CommandCompare, ENG_COMPARE_REQ},
-  };
-  for (const Simple& s : kSimple) {
-    if (command != s.name) continue;
-    if (!args(0)) return false;
-    // The output finishes whole buffers, so less than one buffer of sound time
-    // may be left from earlier waits; a recording starts without it and lasts
-    // exactly as long as the waits made while it runs.
-    if (s.bit == ENG_RECORD_REQ) audio.Clock().Drain();
-    const uint32_t refusedBefore = e.Status().refused;
-    (e.*s.command)();
-    if (!AwaitServed(s.bit, error)) return false;
-    NoteRefusal(command, refusedBefore);
-    return true;
-  }
-  if (command == "auto") {
-    if (!args(0)) return false;
-    e.CommandAutoManual();
-    return true;
-  }
+  // The window's engine commands under their keys.conf names; "prev" and
+  // "sentence previous|again|next" as scripts have always written them.
+  std::string name = command == "prev" ? "previous" : command;
+  size_t arguments = 0;
   if (command == "sentence") {
     if (!args(1)) return false;
-    const int step = w[1] == "previous" ? -1 : w[1] == "again" ? 0 : w[1] == "next" ? 1 : 2;
-    if (step == 2) {
+    name = w[1] == "previous" ? "previous-sentence"
+           : w[1] == "again"  ? "repeat-sentence"
+           : w[1] == "next"   ? "next-sentence"
+                              : "";
+    if (name.empty()) {
       *error = "sentence takes previous, again or next";
       return false;
     }
+    arguments = 1;
+  }
+  // keep-pitch takes on or off here (below); elsewhere it toggles.
+  if (const Command* c = CommandNamed(name);
+      c != nullptr && c->run != nullptr && c->id != kCmdKeepPitch) {
+    if (!args(arguments)) return false;
+    // The output finishes whole buffers, so less than one buffer of sound time
+    // may be left from earlier waits; a recording starts without it and lasts
+    // exactly as long as the waits made while it runs.
+    if (c->id == kCmdRecord) audio.Clock().Drain();
     const uint32_t refusedBefore = e.Status().refused;
-    e.CommandSentence(step);
-    if (!AwaitServed(ENG_SENTENCE_REQ, error)) return false;
+    c->run(e);
+    if (c->served != 0 && !AwaitServed(c->served, error)) return false;
     NoteRefusal(command, refusedBefore);
     return true;
   }

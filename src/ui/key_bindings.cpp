@@ -4,50 +4,23 @@
 #include <QStringList>
 #include <filesystem>
 
+#include "commands/command_table.h"
 #include "platform/xdg_dirs.h"
 #include "ui/main_dialog.h"
-
-namespace {
-
-struct Named {
-  const char* name;
-  int command;
-};
-
-const Named kCommands[] = {
-    {"play", kCmdPlay},
-    {"pause", kCmdPause},
-    {"stop", kCmdStop},
-    {"previous", kCmdPrevious},
-    {"next", kCmdNext},
-    {"read", kCmdRead},
-    {"repeat", kCmdRepeat},
-    {"record", kCmdRecord},
-    {"playback", kCmdPlayBack},
-    {"compare", kCmdCompare},
-    {"auto", kCmdAutoManual},
-    {"previous-sentence", kCmdPreviousSentence},
-    {"next-sentence", kCmdNextSentence},
-    {"repeat-sentence", kCmdRepeatSentence},
-    {"hide-text", kCmdHideText},
-};
-
-}  // namespace
 
 std::string KeyBindings::DefaultPath() {
   return (std::filesystem::path(XdgDirs::ConfigHome()) / "kestro" / "keys.conf").string();
 }
 
 int KeyBindings::CommandNamed(const QString& name) {
-  for (const Named& n : kCommands)
-    if (name == QLatin1String(n.name)) return n.command;
-  return 0;
+  const Command* command = ::CommandNamed(name.toStdString());
+  return command == nullptr ? 0 : command->id;
 }
 
 QString KeyBindings::CommandNames() {
   QStringList names;
-  for (const Named& n : kCommands)
-    names << QLatin1String(n.name);
+  for (const Command& command : Commands())
+    names << QLatin1String(command.name);
   return names.join(QStringLiteral(", "));
 }
 

@@ -31,6 +31,7 @@
 #include <QMimeData>
 #include <QShortcut>
 
+#include "commands/command_table.h"
 #include "library/playlist_file.h"
 #include "platform/replacing_file.h"
 #include "skin/about_dialog.h"
@@ -66,16 +67,6 @@ constexpr GlyphPlace kGlyphPlaces[12] = {
     {kIdDelete, 110, 84, 8, 7, GlyphButton::kDelete},
     {kIdDeleteAll, 102, 84, 8, 7, GlyphButton::kDeleteAll},
     {kIdExchange, 127, 84, 8, 7, GlyphButton::kExchange},
-};
-
-// The command each button gives.
-constexpr std::pair<int, int> kButtonCommands[] = {
-    {kIdPlay, kCmdPlay},         {kIdPause, kCmdPause},       {kIdStop, kCmdStop},
-    {kIdBegin, kCmdPrevious},    {kIdEnd, kCmdNext},          {kIdRead, kCmdRead},
-    {kIdRepeat, kCmdRepeat},     {kIdRecord, kCmdRecord},     {kIdPlayBack, kCmdPlayBack},
-    {kIdCompare, kCmdCompare},   {kIdManual, kCmdAutoManual}, {kIdOpen, kCmdNewFile},
-    {kIdAdd, kCmdAdd},           {kIdDelete, kCmdDelete},     {kIdDeleteAll, kCmdDeleteAll},
-    {kIdMinimise, kCmdMinimise}, {kIdClose, kCmdExit},
 };
 
 struct ModePlace {
@@ -293,9 +284,10 @@ void MainDialog::LayoutControls() {
 
 void MainDialog::ConnectControls() {
   // Each button runs the command of its menu item.
-  for (const auto& [id, command] : kButtonCommands) {
-    auto* b = dynamic_cast<QAbstractButton*>(Control(id));
-    const int c = command;
+  for (const Command& command : Commands()) {
+    auto* b =
+        command.button != 0 ? dynamic_cast<QAbstractButton*>(Control(command.button)) : nullptr;
+    const int c = command.id;
     if (b != nullptr) connect(b, &QAbstractButton::clicked, this, [this, c] { RunCommand(c); });
   }
   auto* exchange = dynamic_cast<QAbstractButton*>(Control(kIdExchange));
@@ -314,104 +306,47 @@ void MainDialog::ConnectControls() {
 }
 
 void MainDialog::CreateMenus() {
-  struct Item {
-    int command;  // 0: a separator
-    const char* text;
-  };
-  auto fill = [this](QMenu* menu, std::initializer_list<Item> items) {
-    for (const Item& item : items) {
-      if (item.command == 0) {
-        menu->addSeparator();
-        continue;
-      }
-      QAction* a = menu->addAction(tr(item.text));
-      const int c = item.command;
+  std::map<CommandMenu, QMenu*> menu;
+  menus[0] = menu[CommandMenu::kMain] = new QMenu(QStringLiteral("Main"), this);
+  menus[1] = menu[CommandMenu::kPlaylist] = new QMenu(QStringLiteral("PlayList"), this);
+  menus[2] = menu[CommandMenu::kTitle] = new QMenu(QStringLiteral("Title"), this);
+  // A menu's items, then its submenus, each filled before the next follows.
+  std::function<void(CommandMenu)> fill = [&](CommandMenu which) {
+    QMenu* m = menu[which];
+    std::vector<const Command*> items;
+    for (const Command& command : Commands())
+      if (command.menu == which) items.push_back(&command);
+    std::sort(items.begin(), items.end(),
+              [](const Command* a, const Command* b) { return a->place < b->place; });
+    for (const Command* item : items) {
+      const Command& command = *item;
+      if (command.separatorBefore) m->addSeparator();
+      QAction* a = m->addAction(tr(command.caption));
+      a->setCheckable(command.checkable);
+      const int c = command.id;
       connect(a, &QAction::triggered, this, [this, c] { RunCommand(c); });
       actions[c] = a;
     }
+    for (const CommandSubmenu& sub : CommandSubmenus()) {
+      if (sub.parent != which) continue;
+      if (sub.separatorBefore) m->addSeparator();
+      menu[sub.menu] = m->addMenu(tr(sub.caption));
+      fill(sub.menu);
+    }
   };
-  menus[0] = new QMenu(QStringLiteral("Main"), this);
-  fill(menus[0], {{kCmdNewFile, QT_TR_NOOP("新文件(&N)")},
-                  {kCmdPrevious, QT_TR_NOOP("上一个(&L)")},
-                  {kCmdNext, QT_TR_NOOP("下一个(&I)")},
-                  {0, nullptr},
-                  {kCmdPlay, QT_TR_NOOP("播放(&W)")},
-                  {kCmdPause, QT_TR_NOOP("暂停(&P)")},
-                  {kCmdStop, QT_TR_NOOP("停止(&T)")},
-                  {0, nullptr},
-                  {kCmdRead, QT_TR_NOOP("阅读(&A)")},
-                  {kCmdRepeat, QT_TR_NOOP("复读(&S)")},
-                  {kCmdRecord, QT_TR_NOOP("录音(&D)")},
-                  {kCmdPlayBack, QT_TR_NOOP("回放(&F)")},
-                  {kCmdCompare, QT_TR_NOOP("对比(&G)")},
-                  {kCmdAutoManual, QT_TR_NOOP("自动/手动(&M)")},
-                  {0, nullptr}});
-  QMenu* advanced = menus[0]->addMenu(tr("高级设置"));
-  fill(advanced, {{kCmdSettings, QT_TR_NOOP("复读设置")},
-                  {kCmdKeepPitch, QT_TR_NOOP("保持音调(&K)")},
-                  {kCmdTranscriptSplit, QT_TR_NOOP("按字幕分句")},
-                  {kCmdAdaptiveSplit, QT_TR_NOOP("自适应分句")},
-                  {0, nullptr},
-                  {kCmdResume, QT_TR_NOOP("从上次停止处继续")},
-                  {kCmdRememberSettings, QT_TR_NOOP("记住设置")}});
-  actions[kCmdResume]->setCheckable(true);
-  actions[kCmdRememberSettings]->setCheckable(true);
-  actions[kCmdKeepPitch]->setCheckable(true);
-  actions[kCmdKeepPitch]->setChecked(false);
-  actions[kCmdTranscriptSplit]->setCheckable(true);
+  for (CommandMenu top : {CommandMenu::kMain, CommandMenu::kPlaylist, CommandMenu::kTitle})
+    fill(top);
   actions[kCmdTranscriptSplit]->setChecked(true);
-  actions[kCmdAdaptiveSplit]->setCheckable(true);
-  actions[kCmdAdaptiveSplit]->setChecked(false);
-  QMenu* size = advanced->addMenu(tr("窗口大小"));
-  fill(size, {{kCmdScaleAuto, QT_TR_NOOP("随屏幕")},
-              {kCmdScale1, QT_TR_NOOP("1×")},
-              {kCmdScale2, QT_TR_NOOP("2×")},
-              {kCmdScale3, QT_TR_NOOP("3×")}});
-  for (int scale = 0; scale <= WindowScale::kLargest; ++scale)
-    actions[kCmdScaleAuto + scale]->setCheckable(true);
   ShowScaleChoice();
-  QMenu* sentences = menus[0]->addMenu(tr("逐句"));
-  fill(sentences, {{kCmdPreviousSentence, QT_TR_NOOP("上一句")},
-                   {kCmdNextSentence, QT_TR_NOOP("下一句")},
-                   {kCmdRepeatSentence, QT_TR_NOOP("重复本句")},
-                   {kCmdHideText, QT_TR_NOOP("隐藏文字")},
-                   {0, nullptr},
-                   {kCmdExportSentences, QT_TR_NOOP("导出句子…")}});
-  actions[kCmdHideText]->setCheckable(true);
-  menus[1] = new QMenu(QStringLiteral("PlayList"), this);
-  fill(menus[1], {{kCmdAdd, QT_TR_NOOP("添加")},
-                  {kCmdDelete, QT_TR_NOOP("删除")},
-                  {kCmdDeleteAll, QT_TR_NOOP("全部删除")},
-                  {kCmdSaveList, QT_TR_NOOP("保存列表")}});
-  menus[2] = new QMenu(QStringLiteral("Title"), this);
-  fill(menus[2], {{kCmdAbout, QT_TR_NOOP("关于 Kestro(&A)...")},
-                  {kCmdMinimise, QT_TR_NOOP("最小化")},
-                  {kCmdExit, QT_TR_NOOP("退出")}});
 }
 
 void MainDialog::CreateAccelerators() {
-  static const std::pair<Qt::Key, int> kKeys[] = {
-      {Qt::Key_A, kCmdRead},
-      {Qt::Key_D, kCmdRecord},
-      {Qt::Key_F, kCmdPlayBack},
-      {Qt::Key_G, kCmdCompare},
-      {Qt::Key_I, kCmdNext},
-      {Qt::Key_L, kCmdPrevious},
-      {Qt::Key_M, kCmdAutoManual},
-      {Qt::Key_N, kCmdNewFile},
-      {Qt::Key_P, kCmdPause},
-      {Qt::Key_S, kCmdRepeat},
-      {Qt::Key_T, kCmdStop},
-      {Qt::Key_W, kCmdPlay},
-      {Qt::Key_Left, kCmdPreviousSentence},
-      {Qt::Key_Right, kCmdNextSentence},
-      {Qt::Key_R, kCmdRepeatSentence},
-      {Qt::Key_H, kCmdHideText},
-  };
-  for (const auto& [key, command] : kKeys) {
-    QShortcut* shortcut = Accelerator(QKeySequence(Qt::CTRL | key), command);
+  for (const Command& command : Commands()) {
+    if (command.key == nullptr) continue;
+    QShortcut* shortcut = Accelerator(
+        QKeySequence(QString::fromLatin1(command.key), QKeySequence::PortableText), command.id);
     // Shown in the menu item; the window's shortcut is the one that acts.
-    if (QAction* a = Action(command)) {
+    if (QAction* a = Action(command.id)) {
       a->setShortcut(shortcut->key());
       a->setShortcutContext(Qt::WidgetShortcut);
     }
@@ -420,39 +355,23 @@ void MainDialog::CreateAccelerators() {
 
 void MainDialog::SetToolTips() {
   // What each control does, and its key.
-  static const std::pair<int, const char*> kTips[] = {
-      {kIdBegin, QT_TR_NOOP("上一个")},
-      {kIdPlay, QT_TR_NOOP("播放")},
-      {kIdPause, QT_TR_NOOP("暂停")},
-      {kIdStop, QT_TR_NOOP("停止")},
-      {kIdEnd, QT_TR_NOOP("下一个")},
-      {kIdOpen, QT_TR_NOOP("打开文件…")},
-      {kIdMinimise, QT_TR_NOOP("最小化")},
-      {kIdClose, QT_TR_NOOP("退出")},
-      {kIdAdd, QT_TR_NOOP("向列表添加文件")},
-      {kIdDelete, QT_TR_NOOP("从列表删除选中的一项")},
-      {kIdDeleteAll, QT_TR_NOOP("清空列表")},
+  for (const Command& command : Commands()) {
+    if (command.button == 0 || command.tip == nullptr) continue;
+    QString text = tr(command.tip);
+    if (QAction* a = Action(command.id); a != nullptr && !a->shortcut().isEmpty())
+      text += QStringLiteral(" (%1)").arg(a->shortcut().toString(QKeySequence::NativeText));
+    Control(command.button)->setToolTip(text);
+  }
+  static const std::pair<int, const char*> kOtherTips[] = {
       {kIdExchange, QT_TR_NOOP("在播放列表和波形之间切换")},
-      {kIdRead, QT_TR_NOOP("阅读：从这里标记一段的开头；在别的模式中回到阅读")},
-      {kIdRepeat, QT_TR_NOOP("复读：反复播放从开头标记到这里的一段；再按一次暂停")},
-      {kIdRecord, QT_TR_NOOP("录音：录下你的声音（暂停时也可以）")},
-      {kIdPlayBack, QT_TR_NOOP("回放：播放你的录音")},
-      {kIdCompare, QT_TR_NOOP("对比：轮流播放你的录音和原文")},
       {kIdProgress, QT_TR_NOOP("进度：点击或拖动跳到那里（暂停时也可以）")},
       {kIdVolume, QT_TR_NOOP("音量大小")},
       {kIdSpeed, QT_TR_NOOP("速度：向右变慢，最左是原速")},
       {kIdBalance, QT_TR_NOOP("左右平衡")},
   };
-  for (const auto& [id, tip] : kTips) {
+  for (const auto& [id, tip] : kOtherTips) {
     QString text = tr(tip);
-    const auto* command = std::find_if(std::begin(kButtonCommands), std::end(kButtonCommands),
-                                       [id = id](const auto& entry) { return entry.first == id; });
-    if (command != std::end(kButtonCommands)) {
-      if (QAction* a = Action(command->second); a != nullptr && !a->shortcut().isEmpty())
-        text += QStringLiteral(" (%1)").arg(a->shortcut().toString(QKeySequence::NativeText));
-    } else if (dynamic_cast<SkinSlider*>(Control(id)) != nullptr) {
-      text += tr(" (点击后用 ←/→、PgUp/PgDn)");
-    }
+    if (dynamic_cast<SkinSlider*>(Control(id)) != nullptr) text += tr(" (点击后用 ←/→、PgUp/PgDn)");
     Control(id)->setToolTip(text);
   }
   ShowAutoManual(false);
@@ -514,41 +433,36 @@ void MainDialog::Hurry() {
 
 void MainDialog::RunCommand(int command) {
   Hurry();
+  const Command* c = CommandWithId(command);
+  if (c == nullptr) return;
+  if (c->run != nullptr) {
+    c->run(*engine);
+    ShowEngineCommand(command);
+  } else {
+    RunWindowCommand(command);
+  }
+}
+
+void MainDialog::ShowEngineCommand(int command) {
   switch (command) {
-    case kCmdPlay:
-      engine->CommandPlay();
+    case kCmdAutoManual:
+      ShowAutoManual(engine->Status().autoMode);
       break;
-    case kCmdPause:
-      engine->CommandPause();
+    case kCmdTranscriptSplit:
+      actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
       break;
-    case kCmdStop:
-      engine->CommandStop();
+    case kCmdAdaptiveSplit:
+      actions[kCmdAdaptiveSplit]->setChecked(engine->AdaptiveSplit());
       break;
-    case kCmdPrevious:
-      engine->CommandPrevious();
+    case kCmdKeepPitch:
+      // Takes effect at once on what plays, as a speed change does.
+      actions[kCmdKeepPitch]->setChecked(engine->KeepPitch());
       break;
-    case kCmdNext:
-      engine->CommandNext();
-      break;
-    case kCmdRead:
-      engine->CommandRead();
-      break;
-    case kCmdRepeat:
-      engine->CommandRepeat();
-      break;
-    case kCmdRecord:
-      engine->CommandRecord();
-      break;
-    case kCmdPlayBack:
-      engine->CommandPlayBack();
-      break;
-    case kCmdCompare:
-      engine->CommandCompare();
-      break;
-    case kCmdAutoManual: {
-      ShowAutoManual(engine->CommandAutoManual());
-      break;
-    }
+  }
+}
+
+void MainDialog::RunWindowCommand(int command) {
+  switch (command) {
     case kCmdNewFile:
       OpenFiles(false);
       break;
@@ -567,13 +481,6 @@ void MainDialog::RunCommand(int command) {
     case kCmdSettings:
       ShowSettings();
       break;
-    case kCmdPreviousSentence:
-    case kCmdNextSentence:
-    case kCmdRepeatSentence:
-      engine->CommandSentence(command == kCmdPreviousSentence ? -1
-                              : command == kCmdNextSentence   ? 1
-                                                              : 0);
-      break;
     case kCmdHideText:
       textHidden = !textHidden;
       actions[kCmdHideText]->setChecked(textHidden);
@@ -589,36 +496,13 @@ void MainDialog::RunCommand(int command) {
       resume.Save();
       break;
     case kCmdRememberSettings:
-      if (resume.KeptSettings()) {
-        resume.KeepSettings(std::nullopt);
-      } else {
-        const EngineStatus s = engine->Status();
-        resume.KeepSettings(ResumeStore::Settings{s.repeatCount, s.verticalPrecision,
-                                                  s.horizontalSeconds, s.samplePercent});
-      }
-      actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
-      resume.Save();
+      ToggleRememberedSettings();
       break;
     case kCmdScaleAuto:
     case kCmdScale1:
     case kCmdScale2:
     case kCmdScale3:
       ChooseScale(command - kCmdScaleAuto);
-      break;
-    case kCmdTranscriptSplit:
-      engine->SetTranscriptSplit(!engine->TranscriptSplit());
-      actions[kCmdTranscriptSplit]->setChecked(engine->TranscriptSplit());
-      break;
-    case kCmdAdaptiveSplit: {
-      const EngineStatus s = engine->Status();
-      engine->SetAdaptiveSplit(!s.adaptiveSplit, s.minPauseMs, s.maxSentenceMs);
-      actions[kCmdAdaptiveSplit]->setChecked(engine->AdaptiveSplit());
-      break;
-    }
-    case kCmdKeepPitch:
-      // Takes effect at once on what plays, as a speed change does.
-      engine->SetKeepPitch(!engine->KeepPitch());
-      actions[kCmdKeepPitch]->setChecked(engine->KeepPitch());
       break;
     case kCmdAbout:
       ShowAbout();
@@ -630,6 +514,18 @@ void MainDialog::RunCommand(int command) {
       ExitProgram();
       break;
   }
+}
+
+void MainDialog::ToggleRememberedSettings() {
+  if (resume.KeptSettings()) {
+    resume.KeepSettings(std::nullopt);
+  } else {
+    const EngineStatus s = engine->Status();
+    resume.KeepSettings(ResumeStore::Settings{s.repeatCount, s.verticalPrecision,
+                                              s.horizontalSeconds, s.samplePercent});
+  }
+  actions[kCmdRememberSettings]->setChecked(resume.KeptSettings().has_value());
+  resume.Save();
 }
 
 int MainDialog::RunDialog(QDialog& dialog) {

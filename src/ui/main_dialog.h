@@ -195,6 +195,10 @@ class MainDialog : public QWidget, public EngineView {
   void ConnectControls();
   void OnSlider(SkinSlider* slider, int code, int position);
   void CreateMenus();
+  // What the window shows of an engine command just run; the window's own commands.
+  void ShowEngineCommand(int command);
+  void RunWindowCommand(int command);
+  void ToggleRememberedSettings();
   void CreateAccelerators();
   void SetToolTips();
   void ShowAutoManual(bool automatic);
