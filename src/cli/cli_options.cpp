@@ -5,12 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "commands/setting_range.h"
+
 namespace {
 
-bool ParseSetting(const std::string& text, uint32_t min, uint32_t max, uint32_t* value) {
+bool ParseSetting(const std::string& text, const SettingRange& range, uint32_t* value) {
   char* end = nullptr;
   const unsigned long v = std::strtoul(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || text[0] == '-' || v < min || v > max) return false;
+  if (text.empty() || *end != '\0' || text[0] == '-' || !range.Holds(static_cast<float>(v)))
+    return false;
   *value = static_cast<uint32_t>(v);
   return true;
 }
@@ -18,7 +21,7 @@ bool ParseSetting(const std::string& text, uint32_t min, uint32_t max, uint32_t*
 bool ParseSeconds(const std::string& text, float* value) {
   char* end = nullptr;
   const float v = std::strtof(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= 0.1f && v <= 10.0f)) return false;
+  if (text.empty() || *end != '\0' || !kHorizontalSecondsRange.Holds(v)) return false;
   *value = v;
   return true;
 }
@@ -40,16 +43,17 @@ bool ParsePads(const std::string& text, CliOptions* options) {
   return true;
 }
 
-// Seconds within [low, high] as ms.
-bool ParseMs(const std::string& text, float low, float high, int* ms) {
+// Seconds within the range as ms.
+bool ParseMs(const std::string& text, const SettingRange& range, int* ms) {
   char* end = nullptr;
   const float v = std::strtof(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= low && v <= high)) return false;
+  if (text.empty() || *end != '\0' || !range.Holds(v)) return false;
   *ms = static_cast<int>(v * 1000 + 0.5f);
   return true;
 }
 
-bool Bad(const std::string& name, const std::string& value, const char* range, std::string* error) {
+bool Bad(const std::string& name, const std::string& value, const std::string& range,
+         std::string* error) {
   *error = "option --" + name + "=" + value + " is out of range (" + range + ")";
   return false;
 }
@@ -156,17 +160,23 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       options->drillPath = value;
       return true;
     case kCount:
-      return ParseSetting(value, 1, 100, &options->count) || Bad(name, value, "1..100", error);
+      return ParseSetting(value, kRepeatCountRange, &options->count) ||
+             Bad(name, value, kRepeatCountRange.Text(), error);
     case kVertical:
-      return ParseSetting(value, 0, 50, &options->vertical) || Bad(name, value, "0..50", error);
+      return ParseSetting(value, kVerticalPrecisionRange, &options->vertical) ||
+             Bad(name, value, kVerticalPrecisionRange.Text(), error);
     case kSeconds:
-      return ParseSeconds(value, &options->seconds) || Bad(name, value, "0.1..10", error);
+      return ParseSeconds(value, &options->seconds) ||
+             Bad(name, value, kHorizontalSecondsRange.Text(), error);
     case kPercent:
-      return ParseSetting(value, 5, 100, &options->percent) || Bad(name, value, "5..100", error);
+      return ParseSetting(value, kSamplePercentRange, &options->percent) ||
+             Bad(name, value, kSamplePercentRange.Text(), error);
     case kVolume:
-      return ParseSetting(value, 0, 100, &options->volume) || Bad(name, value, "0..100", error);
+      return ParseSetting(value, kSliderRange, &options->volume) ||
+             Bad(name, value, kSliderRange.Text(), error);
     case kSpeed:
-      return ParseSetting(value, 0, 100, &options->speed) || Bad(name, value, "0..100", error);
+      return ParseSetting(value, kSliderRange, &options->speed) ||
+             Bad(name, value, kSliderRange.Text(), error);
     case kTranscript:
       options->transcript = value;
       return true;
@@ -199,14 +209,18 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
     }
     case kGap:
       return ParseGap(value, &options->gaps) ||
-             Bad(name, value, "SECONDS 0.1..60 or FACTORx 0.5x..3x", error);
+             Bad(name, value,
+                 "SECONDS " + kGapSecondsRange.Text() + " or FACTORx " + kGapFactorRange.Text("x"),
+                 error);
     case kPauseAfter:
-      return ParsePauseAfter(value, &options->gaps) || Bad(name, value, "0.1..600", error);
+      return ParsePauseAfter(value, &options->gaps) ||
+             Bad(name, value, kPauseAfterSecondsRange.Text(), error);
     case kMinPause:
-      return ParseMs(value, 0.1f, 5.0f, &options->minPauseMs) || Bad(name, value, "0.1..5", error);
+      return ParseMs(value, kMinPauseSecondsRange, &options->minPauseMs) ||
+             Bad(name, value, kMinPauseSecondsRange.Text(), error);
     case kMaxSentence:
-      return ParseMs(value, 2.0f, 120.0f, &options->maxSentenceMs) ||
-             Bad(name, value, "2..120", error);
+      return ParseMs(value, kMaxSentenceSecondsRange, &options->maxSentenceMs) ||
+             Bad(name, value, kMaxSentenceSecondsRange.Text(), error);
   }
   return false;
 }
@@ -223,7 +237,7 @@ bool ParseGap(const std::string& text, GapSettings* gaps) {
   char* end = nullptr;
   const float v = std::strtof(number.c_str(), &end);
   if (number.empty() || *end != '\0') return false;
-  if (factor ? !(v >= 0.5f && v <= 3.0f) : !(v >= 0.1f && v <= 60.0f)) return false;
+  if (!(factor ? kGapFactorRange : kGapSecondsRange).Holds(v)) return false;
   gaps->kind = factor ? GapSettings::Kind::kFactor : GapSettings::Kind::kSeconds;
   gaps->value = v;
   return true;
@@ -236,7 +250,7 @@ bool ParsePauseAfter(const std::string& text, GapSettings* gaps) {
   }
   char* end = nullptr;
   const float v = std::strtof(text.c_str(), &end);
-  if (text.empty() || *end != '\0' || !(v >= 0.1f && v <= 600.0f)) return false;
+  if (text.empty() || *end != '\0' || !kPauseAfterSecondsRange.Holds(v)) return false;
   gaps->pauseAfterSeconds = v;
   return true;
 }

@@ -3,6 +3,7 @@
 #include "audio/audio_backend.h"
 #include "cli/cli_options.h"
 #include "commands/command_table.h"
+#include "commands/setting_range.h"
 #include "library/playlist.h"
 
 #include <chrono>
@@ -231,9 +232,11 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
                     : command == "pause-after" ? ParsePauseAfter(w[1], &gaps)
                                                : (w[1] == "on" || w[1] == "off");
     if (!ok) {
-      *error = command == "gap"           ? "gap takes off, SECONDS (0.1..60) or FACTORx (0.5x..3x)"
-               : command == "pause-after" ? "pause-after takes off or SECONDS (0.1..600)"
-                                          : command + " takes on or off";
+      *error = command == "gap" ? "gap takes off, SECONDS (" + kGapSecondsRange.Text() +
+                                      ") or FACTORx (" + kGapFactorRange.Text("x") + ")"
+               : command == "pause-after"
+                   ? "pause-after takes off or SECONDS (" + kPauseAfterSecondsRange.Text() + ")"
+                   : command + " takes on or off";
       return false;
     }
     if (command == "stop-after") gaps.stopAfterSentence = w[1] == "on";
@@ -281,10 +284,15 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
     if (!args(4)) return false;
     long count, vertical, percent;
     float seconds;
-    if (!ParseInt(w[1], 1, 100, &count) || !ParseInt(w[2], 0, 50, &vertical) ||
-        !ParseFloat(w[3], &seconds) || !(seconds >= 0.1f && seconds <= 10.0f) ||
-        !ParseInt(w[4], 5, 100, &percent)) {
-      *error = "settings takes COUNT (1..100) VERTICAL (0..50) SECONDS (0.1..10) PERCENT (5..100)";
+    const auto in = [](const std::string& text, const SettingRange& range, long* value) {
+      return ParseInt(text, static_cast<long>(range.min), static_cast<long>(range.max), value);
+    };
+    if (!in(w[1], kRepeatCountRange, &count) || !in(w[2], kVerticalPrecisionRange, &vertical) ||
+        !ParseFloat(w[3], &seconds) || !kHorizontalSecondsRange.Holds(seconds) ||
+        !in(w[4], kSamplePercentRange, &percent)) {
+      *error = "settings takes COUNT (" + kRepeatCountRange.Text() + ") VERTICAL (" +
+               kVerticalPrecisionRange.Text() + ") SECONDS (" + kHorizontalSecondsRange.Text() +
+               ") PERCENT (" + kSamplePercentRange.Text() + ")";
       return false;
     }
     e.ApplySettings(static_cast<uint32_t>(count), static_cast<uint32_t>(vertical), seconds,

@@ -20,17 +20,18 @@ QRect FromDialogUnits(int x, int y, int w, int h) {
 struct Row {
   const char* label;
   QRect labelPlace, editPlace, spinPlace;
-  int spinMin, spinMax;
+  SettingRange range;
+  int spinSteps;  // spin steps to the unit: the seconds spin in tenths
 };
 const Row kRows[4] = {
     {QT_TRANSLATE_NOOP("SettingsDialog", "次数："), FromDialogUnits(7, 7, 26, 10),
-     FromDialogUnits(67, 4, 34, 12), FromDialogUnits(100, 3, 8, 13), 1, 100},
+     FromDialogUnits(67, 4, 34, 12), FromDialogUnits(100, 3, 8, 13), kRepeatCountRange, 1},
     {QT_TRANSLATE_NOOP("SettingsDialog", "纵向精度："), FromDialogUnits(6, 24, 45, 10),
-     FromDialogUnits(67, 22, 34, 12), FromDialogUnits(101, 21, 8, 13), 0, 50},
+     FromDialogUnits(67, 22, 34, 12), FromDialogUnits(101, 21, 8, 13), kVerticalPrecisionRange, 1},
     {QT_TRANSLATE_NOOP("SettingsDialog", "横向精度(s)："), FromDialogUnits(5, 43, 54, 11),
-     FromDialogUnits(67, 42, 34, 12), FromDialogUnits(101, 41, 8, 13), 1, 100},
+     FromDialogUnits(67, 42, 34, 12), FromDialogUnits(101, 41, 8, 13), kHorizontalSecondsRange, 10},
     {QT_TRANSLATE_NOOP("SettingsDialog", "采样数(%):"), FromDialogUnits(5, 64, 41, 10),
-     FromDialogUnits(67, 62, 34, 12), FromDialogUnits(102, 61, 8, 13), 5, 100},
+     FromDialogUnits(67, 62, 34, 12), FromDialogUnits(102, 61, 8, 13), kSamplePercentRange, 1},
 };
 
 bool ParseUnsigned(const QString& text, uint32_t* value) {
@@ -143,14 +144,16 @@ void SettingsDialog::SetSplit(const Split& wanted) {
   splitEdits[1]->setText(QString::number(static_cast<double>(split.maxSentenceSeconds)));
 }
 
-bool SettingsDialog::ReadSeconds(QLineEdit* edit, float low, float high, float* value) {
+bool SettingsDialog::ReadSeconds(QLineEdit* edit, const SettingRange& range, float* value) {
   bool number = false;
   const float v = edit->text().trimmed().toFloat(&number);
   QString problem;
   if (!number)
     problem = tr("请输入一个数字。");
-  else if (!(v >= low && v <= high))
-    problem = tr("请输入一个在 %1 和 %2 之间的数字。").arg(low, 0, 'g', 4).arg(high, 0, 'g', 4);
+  else if (!range.Holds(v))
+    problem = tr("请输入一个在 %1 和 %2 之间的数字。")
+                  .arg(range.min, 0, 'g', 4)
+                  .arg(range.max, 0, 'g', 4);
   if (problem.isEmpty()) {
     *value = v;
     return true;
@@ -210,7 +213,10 @@ void SettingsDialog::Step(int i, int delta) {
   int from =
       i == 2 ? static_cast<int>(std::lround(text.toDouble(&typed) * 10)) : text.toInt(&typed);
   if (!typed) from = spinPositions[i];
-  const int next = std::clamp(from + delta, kRows[i].spinMin, kRows[i].spinMax);
+  const Row& row = kRows[i];
+  const int next =
+      std::clamp(from + delta, static_cast<int>(std::lround(row.range.min * row.spinSteps)),
+                 static_cast<int>(std::lround(row.range.max * row.spinSteps)));
   spinPositions[i] = next;
   switch (i) {
     case 0:
@@ -246,8 +252,10 @@ void SettingsDialog::accept() {
   struct Check {
     int edit;
     uint32_t* value;
-    uint32_t min, max;
-  } checks[3] = {{3, &percent, 5, 100}, {0, &count, 1, 100}, {1, &vertical, 0, 50}};
+    SettingRange range;
+  } checks[3] = {{3, &percent, kSamplePercentRange},
+                 {0, &count, kRepeatCountRange},
+                 {1, &vertical, kVerticalPrecisionRange}};
   for (const Check& c : checks) {
     if (!ParseUnsigned(edits[c.edit]->text(), c.value)) {
       Message(tr("请输入一个整数。"));
@@ -255,30 +263,31 @@ void SettingsDialog::accept() {
       edits[c.edit]->selectAll();
       return;
     }
-    if (*c.value < c.min || *c.value > c.max) {
-      Message(tr("请输入一个在 %1 和 %2 之间的整数。").arg(c.min).arg(c.max));
+    if (!c.range.Holds(static_cast<float>(*c.value))) {
+      Message(tr("请输入一个在 %1 和 %2 之间的整数。").arg(c.range.min).arg(c.range.max));
       edits[c.edit]->setFocus();
       edits[c.edit]->selectAll();
       return;
     }
   }
   float seconds = 0;
-  if (!ReadSeconds(edits[2], 0.1f, 10.0f, &seconds)) return;
+  if (!ReadSeconds(edits[2], kHorizontalSecondsRange, &seconds)) return;
   Split chosen = split;
   chosen.transcript = transcriptCheck->isChecked();
   chosen.adaptive = adaptiveButton->isChecked();
   // The adaptive settings count only when that split is chosen.
-  if (chosen.adaptive && (!ReadSeconds(splitEdits[0], 0.1f, 5.0f, &chosen.minPauseSeconds) ||
-                          !ReadSeconds(splitEdits[1], 2.0f, 120.0f, &chosen.maxSentenceSeconds)))
+  if (chosen.adaptive &&
+      (!ReadSeconds(splitEdits[0], kMinPauseSecondsRange, &chosen.minPauseSeconds) ||
+       !ReadSeconds(splitEdits[1], kMaxSentenceSecondsRange, &chosen.maxSentenceSeconds)))
     return;
   GapSettings gapsChosen = gaps;
   gapsChosen.kind = gapButtons[1]->isChecked()   ? GapSettings::Kind::kSeconds
                     : gapButtons[2]->isChecked() ? GapSettings::Kind::kFactor
                                                  : GapSettings::Kind::kNone;
   if ((gapsChosen.kind == GapSettings::Kind::kSeconds &&
-       !ReadSeconds(gapEdits[0], 0.1f, 60.0f, &gapsChosen.value)) ||
+       !ReadSeconds(gapEdits[0], kGapSecondsRange, &gapsChosen.value)) ||
       (gapsChosen.kind == GapSettings::Kind::kFactor &&
-       !ReadSeconds(gapEdits[1], 0.5f, 3.0f, &gapsChosen.value)))
+       !ReadSeconds(gapEdits[1], kGapFactorRange, &gapsChosen.value)))
     return;
   gapsChosen.stopAfterSentence = stopAfterCheck->isChecked();
   gapsChosen.recordInGap = recordCheck->isChecked();

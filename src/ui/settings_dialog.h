@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "commands/setting_range.h"
 #include "engine/engine.h"
 
 class QCheckBox;
@@ -74,7 +75,7 @@ class SettingsDialog : public QDialog {
  private:
   void WriteEdits();
   // Reads a seconds edit; false (told, focused) when not a number in range.
-  bool ReadSeconds(QLineEdit* edit, float low, float high, float* value);
+  bool ReadSeconds(QLineEdit* edit, const SettingRange& range, float* value);
   void Message(const QString& text);
   void ShowHelp();
 
