@@ -128,15 +128,44 @@ const struct option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-bool StoreOption(int id, const std::string& value, CliOptions* options, std::string* error) {
-  const char* name = "";
-  for (const struct option& o : kOptions) {
-    if (o.val == id) name = o.name;
-  }
-  if (value.empty()) {
-    *error = std::string("option --") + name + " needs a value";
-    return false;
-  }
+// Options kept as written.
+struct TextOption {
+  int id;
+  std::string CliOptions::*field;
+};
+const TextOption kTextOptions[] = {
+    {kWav, &CliOptions::wavPath},           {kProgramDir, &CliOptions::programDir},
+    {kRecordFrom, &CliOptions::recordFrom}, {kScript, &CliOptions::script},
+    {kDrill, &CliOptions::drillPath},       {kTranscript, &CliOptions::transcript},
+    {kClips, &CliOptions::clipsDir},
+};
+
+// Whole numbers within a setting's range.
+struct NumberOption {
+  int id;
+  uint32_t CliOptions::*field;
+  SettingRange range;
+};
+const NumberOption kNumberOptions[] = {
+    {kCount, &CliOptions::count, kRepeatCountRange},
+    {kVertical, &CliOptions::vertical, kVerticalPrecisionRange},
+    {kPercent, &CliOptions::percent, kSamplePercentRange},
+    {kVolume, &CliOptions::volume, kSliderRange},
+    {kSpeed, &CliOptions::speed, kSliderRange},
+};
+
+// A number within [low, high], as strtod reads it.
+bool ParseReal(const std::string& text, double low, double high, double* value) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(v >= low && v <= high)) return false;
+  *value = v;
+  return true;
+}
+
+// The options that are neither text nor a whole number.
+bool StoreOtherOption(int id, const char* name, const std::string& value, CliOptions* options,
+                      std::string* error) {
   switch (id) {
     case kAudio:
       if (!AudioBackend::ParseKind(value, &options->audio)) {
@@ -144,42 +173,9 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
         return false;
       }
       return true;
-    case kWav:
-      options->wavPath = value;
-      return true;
-    case kProgramDir:
-      options->programDir = value;
-      return true;
-    case kRecordFrom:
-      options->recordFrom = value;
-      return true;
-    case kScript:
-      options->script = value;
-      return true;
-    case kDrill:
-      options->drillPath = value;
-      return true;
-    case kCount:
-      return ParseSetting(value, kRepeatCountRange, &options->count) ||
-             Bad(name, value, kRepeatCountRange.Text(), error);
-    case kVertical:
-      return ParseSetting(value, kVerticalPrecisionRange, &options->vertical) ||
-             Bad(name, value, kVerticalPrecisionRange.Text(), error);
     case kSeconds:
       return ParseSeconds(value, &options->seconds) ||
              Bad(name, value, kHorizontalSecondsRange.Text(), error);
-    case kPercent:
-      return ParseSetting(value, kSamplePercentRange, &options->percent) ||
-             Bad(name, value, kSamplePercentRange.Text(), error);
-    case kVolume:
-      return ParseSetting(value, kSliderRange, &options->volume) ||
-             Bad(name, value, kSliderRange.Text(), error);
-    case kSpeed:
-      return ParseSetting(value, kSliderRange, &options->speed) ||
-             Bad(name, value, kSliderRange.Text(), error);
-    case kTranscript:
-      options->transcript = value;
-      return true;
     case kPad:
       return ParsePads(value, options) || Bad(name, value, "BEFORE,AFTER in 0..5 s", error);
     case kSplit:
@@ -189,24 +185,13 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
       }
       options->split = value;
       return true;
-    case kClips:
-      options->clipsDir = value;
-      return true;
-    case kQuality: {
-      char* end = nullptr;
-      const double q = std::strtod(value.c_str(), &end);
-      if (*end != '\0' || !(q >= 0 && q <= 1)) return Bad(name, value, "0..1", error);
-      options->output.quality = q;
-      return true;
-    }
-    case kLoudness: {
-      char* end = nullptr;
-      const double lufs = std::strtod(value.c_str(), &end);
-      if (*end != '\0' || !(lufs >= -40 && lufs <= -5)) return Bad(name, value, "-40..-5", error);
-      options->output.loudness = lufs;
+    case kQuality:
+      return ParseReal(value, 0, 1, &options->output.quality) || Bad(name, value, "0..1", error);
+    case kLoudness:
+      if (!ParseReal(value, -40, -5, &options->output.loudness))
+        return Bad(name, value, "-40..-5", error);
       options->output.normalize = true;
       return true;
-    }
     case kGap:
       return ParseGap(value, &options->gaps) ||
              Bad(name, value,
@@ -223,6 +208,28 @@ bool StoreOption(int id, const std::string& value, CliOptions* options, std::str
              Bad(name, value, kMaxSentenceSecondsRange.Text(), error);
   }
   return false;
+}
+
+bool StoreOption(int id, const std::string& value, CliOptions* options, std::string* error) {
+  const char* name = "";
+  for (const struct option& o : kOptions) {
+    if (o.val == id) name = o.name;
+  }
+  if (value.empty()) {
+    *error = std::string("option --") + name + " needs a value";
+    return false;
+  }
+  for (const TextOption& o : kTextOptions) {
+    if (o.id != id) continue;
+    options->*o.field = value;
+    return true;
+  }
+  for (const NumberOption& o : kNumberOptions) {
+    if (o.id == id)
+      return ParseSetting(value, o.range, &(options->*o.field)) ||
+             Bad(name, value, o.range.Text(), error);
+  }
+  return StoreOtherOption(id, name, value, options, error);
 }
 
 }  // namespace
@@ -332,8 +339,9 @@ bool ParseCliOptions(int argc, char** argv, CliOptions* options, std::string* er
   return true;
 }
 
-const char* CliUsage() {
-  return R"(Usage: kestro-cli [OPTION...] [FILE...]
+namespace {
+
+constexpr char kUsage[] = R"(Usage: kestro-cli [OPTION...] [FILE...]
 
 Plays lessons with Kestro's engine, without a window: for learners who script
 their practice, and for batch work.
@@ -505,4 +513,9 @@ and 2 when it cannot
 start (a bad option, a script or input file it cannot read, a WAV file it
 cannot create, or a WAV file that is one of the inputs).
 )";
+
+}  // namespace
+
+const char* CliUsage() {
+  return kUsage;
 }

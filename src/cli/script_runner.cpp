@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <thread>
@@ -164,39 +165,53 @@ bool ScriptRunner::WaitMode(const std::string& mode, std::string* error) {
   return reached;
 }
 
-bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* error) {
+ScriptRunner::Line::Line(const std::string& raw, std::string* e) : error(e) {
   std::istringstream words(raw);
-  std::vector<std::string> w;
   for (std::string word; words >> word;)
     w.push_back(word);
-  if (w.empty() || w[0][0] == '#') return true;
-  const std::string& command = w[0];
-  auto args = [&](size_t n) {
-    if (w.size() == n + 1) return true;
-    *error = command + " takes " + std::to_string(n) + " argument" + (n == 1 ? "" : "s");
-    return false;
-  };
-  long value = 0;
-  auto number = [&](size_t i, long min, long max) {
-    if (ParseInt(w[i], min, max, &value)) return true;
-    *error = command + ": \"" + w[i] + "\" is not a number in " + std::to_string(min) + ".." +
-             std::to_string(max);
-    return false;
-  };
-  Engine& e = engine;
+  if (!w.empty()) command = w[0];
+}
 
+bool ScriptRunner::Line::Args(size_t n) {
+  if (w.size() == n + 1) return true;
+  *error = command + " takes " + std::to_string(n) + " argument" + (n == 1 ? "" : "s");
+  return false;
+}
+
+bool ScriptRunner::Line::Number(size_t i, long min, long max) {
+  if (ParseInt(w[i], min, max, &value)) return true;
+  *error = command + ": \"" + w[i] + "\" is not a number in " + std::to_string(min) + ".." +
+           std::to_string(max);
+  return false;
+}
+
+bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* error) {
+  Line line(raw, error);
+  if (line.w.empty() || line.command[0] == '#') return true;
+  for (auto run :
+       {&ScriptRunner::RunEngineCommand, &ScriptRunner::RunSetting, &ScriptRunner::RunPlace}) {
+    if (const std::optional<bool> done = (this->*run)(line)) return *done;
+  }
+  if (const std::optional<bool> done = RunWait(line, quit)) return *done;
+  *error = "unknown command \"" + line.command + "\"";
+  return false;
+}
+
+std::optional<bool> ScriptRunner::RunEngineCommand(Line& line) {
+  const std::string& command = line.command;
+  Engine& e = engine;
   // The window's engine commands under their keys.conf names; "prev" and
   // "sentence previous|again|next" as scripts have always written them.
   std::string name = command == "prev" ? "previous" : command;
   size_t arguments = 0;
   if (command == "sentence") {
-    if (!args(1)) return false;
-    name = w[1] == "previous" ? "previous-sentence"
-           : w[1] == "again"  ? "repeat-sentence"
-           : w[1] == "next"   ? "next-sentence"
-                              : "";
+    if (!line.Args(1)) return false;
+    name = line.w[1] == "previous" ? "previous-sentence"
+           : line.w[1] == "again"  ? "repeat-sentence"
+           : line.w[1] == "next"   ? "next-sentence"
+                                   : "";
     if (name.empty()) {
-      *error = "sentence takes previous, again or next";
+      *line.error = "sentence takes previous, again or next";
       return false;
     }
     arguments = 1;
@@ -204,126 +219,143 @@ bool ScriptRunner::RunLine(const std::string& raw, bool* quit, std::string* erro
   // keep-pitch takes on or off here (below); elsewhere it toggles.
   if (const Command* c = CommandNamed(name);
       c != nullptr && c->run != nullptr && c->id != kCmdKeepPitch) {
-    if (!args(arguments)) return false;
+    if (!line.Args(arguments)) return false;
     // The output finishes whole buffers, so less than one buffer of sound time
     // may be left from earlier waits; a recording starts without it and lasts
     // exactly as long as the waits made while it runs.
     if (c->id == kCmdRecord) audio.Clock().Drain();
     const uint32_t refusedBefore = e.Status().refused;
     c->run(e);
-    if (c->served != 0 && !AwaitServed(c->served, error)) return false;
+    if (c->served != 0 && !AwaitServed(c->served, line.error)) return false;
     NoteRefusal(command, refusedBefore);
     return true;
   }
+  return std::nullopt;
+}
+
+std::optional<bool> ScriptRunner::RunSetting(Line& line) {
+  const std::string& command = line.command;
+  Engine& e = engine;
   if (command == "transcript") {
-    if (!args(1)) return false;
-    if (w[1] != "on" && w[1] != "off") {
-      *error = "transcript takes on or off";
+    if (!line.Args(1)) return false;
+    if (line.w[1] != "on" && line.w[1] != "off") {
+      *line.error = "transcript takes on or off";
       return false;
     }
-    e.SetTranscriptSplit(w[1] == "on");
+    e.SetTranscriptSplit(line.w[1] == "on");
     return true;
   }
   if (command == "gap" || command == "pause-after" || command == "stop-after" ||
       command == "record-in-gap") {
-    if (!args(1)) return false;
+    if (!line.Args(1)) return false;
     GapSettings gaps = e.Gaps();
-    const bool ok = command == "gap"           ? ParseGap(w[1], &gaps)
-                    : command == "pause-after" ? ParsePauseAfter(w[1], &gaps)
-                                               : (w[1] == "on" || w[1] == "off");
+    const bool ok = command == "gap"           ? ParseGap(line.w[1], &gaps)
+                    : command == "pause-after" ? ParsePauseAfter(line.w[1], &gaps)
+                                               : (line.w[1] == "on" || line.w[1] == "off");
     if (!ok) {
-      *error = command == "gap" ? "gap takes off, SECONDS (" + kGapSecondsRange.Text() +
-                                      ") or FACTORx (" + kGapFactorRange.Text("x") + ")"
-               : command == "pause-after"
-                   ? "pause-after takes off or SECONDS (" + kPauseAfterSecondsRange.Text() + ")"
-                   : command + " takes on or off";
+      *line.error = command == "gap" ? "gap takes off, SECONDS (" + kGapSecondsRange.Text() +
+                                           ") or FACTORx (" + kGapFactorRange.Text("x") + ")"
+                    : command == "pause-after" ? "pause-after takes off or SECONDS (" +
+                                                     kPauseAfterSecondsRange.Text() + ")"
+                                               : command + " takes on or off";
       return false;
     }
-    if (command == "stop-after") gaps.stopAfterSentence = w[1] == "on";
-    if (command == "record-in-gap") gaps.recordInGap = w[1] == "on";
+    if (command == "stop-after") gaps.stopAfterSentence = line.w[1] == "on";
+    if (command == "record-in-gap") gaps.recordInGap = line.w[1] == "on";
     e.SetGaps(gaps);
     return true;
   }
-  if (command == "open" || command == "select") {
-    if (!args(1) || !number(1, 0, 1000000)) return false;
-    playlist.Select(static_cast<int>(value));
-    if (command == "select") return true;
-    e.CommandPlayEntry(static_cast<int>(value));
-    return AwaitServed(ENG_ITEM_CHANGE, error);
-  }
-  if (command == "seek") {
-    if (!args(1) || !number(1, 0, Engine::kProgressMax)) return false;
-    e.ProgressSlider(static_cast<int>(value));
-    return AwaitServed(ENG_SEEK_REQ, error);
-  }
-  if (command == "speed" || command == "volume" || command == "balance") {
-    if (!args(1) || !number(1, 0, Engine::kSliderMax)) return false;
-    const int position = static_cast<int>(value);
-    if (command == "speed") {
-      e.SpeedSlider(position);
-      return AwaitServed(ENG_SPEED_REQ, error);
-    }
-    if (command == "volume") {
-      e.VolumeSlider(position);
-    } else {
-      e.BalanceSlider(position);
-    }
-    return AwaitServed(ENG_VOLUME_REQ, error);
-  }
   if (command == "keep-pitch") {
-    if (!args(1)) return false;
-    if (w[1] != "on" && w[1] != "off") {
-      *error = "keep-pitch takes on or off";
+    if (!line.Args(1)) return false;
+    if (line.w[1] != "on" && line.w[1] != "off") {
+      *line.error = "keep-pitch takes on or off";
       return false;
     }
-    e.SetKeepPitch(w[1] == "on");
-    return AwaitServed(ENG_SPEED_REQ, error);
+    e.SetKeepPitch(line.w[1] == "on");
+    return AwaitServed(ENG_SPEED_REQ, line.error);
   }
   if (command == "settings") {
     // The ranges of the repeat settings dialog.
-    if (!args(4)) return false;
+    if (!line.Args(4)) return false;
     long count, vertical, percent;
     float seconds;
     const auto in = [](const std::string& text, const SettingRange& range, long* value) {
       return ParseInt(text, static_cast<long>(range.min), static_cast<long>(range.max), value);
     };
-    if (!in(w[1], kRepeatCountRange, &count) || !in(w[2], kVerticalPrecisionRange, &vertical) ||
-        !ParseFloat(w[3], &seconds) || !kHorizontalSecondsRange.Holds(seconds) ||
-        !in(w[4], kSamplePercentRange, &percent)) {
-      *error = "settings takes COUNT (" + kRepeatCountRange.Text() + ") VERTICAL (" +
-               kVerticalPrecisionRange.Text() + ") SECONDS (" + kHorizontalSecondsRange.Text() +
-               ") PERCENT (" + kSamplePercentRange.Text() + ")";
+    if (!in(line.w[1], kRepeatCountRange, &count) ||
+        !in(line.w[2], kVerticalPrecisionRange, &vertical) || !ParseFloat(line.w[3], &seconds) ||
+        !kHorizontalSecondsRange.Holds(seconds) || !in(line.w[4], kSamplePercentRange, &percent)) {
+      *line.error = "settings takes COUNT (" + kRepeatCountRange.Text() + ") VERTICAL (" +
+                    kVerticalPrecisionRange.Text() + ") SECONDS (" +
+                    kHorizontalSecondsRange.Text() + ") PERCENT (" + kSamplePercentRange.Text() +
+                    ")";
       return false;
     }
     e.ApplySettings(static_cast<uint32_t>(count), static_cast<uint32_t>(vertical), seconds,
                     static_cast<uint32_t>(percent));
     return true;
   }
+  return std::nullopt;
+}
+
+std::optional<bool> ScriptRunner::RunPlace(Line& line) {
+  const std::string& command = line.command;
+  Engine& e = engine;
+  if (command == "open" || command == "select") {
+    if (!line.Args(1) || !line.Number(1, 0, 1000000)) return false;
+    playlist.Select(static_cast<int>(line.value));
+    if (command == "select") return true;
+    e.CommandPlayEntry(static_cast<int>(line.value));
+    return AwaitServed(ENG_ITEM_CHANGE, line.error);
+  }
+  if (command == "seek") {
+    if (!line.Args(1) || !line.Number(1, 0, Engine::kProgressMax)) return false;
+    e.ProgressSlider(static_cast<int>(line.value));
+    return AwaitServed(ENG_SEEK_REQ, line.error);
+  }
+  if (command == "speed" || command == "volume" || command == "balance") {
+    if (!line.Args(1) || !line.Number(1, 0, Engine::kSliderMax)) return false;
+    const int position = static_cast<int>(line.value);
+    if (command == "speed") {
+      e.SpeedSlider(position);
+      return AwaitServed(ENG_SPEED_REQ, line.error);
+    }
+    if (command == "volume") {
+      e.VolumeSlider(position);
+    } else {
+      e.BalanceSlider(position);
+    }
+    return AwaitServed(ENG_VOLUME_REQ, line.error);
+  }
+  return std::nullopt;
+}
+
+std::optional<bool> ScriptRunner::RunWait(Line& line, bool* quit) {
+  const std::string& command = line.command;
   if (command == "wait") {
-    if (!args(1) || !number(1, 0, 24L * 3600 * 1000)) return false;
-    return WaitSound(value, error);
+    if (!line.Args(1) || !line.Number(1, 0, 24L * 3600 * 1000)) return false;
+    return WaitSound(line.value, line.error);
   }
   if (command == "wait-mode") {
-    if (!args(1)) return false;
-    return WaitMode(w[1], error);
+    if (!line.Args(1)) return false;
+    return WaitMode(line.w[1], line.error);
   }
   if (command == "sleep") {
-    if (!args(1) || !number(1, 0, 24L * 3600 * 1000)) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(value));
+    if (!line.Args(1) || !line.Number(1, 0, 24L * 3600 * 1000)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(line.value));
     return true;
   }
   if (command == "status") {
-    if (!args(0)) return false;
+    if (!line.Args(0)) return false;
     out << Status() << std::endl;
     return true;
   }
   if (command == "quit") {
-    if (!args(0)) return false;
+    if (!line.Args(0)) return false;
     *quit = true;
     return true;
   }
-  *error = "unknown command \"" + command + "\"";
-  return false;
+  return std::nullopt;
 }
 
 void ScriptRunner::NoteRefusal(const std::string& command, uint32_t refusedBefore) {

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 
@@ -31,6 +33,25 @@ class ScriptRunner {
   static constexpr int kWaitLimitMs = 60000;
 
  private:
+  // A line's words, and how its arguments are checked.
+  struct Line {
+    Line(const std::string& raw, std::string* error);
+    // Exactly n arguments.
+    bool Args(size_t n);
+    // Argument i is a whole number in min..max, then in value.
+    bool Number(size_t i, long min, long max);
+    std::vector<std::string> w;
+    std::string command;
+    std::string* error;
+    long value = 0;
+  };
+  // Each runs the line when it is one of its commands (true when it was
+  // served, false with the error set) and gives nothing otherwise.
+  std::optional<bool> RunEngineCommand(Line& line);
+  std::optional<bool> RunSetting(Line& line);
+  std::optional<bool> RunPlace(Line& line);
+  std::optional<bool> RunWait(Line& line, bool* quit);
+
   // Waits (wall clock) until the engine has served the given request bits and
   // finished the pass that served them.
   bool AwaitServed(uint32_t bits, std::string* error);
