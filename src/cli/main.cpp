@@ -257,6 +257,150 @@ int ExportClips(const CliOptions& options) {
   return 0;
 }
 
+// The input the output file would overwrite, or nothing.
+std::string InputUnderOutput(const CliOptions& options, const Playlist& playlist) {
+  if (options.wavPath.empty()) return "";
+  std::vector<std::string> inputs = playlist.Entries();
+  inputs.insert(inputs.end(), options.files.begin(), options.files.end());
+  inputs.push_back(options.script);
+  inputs.push_back(options.recordFrom);
+  for (const std::string& input : inputs) {
+    if (!input.empty() && SameFile(options.wavPath, input)) return input;
+  }
+  return "";
+}
+
+// The options' settings, before the engine's threads start.
+void ConfigureEngine(Engine& engine, const CliOptions& options, ResumeStore& places,
+                     AudioBackend& audio) {
+  const bool drill = !options.drillPath.empty();
+  const bool scripted = !options.script.empty();
+  engine.VolumeSlider(static_cast<int>(options.volume));
+  engine.SetKeepPitch(options.keepPitch);
+  engine.SetStartSpeed(static_cast<int>(options.speed));
+  if (options.resume) {
+    std::string note;
+    if (!places.Load(ResumeStore::DefaultPath(), &note))
+      std::cerr << "kestro-cli: " << note << "\n";
+    engine.SetResumeStore(&places);
+  }
+  engine.SetTranscriptFile(options.transcript);
+  engine.IgnoreTranscripts(options.noTranscript);
+  engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);
+  engine.SetGaps(options.gaps);
+  engine.SetTranscriptSplit(options.split.empty() || options.split == "transcript");
+  engine.SetAdaptiveSplit(options.split == "adaptive", options.minPauseMs, options.maxSentenceMs);
+
+  if (drill || options.autoMode) {
+    engine.CommandAutoManual();  // automatic mode on
+    engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
+  }
+  if (drill) engine.SetLockstep(true);
+  if (scripted) {
+    // A script decides when sound time passes, and each finished buffer waits
+    // for the engine: a script gives the same result on every run.
+    if (options.audio == AudioBackend::Kind::kOffline) {
+      audio.Clock().SetHeld(true);
+      engine.SetLockstep(true);
+    }
+  } else {
+    engine.PlayListOnce();
+    // The stretched sound is pushed out where the queue really ends, which
+    // only lockstep knows: unpaced, a late buffer could split the sound.
+    if (options.keepPitch && options.audio == AudioBackend::Kind::kOffline)
+      engine.SetLockstep(true);
+  }
+}
+
+int RunScript(Engine& engine, AudioBackend& audio, Playlist& playlist, const CliOptions& options,
+              std::ifstream& scriptFile) {
+  ScriptRunner runner(engine, audio, playlist, std::cout);
+  runner.SetRefusalStream(&std::cerr);
+  std::string error;
+  const bool ok = options.script == "-" ? runner.RunScript(std::cin, &error)
+                                        : runner.RunScript(scriptFile, &error);
+  int status = 0;
+  if (!ok) {
+    std::cerr << "kestro-cli: " << error << "\n";
+    status = 1;
+  }
+  // A command that could not be served has said why; the run fails.
+  if (runner.Refused() > 0) status = 1;
+  return status;
+}
+
+int PlayToEnd(Engine& engine, const Playlist& playlist) {
+  // Done when the last entry has ended, or when the engine has stayed idle
+  // (every entry failed to open) for a while; opening an item idles it briefly.
+  auto idleSince = std::chrono::steady_clock::now();
+  while (!engine.Status().listFinished) {
+    const auto now = std::chrono::steady_clock::now();
+    const EngineStatus status = engine.Status();
+    if (status.flags != 0 || status.opening) idleSince = now;
+    if (now - idleSince > std::chrono::milliseconds(300)) break;
+    engine.AwaitEngineSleep(1000);
+  }
+  if (engine.Status().itemsHeard == 0) {
+    // Nothing could be played at all.
+    if (playlist.Count() == 0) {
+      std::cerr << "kestro-cli: the playlist is empty\n";
+    } else if (engine.Status().itemsOpened == 0) {
+      std::cerr << "kestro-cli: nothing could be played: " << engine.LastError() << "\n";
+    } else {
+      std::cerr << "kestro-cli: nothing could be played: no sound could be decoded\n";
+    }
+    return 1;
+  }
+  return 0;
+}
+
+void TellSentencesFound(const Engine& engine, const CliOptions& options) {
+  const uint32_t found = engine.Status().sentencesFound;
+  std::cout << "sentences: " << found << "\n";
+  if (found == 0 && options.split == "adaptive") {
+    std::cerr << "kestro-cli: no sentence found: no pause of " << options.minPauseMs / 1000.0
+              << " s or longer above the lesson's noise; try a shorter --min-pause\n";
+  } else if (found == 0) {
+    std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds
+              << " s or longer; try a shorter --seconds, --split=adaptive, or give the lesson "
+                 "a transcript\n";
+  }
+}
+
+// The options, and what needs no engine (help, version, a sentence list,
+// clips): -1 to go on, otherwise the exit status.
+int RunWithoutEngine(int argc, char** argv, CliOptions* options) {
+  std::string error;
+  if (!ParseCliOptions(argc, argv, options, &error)) {
+    std::cerr << "kestro-cli: " << error << "\nTry kestro-cli --help.\n";
+    return 2;
+  }
+  if (options->help) {
+    std::cout << CliUsage();
+    return 0;
+  }
+  if (options->version) {
+    std::cout << "kestro-cli " KESTRO_VERSION "\n";
+    return 0;
+  }
+  if (options->listSentences) return ListSentences(*options);
+  if (!options->clipsDir.empty()) return ExportClips(*options);
+  return -1;
+}
+
+// False when the file could not be finished (the name keeps what it held).
+bool CloseSink(WavFileWriter& sink, bool failed) {
+  if (sink.DataBytes() == 0 && failed) {
+    // A WAV file with nothing in it helps nobody: the name keeps what it held.
+    sink.Discard();
+    return true;
+  }
+  if (sink.Close()) return true;
+  // The unfinished file is removed.
+  std::cerr << "kestro-cli: " << sink.Error() << " (is the disk full?)\n";
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,22 +410,8 @@ int main(int argc, char** argv) {
   SignalWatcher signals;
   signals.Start(OnSignal);
   CliOptions options;
+  if (const int status = RunWithoutEngine(argc, argv, &options); status >= 0) return status;
   std::string error;
-  if (!ParseCliOptions(argc, argv, &options, &error)) {
-    std::cerr << "kestro-cli: " << error << "\nTry kestro-cli --help.\n";
-    return 2;
-  }
-  if (options.help) {
-    std::cout << CliUsage();
-    return 0;
-  }
-  if (options.version) {
-    std::cout << "kestro-cli " KESTRO_VERSION "\n";
-    return 0;
-  }
-
-  if (options.listSentences) return ListSentences(options);
-  if (!options.clipsDir.empty()) return ExportClips(options);
 
   AudioBackend audio(options.audio);
   const bool drill = !options.drillPath.empty();
@@ -320,96 +450,21 @@ int main(int argc, char** argv) {
     };
   }
   // An output over an input would destroy the lesson it is made from.
-  if (!options.wavPath.empty()) {
-    std::vector<std::string> inputs = playlist.Entries();
-    inputs.insert(inputs.end(), options.files.begin(), options.files.end());
-    inputs.push_back(options.script);
-    inputs.push_back(options.recordFrom);
-    for (const std::string& input : inputs) {
-      if (!input.empty() && SameFile(options.wavPath, input)) {
-        finishing = true;
-        return Fail("the output " + options.wavPath + " is the input " + input +
-                    "; write it under another name");
-      }
-    }
+  if (const std::string input = InputUnderOutput(options, playlist); !input.empty()) {
+    finishing = true;
+    return Fail("the output " + options.wavPath + " is the input " + input +
+                "; write it under another name");
   }
   if (!options.wavPath.empty() && !audio.SetWavSink(options.wavPath, &error, options.output)) {
     finishing = true;  // a signal from here on only ends the process
     return Fail(error);
   }
-  engine.VolumeSlider(static_cast<int>(options.volume));
-  engine.SetKeepPitch(options.keepPitch);
-  engine.SetStartSpeed(static_cast<int>(options.speed));
-  if (options.resume) {
-    std::string note;
-    if (!places.Load(ResumeStore::DefaultPath(), &note))
-      std::cerr << "kestro-cli: " << note << "\n";
-    engine.SetResumeStore(&places);
-  }
-  engine.SetTranscriptFile(options.transcript);
-  engine.IgnoreTranscripts(options.noTranscript);
-  engine.SetSentencePads(options.padBeforeMs, options.padAfterMs);
-  engine.SetGaps(options.gaps);
-  engine.SetTranscriptSplit(options.split.empty() || options.split == "transcript");
-  engine.SetAdaptiveSplit(options.split == "adaptive", options.minPauseMs, options.maxSentenceMs);
-
-  if (drill || options.autoMode) {
-    engine.CommandAutoManual();  // automatic mode on
-    engine.ApplySettings(options.count, options.vertical, options.seconds, options.percent);
-  }
-  if (drill) engine.SetLockstep(true);
-  if (scripted) {
-    // A script decides when sound time passes, and each finished buffer waits
-    // for the engine: a script gives the same result on every run.
-    if (options.audio == AudioBackend::Kind::kOffline) {
-      audio.Clock().SetHeld(true);
-      engine.SetLockstep(true);
-    }
-  } else {
-    engine.PlayListOnce();
-    // The stretched sound is pushed out where the queue really ends, which
-    // only lockstep knows: unpaced, a late buffer could split the sound.
-    if (options.keepPitch && options.audio == AudioBackend::Kind::kOffline)
-      engine.SetLockstep(true);
-  }
+  ConfigureEngine(engine, options, places, audio);
   engine.StartThreads();
   starting.unlock();
 
-  int status = 0;
-  if (scripted) {
-    ScriptRunner runner(engine, audio, playlist, std::cout);
-    runner.SetRefusalStream(&std::cerr);
-    const bool ok = options.script == "-" ? runner.RunScript(std::cin, &error)
-                                          : runner.RunScript(scriptFile, &error);
-    if (!ok) {
-      std::cerr << "kestro-cli: " << error << "\n";
-      status = 1;
-    }
-    // A command that could not be served has said why; the run fails.
-    if (runner.Refused() > 0) status = 1;
-  } else {
-    // Done when the last entry has ended, or when the engine has stayed idle
-    // (every entry failed to open) for a while; opening an item idles it briefly.
-    auto idleSince = std::chrono::steady_clock::now();
-    while (!engine.Status().listFinished) {
-      const auto now = std::chrono::steady_clock::now();
-      const EngineStatus status = engine.Status();
-      if (status.flags != 0 || status.opening) idleSince = now;
-      if (now - idleSince > std::chrono::milliseconds(300)) break;
-      engine.AwaitEngineSleep(1000);
-    }
-    if (engine.Status().itemsHeard == 0) {
-      // Nothing could be played at all.
-      if (playlist.Count() == 0) {
-        std::cerr << "kestro-cli: the playlist is empty\n";
-      } else if (engine.Status().itemsOpened == 0) {
-        std::cerr << "kestro-cli: nothing could be played: " << engine.LastError() << "\n";
-      } else {
-        std::cerr << "kestro-cli: nothing could be played: no sound could be decoded\n";
-      }
-      status = 1;
-    }
-  }
+  int status = scripted ? RunScript(engine, audio, playlist, options, scriptFile)
+                        : PlayToEnd(engine, playlist);
   // A device that would not open, or a recording that could not be stored, is
   // a failure even when the script ran to its end.
   if (status == 0 && engine.Faults() > 0) {
@@ -423,26 +478,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
   }
   engine.Shutdown();
-  if (audio.Sink().DataBytes() == 0 && status != 0) {
-    // A WAV file with nothing in it helps nobody: the name keeps what it held.
-    audio.Sink().Discard();
-  } else if (!audio.Sink().Close()) {
-    // The name keeps what it held; the unfinished file is removed.
-    std::cerr << "kestro-cli: " << audio.Sink().Error() << " (is the disk full?)\n";
-    status = 1;
-  }
-  if (drill && status == 0) {
-    const uint32_t found = engine.Status().sentencesFound;
-    std::cout << "sentences: " << found << "\n";
-    if (found == 0 && options.split == "adaptive") {
-      std::cerr << "kestro-cli: no sentence found: no pause of " << options.minPauseMs / 1000.0
-                << " s or longer above the lesson's noise; try a shorter --min-pause\n";
-    } else if (found == 0) {
-      std::cerr << "kestro-cli: no sentence found: no pause of " << options.seconds
-                << " s or longer; try a shorter --seconds, --split=adaptive, or give the lesson "
-                   "a transcript\n";
-    }
-  }
+  if (!CloseSink(audio.Sink(), status != 0)) status = 1;
+  if (drill && status == 0) TellSentencesFound(engine, options);
   if (caught.load() != 0) return SignalWatcher::ExitStatusFor(caught.load());
   return status;
 }

@@ -68,9 +68,16 @@ Options:
   --version            show the version
 )";
 
-}  // namespace
+// What the command line asks for.
+struct StartOptions {
+  AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
+  bool resume = true;
+  int scale = -1;    // not given
+  QString language;  // not given: the locale's
+};
 
-int main(int argc, char** argv) {
+// -1 to go on; otherwise the exit status (help, version, a bad option).
+int ParseOptions(int argc, char** argv, StartOptions* start) {
   static const struct option options[] = {{"audio", required_argument, nullptr, 'a'},
                                           {"no-resume", no_argument, nullptr, 'r'},
                                           {"scale", required_argument, nullptr, 's'},
@@ -78,10 +85,6 @@ int main(int argc, char** argv) {
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'v'},
                                           {nullptr, 0, nullptr, 0}};
-  AudioBackend::Kind kind = AudioBackend::Kind::kSystem;
-  bool resume = true;
-  int scale = -1;    // not given
-  QString language;  // not given: the locale's
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
     if (c == 'h') {
@@ -92,20 +95,38 @@ int main(int argc, char** argv) {
       std::printf("kestro %s\n", KESTRO_VERSION);
       return 0;
     }
-    if (c == 'a' && AudioBackend::ParseKind(optarg, &kind)) continue;
+    if (c == 'a' && AudioBackend::ParseKind(optarg, &start->kind)) continue;
     if (c == 'r') {
-      resume = false;
+      start->resume = false;
       continue;
     }
-    if (c == 's' && WindowScale::Parse(optarg, &scale)) continue;
+    if (c == 's' && WindowScale::Parse(optarg, &start->scale)) continue;
     if (c == 'l' && (std::strcmp(optarg, "zh") == 0 || std::strcmp(optarg, "en") == 0)) {
-      language = QString::fromLatin1(optarg);
+      start->language = QString::fromLatin1(optarg);
       continue;
     }
     std::fprintf(stderr, "kestro: unknown option or value %s\nTry kestro --help.\n",
                  argv[optind - 1]);
     return 2;
   }
+  return -1;
+}
+
+// The learner's own keys (a foot pedal's), when they have written some.
+void BindLearnersKeys(MainDialog& window) {
+  KeyBindings keys;
+  std::vector<std::string> problems;
+  keys.Load(KeyBindings::DefaultPath(), &problems);
+  for (const std::string& problem : problems)
+    std::fprintf(stderr, "kestro: %s\n", problem.c_str());
+  window.BindKeys(keys);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  StartOptions start;
+  if (const int status = ParseOptions(argc, argv, &start); status >= 0) return status;
   // Ctrl+C, kill and a desktop logout end the window as its close button does.
   std::atomic<MainDialog*> shown{nullptr};
   std::atomic<bool> asked{false};
@@ -128,30 +149,25 @@ int main(int argc, char** argv) {
   std::string problem;
   const int kept = WindowScale::Load(scaleFile, &problem);
   if (!problem.empty()) std::fprintf(stderr, "kestro: %s\n", problem.c_str());
-  WindowScale::Apply(scale >= 0 ? scale : kept);
+  WindowScale::Apply(start.scale >= 0 ? start.scale : kept);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Kestro"));
   QApplication::setApplicationVersion(QStringLiteral(KESTRO_VERSION));
   // Chinese is the interface's own language; every other locale gets English.
   InterfaceLanguage words;
-  if (language.isEmpty()) language = InterfaceLanguage::ForLocale(QLocale::system());
+  const QString language =
+      start.language.isEmpty() ? InterfaceLanguage::ForLocale(QLocale::system()) : start.language;
   if (!words.Install(language))
     std::fprintf(stderr, "kestro: the %s translation is missing\n", qPrintable(language));
-  AudioBackend audio(kind);
+  AudioBackend audio(start.kind);
   MainDialog window(audio);
   // --no-resume leaves out places only: remembered settings stay.
-  window.SetResumeFile(ResumeStore::DefaultPath(), resume);
+  window.SetResumeFile(ResumeStore::DefaultPath(), start.resume);
   window.SetScaleFile(scaleFile, kept);
   window.show();
   window.SetStartFiles(files);
   window.OnInitDialog();
-  // The learner's own keys (a foot pedal's), when they have written some.
-  KeyBindings keys;
-  std::vector<std::string> problems;
-  keys.Load(KeyBindings::DefaultPath(), &problems);
-  for (const std::string& problem : problems)
-    std::fprintf(stderr, "kestro: %s\n", problem.c_str());
-  window.BindKeys(keys);
+  BindLearnersKeys(window);
   // Media keys and the desktop's sound menu, when there is a session bus.
   MprisService mpris(window);
   if (mpris.Register()) window.SetFollowHook([&mpris] { mpris.Follow(); });

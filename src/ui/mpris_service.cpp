@@ -236,94 +236,114 @@ void MprisService::SeekTo(qlonglong us) {
 QDBusMessage MprisService::Serve(const QDBusMessage& message) {
   window.Hurry();
   const QString iface = message.interface();
-  const QString member = message.member();
-  const QVariantList args = message.arguments();
-  Engine& engine = window.EngineOf();
-  auto error = [&](const QString& text) {
-    return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), text);
-  };
-  if (iface == QLatin1String(kProperties)) {
-    const QString which = args.value(0).toString();
-    const QVariantMap all = which == QLatin1String(kRoot)     ? RootProperties()
-                            : which == QLatin1String(kPlayer) ? PlayerProperties()
-                                                              : QVariantMap();
-    if (member == QLatin1String("GetAll")) return message.createReply(QVariant(all));
-    const QString name = args.value(1).toString();
-    if (member == QLatin1String("Get")) {
-      if (!all.contains(name)) return error(QStringLiteral("no property ") + name);
-      return message.createReply(QVariant::fromValue(QDBusVariant(all.value(name))));
-    }
-    if (member == QLatin1String("Set")) {
-      const QVariant value = args.value(2).value<QDBusVariant>().variant();
-      if (which == QLatin1String(kPlayer) && name == QLatin1String("Volume")) {
-        const int position =
-            static_cast<int>(std::lround(std::clamp(value.toDouble(), 0.0, 1.0) * 100));
-        engine.VolumeSlider(position);
-        if (SkinSlider* slider = window.Slider(kIdVolume)) slider->SetPosition(position);
-        return message.createReply();
-      }
-      if (which == QLatin1String(kPlayer) && name == QLatin1String("Rate")) {
-        // Faster than normal is not offered; 0 would mean a pause, Pause's business.
-        const double rate = value.toDouble();
-        if (rate <= 0) return message.createReply();
-        const int position =
-            std::clamp(static_cast<int>(std::lround((1.0 - rate) * Engine::kSliderMax)), 0,
-                       Engine::kSliderMax - 1);
-        engine.SpeedSlider(position);
-        if (SkinSlider* slider = window.Slider(kIdSpeed)) slider->SetPosition(position);
-        return message.createReply();
-      }
-      return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"),
-                                      name + QStringLiteral(" cannot be set"));
-    }
-  } else if (iface == QLatin1String(kRoot)) {
-    if (member == QLatin1String("Raise")) {
-      window.showNormal();
-      window.raise();
-      window.activateWindow();
-      return message.createReply();
-    }
-    if (member == QLatin1String("Quit")) {
-      QMetaObject::invokeMethod(
-          &window, [this] { window.ExitProgram(); }, Qt::QueuedConnection);
-      return message.createReply();
-    }
+  if (iface == QLatin1String(kProperties)) return ServeProperties(message);
+  if (iface == QLatin1String(kRoot)) {
+    if (std::optional<QDBusMessage> reply = ServeRoot(message)) return *reply;
   } else if (iface == QLatin1String(kPlayer) || iface.isEmpty()) {
-    const EngineStatus s = engine.Status();
-    const bool playing = (s.flags & ENG_SOUNDING_MODES) != 0 && !s.paused;
-    if (member == QLatin1String("Play")) {
-      if (!playing) window.RunCommand(kCmdPlay);
-    } else if (member == QLatin1String("Pause")) {
-      if (playing) window.RunCommand(kCmdPause);
-    } else if (member == QLatin1String("PlayPause")) {
-      window.RunCommand(playing ? kCmdPause : kCmdPlay);
-    } else if (member == QLatin1String("Stop")) {
-      window.RunCommand(kCmdStop);
-    } else if (member == QLatin1String("Next")) {
-      Step(1);
-    } else if (member == QLatin1String("Previous")) {
-      Step(-1);
-    } else if (member == QLatin1String("Seek")) {
-      SeekTo(PositionUs() + args.value(0).toLongLong());
-    } else if (member == QLatin1String("SetPosition")) {
-      // Only for the item playing: a late call for another is ignored, as MPRIS says.
-      if (args.value(0).value<QDBusObjectPath>().path() == TrackId(s.item).path())
-        SeekTo(args.value(1).toLongLong());
-    } else if (member == QLatin1String("OpenUri")) {
-      const QUrl url(args.value(0).toString());
-      if (!url.isLocalFile()) return error(QStringLiteral("only file: addresses open"));
-      window.AddAndPlay({url.toLocalFile().toStdString()});
-    } else {
-      return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
-                                      member);
-    }
-    return message.createReply();
+    return ServePlayer(message);
   } else if (iface == QLatin1String("org.freedesktop.DBus.Introspectable")) {
     return message.createReply(QStringLiteral("<node>\n") + introspect(message.path()) +
                                QStringLiteral("</node>\n"));
   }
   return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
-                                  iface + QLatin1Char('.') + member);
+                                  iface + QLatin1Char('.') + message.member());
+}
+
+QDBusMessage MprisService::InvalidArgs(const QDBusMessage& message, const QString& text) {
+  return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"), text);
+}
+
+QDBusMessage MprisService::ServeProperties(const QDBusMessage& message) {
+  const QString member = message.member();
+  const QVariantList args = message.arguments();
+  Engine& engine = window.EngineOf();
+  const QString which = args.value(0).toString();
+  const QVariantMap all = which == QLatin1String(kRoot)     ? RootProperties()
+                          : which == QLatin1String(kPlayer) ? PlayerProperties()
+                                                            : QVariantMap();
+  if (member == QLatin1String("GetAll")) return message.createReply(QVariant(all));
+  const QString name = args.value(1).toString();
+  if (member == QLatin1String("Get")) {
+    if (!all.contains(name)) return InvalidArgs(message, QStringLiteral("no property ") + name);
+    return message.createReply(QVariant::fromValue(QDBusVariant(all.value(name))));
+  }
+  if (member == QLatin1String("Set")) {
+    const QVariant value = args.value(2).value<QDBusVariant>().variant();
+    if (which == QLatin1String(kPlayer) && name == QLatin1String("Volume")) {
+      const int position =
+          static_cast<int>(std::lround(std::clamp(value.toDouble(), 0.0, 1.0) * 100));
+      engine.VolumeSlider(position);
+      if (SkinSlider* slider = window.Slider(kIdVolume)) slider->SetPosition(position);
+      return message.createReply();
+    }
+    if (which == QLatin1String(kPlayer) && name == QLatin1String("Rate")) {
+      // Faster than normal is not offered; 0 would mean a pause, Pause's business.
+      const double rate = value.toDouble();
+      if (rate <= 0) return message.createReply();
+      const int position =
+          std::clamp(static_cast<int>(std::lround((1.0 - rate) * Engine::kSliderMax)), 0,
+                     Engine::kSliderMax - 1);
+      engine.SpeedSlider(position);
+      if (SkinSlider* slider = window.Slider(kIdSpeed)) slider->SetPosition(position);
+      return message.createReply();
+    }
+    return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"),
+                                    name + QStringLiteral(" cannot be set"));
+  }
+  return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                                  QLatin1String(kProperties) + QLatin1Char('.') + member);
+}
+
+std::optional<QDBusMessage> MprisService::ServeRoot(const QDBusMessage& message) {
+  const QString member = message.member();
+  if (member == QLatin1String("Raise")) {
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+    return message.createReply();
+  }
+  if (member == QLatin1String("Quit")) {
+    QMetaObject::invokeMethod(
+        &window, [this] { window.ExitProgram(); }, Qt::QueuedConnection);
+    return message.createReply();
+  }
+  return std::nullopt;
+}
+
+QDBusMessage MprisService::ServePlayer(const QDBusMessage& message) {
+  const QString member = message.member();
+  const QVariantList args = message.arguments();
+  Engine& engine = window.EngineOf();
+  const EngineStatus s = engine.Status();
+  const bool playing = (s.flags & ENG_SOUNDING_MODES) != 0 && !s.paused;
+  if (member == QLatin1String("Play")) {
+    if (!playing) window.RunCommand(kCmdPlay);
+  } else if (member == QLatin1String("Pause")) {
+    if (playing) window.RunCommand(kCmdPause);
+  } else if (member == QLatin1String("PlayPause")) {
+    window.RunCommand(playing ? kCmdPause : kCmdPlay);
+  } else if (member == QLatin1String("Stop")) {
+    window.RunCommand(kCmdStop);
+  } else if (member == QLatin1String("Next")) {
+    Step(1);
+  } else if (member == QLatin1String("Previous")) {
+    Step(-1);
+  } else if (member == QLatin1String("Seek")) {
+    SeekTo(PositionUs() + args.value(0).toLongLong());
+  } else if (member == QLatin1String("SetPosition")) {
+    // Only for the item playing: a late call for another is ignored, as MPRIS says.
+    if (args.value(0).value<QDBusObjectPath>().path() == TrackId(s.item).path())
+      SeekTo(args.value(1).toLongLong());
+  } else if (member == QLatin1String("OpenUri")) {
+    const QUrl url(args.value(0).toString());
+    if (!url.isLocalFile())
+      return InvalidArgs(message, QStringLiteral("only file: addresses open"));
+    window.AddAndPlay({url.toLocalFile().toStdString()});
+  } else {
+    return message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod"),
+                                    member);
+  }
+  return message.createReply();
 }
 
 void MprisService::Follow() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QString>
@@ -33,6 +35,11 @@ class MprisService : public QDBusVirtualObject {
 
  private:
   QDBusMessage Serve(const QDBusMessage& message);
+  // Each interface's calls; the root's gives nothing for a call it does not know.
+  QDBusMessage ServeProperties(const QDBusMessage& message);
+  std::optional<QDBusMessage> ServeRoot(const QDBusMessage& message);
+  QDBusMessage ServePlayer(const QDBusMessage& message);
+  static QDBusMessage InvalidArgs(const QDBusMessage& message, const QString& text);
   QVariantMap RootProperties() const;
   QVariantMap PlayerProperties() const;
   QVariantMap Metadata() const;
