@@ -28,6 +28,7 @@
 #include "platform/signal_watcher.h"
 #include "sentences/sentence_analysis.h"
 #include "sentences/sentence_list.h"
+#include "sentences/sentence_source.h"
 #include "sentences/transcript.h"
 
 namespace {
@@ -186,19 +187,19 @@ int LoadSentenceList(const CliOptions& options, FileSentences* file) {
   if ((*codec)->Open(path.c_str(), format) == 0) return Fail(path + ": it cannot be opened");
   const uint32_t length = (*codec)->GetLength();
   (*codec)->Close();
-  const bool byTranscript = options.split.empty() || options.split == "transcript";
-  const std::string transcript =
-      options.noTranscript || !byTranscript
-          ? std::string()
-          : (options.transcript.empty() ? Transcript::FindBeside(path) : options.transcript);
+  // The engine's rule, with the splits the options give it.
+  const SentenceSource source{options.split.empty() || options.split == "transcript",
+                              options.split == "adaptive", options.noTranscript,
+                              options.transcript};
+  const std::string transcript = source.TranscriptFor(path);
   if (!transcript.empty()) {
     std::string note;
     const bool found = sentences->Load(transcript, format->nAvgBytesPerSec, format->nBlockAlign,
                                        length, options.padBeforeMs, options.padAfterMs, &note);
     if (!note.empty()) std::cerr << "kestro-cli: transcript " << transcript << ": " << note << "\n";
-    return found ? -1 : 1;
+    if (!source.Analyses(found)) return found ? -1 : 1;
   }
-  if (options.split == "adaptive") {
+  if (source.Analyses(false)) {
     const std::atomic<bool> never{false};
     std::string problem;
     if (!SentenceAnalysis::Run(*codec, path, {options.minPauseMs, options.maxSentenceMs},

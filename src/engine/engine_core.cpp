@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "sentences/sentence_source.h"
 #include "sentences/transcript.h"
 
 #include "platform/replacing_file.h"
@@ -459,11 +460,10 @@ void EngineCore::LoadSentences(const std::string& soundPath) {
   haveSentences = false;
   listKind = kNoList;
   sentencesPath = soundPath;
-  const std::string file =
-      transcriptsIgnored
-          ? std::string()
-          : (transcriptFile.empty() ? Transcript::FindBeside(soundPath) : transcriptFile);
-  if (!file.empty() && (transcriptSplit.load() || !adaptiveSplit.load())) {
+  const SentenceSource source{transcriptSplit.load(), adaptiveSplit.load(), transcriptsIgnored,
+                              transcriptFile};
+  const std::string file = source.TranscriptFor(soundPath);
+  if (!file.empty()) {
     std::string note;
     haveSentences = sentences.Load(file, itemByteRate.load(), playFormat.nBlockAlign,
                                    fileLength.load(), padBeforeMs.load(), padAfterMs.load(), &note);
@@ -472,9 +472,9 @@ void EngineCore::LoadSentences(const std::string& soundPath) {
     // Told once: a list that plays round opens the item again and again.
     if (!note.empty() && view && transcriptsTold.insert(file).second)
       view->TranscriptNote(file, note);
-    if (haveSentences.load() || !adaptiveSplit.load()) return;
+    if (!source.Analyses(haveSentences.load())) return;
   }
-  if (adaptiveSplit.load()) StartAnalysis(soundPath);
+  if (source.Analyses(false)) StartAnalysis(soundPath);
   if (view) view->SentencesChanged();
 }
 
