@@ -15,7 +15,7 @@
 
 EngineCore::EngineCore(AudioBackend& a, CodecRegistry& r, Playlist& p, EngineView* v)
     : audio(a), registry(r), playlist(p), view(v) {
-  volumeValue = Engine::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  volumeValue = EngineBasics::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   recorder.SetFormat(&recordFormat);
   cursor.SetStopSource([this](uint32_t position) { return SentenceStopAfter(position); });
 }
@@ -39,7 +39,7 @@ EngineCore::~EngineCore() {
 }
 
 bool EngineCore::AllocateBuffers() {
-  return cursor.Allocate(kBlockSize, Engine::kRingSize, Engine::kPoolSize);
+  return cursor.Allocate(kBlockSize, EngineBasics::kRingSize, EngineBasics::kPoolSize);
 }
 
 void EngineCore::ReleaseBuffers() {
@@ -99,7 +99,7 @@ void EngineCore::PlayListOnce() {
 EngineStatus EngineCore::Status() const {
   EngineStatus s;
   s.flags = engineFlags.load();
-  s.mode = Engine::ModeName(s.flags);
+  s.mode = EngineBasics::ModeName(s.flags);
   s.item = playlistIndex.load();
   s.position = lastFinishedPosition.load();
   s.length = fileLength.load();
@@ -137,7 +137,7 @@ EngineStatus EngineCore::Status() const {
   s.speedPosition = speedPosition.load();
   s.keepPitch = keepPitch.load();
   s.speed = static_cast<float>(
-      Engine::SpeedFactor(s.speedPosition, kSliderMax, s.keepPitch, itemSampleRate.load()));
+      EngineBasics::SpeedFactor(s.speedPosition, kSliderMax, s.keepPitch, itemSampleRate.load()));
   s.outputRate = outputRate.load();
   s.outputTempo = outputTempo.load();
   s.volumePosition = volumePosition.load();
@@ -241,7 +241,7 @@ void EngineCore::ApplySettings(uint32_t count, uint32_t vertical, float seconds,
   verticalPrecision = vertical;
   horizontalSeconds = seconds;
   samplePercent = percent;
-  const uint32_t blocks = Engine::WindowBlocks(itemByteRate.load(), seconds);
+  const uint32_t blocks = EngineBasics::WindowBlocks(itemByteRate.load(), seconds);
   windowBlocks = blocks;
   silenceRing.Recreate(blocks);
 }
@@ -269,13 +269,13 @@ void EngineCore::SetStartSpeed(int position) {
 
 void EngineCore::VolumeSlider(int position) {
   volumePosition = std::clamp(position, 0, kSliderMax);
-  volumeValue = Engine::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  volumeValue = EngineBasics::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);
 }
 
 void EngineCore::BalanceSlider(int position) {
   balancePosition = std::clamp(position, 0, kSliderMax);
-  volumeValue = Engine::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  volumeValue = EngineBasics::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   Post(ENG_VOLUME_REQ);
 }
 
@@ -429,7 +429,7 @@ bool EngineCore::OpenItemNow(const std::string& path) {
   lostPath.clear();
   if (speedPosition.load() > 0 && !ApplySpeed()) return false;
   LoadSentences(path);
-  windowBlocks = Engine::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
+  windowBlocks = EngineBasics::WindowBlocks(playFormat.nAvgBytesPerSec, horizontalSeconds.load());
   silenceRing.Recreate(windowBlocks);
   paused = false;
   stopped = false;
@@ -712,7 +712,7 @@ bool EngineCore::OpenSound(const std::string& path) {
     EnableTransport(false);  // no device: nothing the transport could do
     return false;
   }
-  volumeValue = Engine::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
+  volumeValue = EngineBasics::VolumeValue(volumePosition, kSliderMax, balancePosition, kSliderMax);
   waveOut->SetVolume(volumeValue);
   return true;
 }
@@ -793,13 +793,13 @@ bool EngineCore::ApplySpeed() {
   appliedSpeed = position;
   appliedKeepPitch = keep;
   if (keep && waveOut->Format().nSamplesPerSec == fileRate) {
-    waveOut->SetTempo(Engine::SpeedTempo(position, kSliderMax));
+    waveOut->SetTempo(EngineBasics::SpeedTempo(position, kSliderMax));
     outputTempo = static_cast<float>(waveOut->Tempo());
     return true;
   }
   const uint32_t frameBytes = playFormat.nChannels * (playFormat.wBitsPerSample / 8);
   // With the pitch kept the device goes back to the file's rate (from a lower one).
-  uint32_t rate = keep ? fileRate : Engine::SpeedRate(fileRate, position, kSliderMax);
+  uint32_t rate = keep ? fileRate : EngineBasics::SpeedRate(fileRate, position, kSliderMax);
   playFormat.nSamplesPerSec = rate;
   playFormat.nAvgBytesPerSec = frameBytes * rate;
   bool ok = true;
@@ -820,7 +820,7 @@ bool EngineCore::ApplySpeed() {
     if (ok) {
       EnableTransport(true);
       waveOut->SetVolume(volumeValue);
-      if (keep) waveOut->SetTempo(Engine::SpeedTempo(position, kSliderMax));
+      if (keep) waveOut->SetTempo(EngineBasics::SpeedTempo(position, kSliderMax));
       outputTempo = static_cast<float>(waveOut->Tempo());
     }
   }

@@ -15,7 +15,7 @@
 #include "codec/codec_registry.h"
 #include "codec/qv_writer.h"
 #include "engine/decode_thread.h"
-#include "engine/engine.h"
+#include "engine/engine_basics.h"
 #include "engine/engine_flags.h"
 #include "engine/engine_thread.h"
 #include "engine/engine_view.h"
@@ -86,7 +86,7 @@ class EngineCore {
   void WakeEngine() { waker.Notify(); }
   void AwaitEngineSleep(uint32_t ms) { waker.AwaitEngineSleep(ms); }
   EngineStatus Status() const;
-  const char* Mode() const { return Engine::ModeName(engineFlags.load()); }
+  const char* Mode() const { return EngineBasics::ModeName(engineFlags.load()); }
   bool SoundRunning() const;
   std::string LastError() const;
   uint32_t Faults() const { return faults.load(); }
@@ -99,9 +99,9 @@ class EngineCore {
   friend class EngineThread;
   friend class EngineTestAccess;
 
-  static constexpr uint32_t kBlockSize = Engine::kBlockSize;
-  static constexpr int kSliderMax = Engine::kSliderMax;
-  static constexpr int kProgressMax = Engine::kProgressMax;
+  static constexpr uint32_t kBlockSize = EngineBasics::kBlockSize;
+  static constexpr int kSliderMax = EngineBasics::kSliderMax;
+  static constexpr int kProgressMax = EngineBasics::kProgressMax;
 
   // The whole-word stores of the engine thread. They drop the requests the step
   // being served found on purpose, but never one posted while it ran (the step

@@ -125,7 +125,7 @@ void EngineThread::ReadOnAfterDrop() {
 
 void EngineThread::ReportLostRecording() {
   EngineCore& e = engine;
-  e.SetLastError("cannot store the recording in " + e.programDir + Engine::kRecordingName +
+  e.SetLastError("cannot store the recording in " + e.programDir + EngineBasics::kRecordingName +
                      " (is the disk full?): it ends where the disk stopped taking it",
                  true, EngineFault::kRecordingNotStored);
 }
@@ -202,10 +202,11 @@ bool EngineThread::StartTurn(bool last) {
   e.CloseInput();
   e.recorder.SetFormat(&e.recordFormat);
   const bool input = e.OpenInput();
-  const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
+  const bool file =
+      input && e.recorder.Begin((e.programDir + EngineBasics::kRecordingName).c_str());
   if (!file) {
     if (input) {
-      e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true,
+      e.SetLastError("cannot write " + e.programDir + EngineBasics::kRecordingName, true,
                      EngineFault::kRecordingNotStored);
     }
     // Told once (the fault above); the cycle goes on with silent gaps.
@@ -244,7 +245,7 @@ EngineThread::Outcome EngineThread::ServeTurn() {
     if (taken == Taken::kStored && recordCap > 0) return Outcome::kGoOn;
     // The gap is over: what the learner said plays at once.
     FinishRecording();
-    if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
+    if (!e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
       EndTurn(true);
       return Outcome::kGoOn;
     }
@@ -706,10 +707,11 @@ EngineThread::Outcome EngineThread::ServeRecordRequest() {
       e.recorder.SetFormat(&e.recordFormat);
       // Without an input device the previous recording is left as it was.
       const bool input = e.OpenInput();
-      const bool file = input && e.recorder.Begin((e.programDir + Engine::kRecordingName).c_str());
+      const bool file =
+          input && e.recorder.Begin((e.programDir + EngineBasics::kRecordingName).c_str());
       if (!input || !file) {
         if (input && !file) {
-          e.SetLastError("cannot write " + e.programDir + Engine::kRecordingName, true,
+          e.SetLastError("cannot write " + e.programDir + EngineBasics::kRecordingName, true,
                          EngineFault::kRecordingNotStored);
         }
         Clear(ENG_RECORD_REQ);
@@ -768,7 +770,7 @@ EngineThread::Outcome EngineThread::ServePlaybackRequest() {
       // The mode decides from here on; a passage is found anew next time.
       outputStarted = false;
       savedSectionEnd = passageEnd;
-      if (e.OpenSound(e.programDir + Engine::kRecordingName)) {
+      if (e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
         Caption(EngineMode::kRead, ModeShown::kOff);
         Caption(EngineMode::kPlayBack, ModeShown::kRunning);
         playbackPaused = false;
@@ -944,7 +946,7 @@ EngineThread::Outcome EngineThread::ServeComparing() {
       }
     }
     if (!failed && comparePhase && !compareLoaded) {
-      if (!e.OpenSound(e.programDir + Engine::kRecordingName)) {
+      if (!e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
         failed = true;
       } else {
         compareLoaded = true;
