@@ -97,6 +97,11 @@ class EngineCore {
  private:
   friend class DecodeThread;
   friend class EngineThread;
+  friend class RecordControl;
+  friend class RepeatControl;
+  friend class PlaybackControl;
+  friend class CompareControl;
+  friend class SpeedControl;
   friend class EngineTestAccess;
 
   static constexpr uint32_t kBlockSize = EngineBasics::kBlockSize;

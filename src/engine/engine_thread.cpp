@@ -12,7 +12,7 @@
 
 void EngineThread::Start() {
   if (thread.joinable()) return;
-  repeatsLeft = engine.repeatCount.load();
+  repeat.ResetPlays(engine.repeatCount.load());
   ended = false;
   thread = std::thread([this] {
     // Best effort: a higher priority keeps the output queue filled promptly; a
@@ -123,174 +123,6 @@ void EngineThread::ReadOnAfterDrop() {
   if (passageFromOutput) e.cursor.RestartAt(passageEnd, 0, e.waveOut.get());
 }
 
-void EngineThread::ReportLostRecording() {
-  EngineCore& e = engine;
-  e.SetLastError("cannot store the recording in " + e.programDir + EngineBasics::kRecordingName +
-                     " (is the disk full?): it ends where the disk stopped taking it",
-                 true, EngineFault::kRecordingNotStored);
-}
-
-void EngineThread::FinishRecording() {
-  EngineCore& e = engine;
-  e.cursor.StopDecoder();
-  if (e.waveIn) {
-    WaveBufferPool& pool = e.cursor.Slots();
-    e.waveIn->Reset();
-    // The device filled the slots in the order they were queued, which starts at
-    // the slot the engine was waiting on; storing them from there keeps the
-    // recording in order even when it has wrapped past the last slot.
-    const uint32_t slots = pool.Count() + 1;
-    bool lost = false;
-    for (uint32_t k = 0; k < slots; ++k) {
-      WaveSlot* slot = pool.SlotAt((recordSlotIndex + k) % slots);
-      e.waveIn->UnprepareHeader(&slot->header);
-      if ((slot->header.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) && !lost &&
-          !StoreRecorded(slot->header)) {
-        lost = true;  // the rest cannot follow without a gap
-      }
-      slot->header.dwFlags.store(0, std::memory_order_release);
-    }
-    if (lost) ReportLostRecording();
-  }
-  e.recorder.Finish();
-  e.CloseInput();
-  recordSlot = nullptr;
-  recordCap = UINT64_MAX;
-  e.turnRecording = false;
-  Caption(EngineMode::kRecord, ModeShown::kOff);
-}
-
-EngineThread::Taken EngineThread::TakeRecordedSlot() {
-  EngineCore& e = engine;
-  WaveHdr& h = recordSlot->header;
-  // Refused while the buffer's callback still reads it: next pass.
-  if (!(h.dwFlags.load(std::memory_order_acquire) & WHDR_DONE) || !e.waveIn->UnprepareHeader(&h))
-    return Taken::kNotYet;
-  const bool stored = StoreRecorded(h);
-  if (stored && recordCap > 0) {
-    h.dwBytesRecorded = 0;
-    h.dwFlags.store(0, std::memory_order_release);
-    e.waveIn->PrepareHeader(&h);
-    e.waveIn->AddBuffer(&h);
-  }
-  recordSlotIndex = (recordSlotIndex + 1) % (e.cursor.Slots().Count() + 1);
-  recordSlot = e.cursor.Slots().SlotAt(recordSlotIndex);
-  return stored ? Taken::kStored : Taken::kLost;
-}
-
-bool EngineThread::StoreRecorded(const WaveHdr& header) {
-  const uint32_t bytes =
-      static_cast<uint32_t>(std::min<uint64_t>(header.dwBytesRecorded, recordCap));
-  if (bytes == 0) return true;
-  if (engine.recorder.Append(header.lpData, bytes) == 0) return false;
-  if (recordCap != UINT64_MAX) recordCap -= bytes;
-  return true;
-}
-
-bool EngineThread::TurnWanted(bool last) const {
-  const EngineCore& e = engine;
-  return e.recordInGap.load() && !e.turnInputFailed.load() &&
-         !(last && e.stopAfterSentence.load()) && e.GapBytes(sectionStart, passageEnd, last) > 0;
-}
-
-bool EngineThread::StartTurn(bool last) {
-  EngineCore& e = engine;
-  // The gap's time, in the recording's format.
-  const double seconds = static_cast<double>(e.GapBytes(sectionStart, passageEnd, last)) /
-                         std::max<uint32_t>(e.itemByteRate.load(), 1);
-  const uint64_t frames = static_cast<uint64_t>(seconds * e.recordFormat.nSamplesPerSec + 0.5);
-  e.CloseInput();
-  e.recorder.SetFormat(&e.recordFormat);
-  const bool input = e.OpenInput();
-  const bool file =
-      input && e.recorder.Begin((e.programDir + EngineBasics::kRecordingName).c_str());
-  if (!file) {
-    if (input) {
-      e.SetLastError("cannot write " + e.programDir + EngineBasics::kRecordingName, true,
-                     EngineFault::kRecordingNotStored);
-    }
-    // Told once (the fault above); the cycle goes on with silent gaps.
-    e.turnInputFailed = true;
-    e.CloseInput();
-    e.recorder.Finish();
-    return false;
-  }
-  e.cursor.Stop(e.waveOut.get());
-  if (!e.cursor.LendToInput(e.waveIn.get())) {
-    e.turnInputFailed = true;
-    e.CloseInput();
-    e.recorder.Finish();
-    return false;
-  }
-  recordCap = frames * e.recordFormat.nBlockAlign;
-  recordSlotIndex = 0;
-  recordSlot = e.cursor.Slots().SlotAt(0);
-  recordedPassage = {e.currentPath, sectionStart, passageEnd};
-  turn = Turn::kRecording;
-  turnLast = last;
-  e.turnRecording = true;
-  e.waveIn->Start();
-  return true;
-}
-
-EngineThread::Outcome EngineThread::ServeTurn() {
-  EngineCore& e = engine;
-  if (turn == Turn::kRecording) {
-    const Taken taken = TakeRecordedSlot();
-    if (taken == Taken::kNotYet) {
-      e.Sleep(10);
-      return Outcome::kGoOn;
-    }
-    if (taken == Taken::kLost) ReportLostRecording();
-    if (taken == Taken::kStored && recordCap > 0) return Outcome::kGoOn;
-    // The gap is over: what the learner said plays at once.
-    FinishRecording();
-    if (!e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
-      EndTurn(true);
-      return Outcome::kGoOn;
-    }
-    turn = Turn::kSelf;
-    e.cursor.Run();
-    e.Sleep(10);
-    return Outcome::kGoOn;
-  }
-  if (FeedAll()) return Outcome::kGoOn;
-  if (!e.cursor.Idle() || !e.cursor.AllPlayed()) {
-    e.Sleep(10);
-    return Outcome::kGoOn;
-  }
-  EndTurn(true);
-  return Outcome::kGoOn;
-}
-
-void EngineThread::EndTurn(bool readOn) {
-  EngineCore& e = engine;
-  if (turn == Turn::kRecording) FinishRecording();
-  const bool reopen = turn == Turn::kSelf || !e.readingItem.load();
-  turn = Turn::kNone;
-  if (reopen) {
-    if (!e.ReopenItem()) {
-      // The lesson is gone: the repeat ends, and the item change finds out why.
-      e.sentencePending = false;
-      Set(ENG_REPEAT_END);
-      return;
-    }
-    SlowDownAgain();
-  }
-  e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get(), passageExact);
-  if (!readOn) return;
-  if (turnLast) {
-    turnTaken = true;
-    repeatDone = true;
-    e.sentencePending = false;
-    Set(ENG_REPEAT_END);
-    return;
-  }
-  // Opening a sound forgets the sentence found; the repeat goes on with it.
-  e.sentencePending = true;
-  e.cursor.Run();
-}
-
 void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
   engine.shownPassageStart = start;
   engine.shownPassageEnd = end;
@@ -309,7 +141,7 @@ bool EngineThread::ReturnToItem(uint32_t modeBits) {
     e.StoreFlags(ENG_ITEM_CHANGE);
     return false;
   }
-  SlowDownAgain();
+  speed.SlowDownAgain();
   outputStarted = false;
   e.sentencePending = false;
   // The reading mode goes first, so that the decoder measures the silence of
@@ -318,14 +150,6 @@ bool EngineThread::ReturnToItem(uint32_t modeBits) {
   Set(ENG_PLAYING);
   e.cursor.RestartAt(savedSectionEnd, 0, e.waveOut.get());
   return true;
-}
-
-void EngineThread::SlowDownAgain() {
-  // The recording plays as it was recorded; the item's own sound, reopened,
-  // is slowed down with its pitch kept again. (The lowered rate, as before,
-  // is not: the device is reopened at the file's rate.)
-  EngineCore& e = engine;
-  if (e.keepPitch.load() && e.speedPosition.load() > 0) e.ApplySpeed();
 }
 
 EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
@@ -395,7 +219,7 @@ void EngineThread::ServeQuit() {
   EngineCore& e = engine;
   // A recording under way keeps what the input has filled (quitting the
   // window, a signal): its last slots are stored before the input goes.
-  if (recordSlot != nullptr) FinishRecording();
+  if (record.Recording()) record.FinishRecording();
   e.engineFlags.store(ENG_QUIT);
   if (e.waveIn) e.CloseInput();
   e.recorder.Finish();
@@ -473,34 +297,34 @@ void EngineThread::SentenceHeard(uint32_t end) {
 EngineThread::Outcome EngineThread::ServeRequests() {
   // Steps 2 to 21 of a pass, in their fixed order; a step may restart the pass
   // (at step 2) or end it early.
-  using Step = Outcome (EngineThread::*)();
+  using Step = Outcome (*)(EngineThread&);
   static constexpr Step kSteps[] = {
-      &EngineThread::ServeItemChange,
-      &EngineThread::ServeRead,
-      &EngineThread::ServePause,
-      &EngineThread::ServeResume,
-      &EngineThread::ServeSeek,
-      &EngineThread::ServeVolume,
-      &EngineThread::ServeSpeed,
-      &EngineThread::ServeStop,
-      &EngineThread::ServeRecordRequest,
-      &EngineThread::ServeRecording,
-      &EngineThread::ServePlaybackRequest,
-      &EngineThread::ServePlayingBack,
-      &EngineThread::ServeRepeatRequest,
-      &EngineThread::ServeRepeating,
-      &EngineThread::ServeCompareRequest,
-      &EngineThread::ServeComparing,
-      &EngineThread::ServeCompareEnd,
-      &EngineThread::ServePlaybackEnd,
-      &EngineThread::ServeRepeatEnd,
-      &EngineThread::ServeRecordEnd,
+      [](EngineThread& t) { return t.ServeItemChange(); },
+      [](EngineThread& t) { return t.ServeRead(); },
+      [](EngineThread& t) { return t.ServePause(); },
+      [](EngineThread& t) { return t.ServeResume(); },
+      [](EngineThread& t) { return t.ServeSeek(); },
+      [](EngineThread& t) { return t.ServeVolume(); },
+      [](EngineThread& t) { return t.speed.ServeSpeed(); },
+      [](EngineThread& t) { return t.ServeStop(); },
+      [](EngineThread& t) { return t.record.ServeRecordRequest(); },
+      [](EngineThread& t) { return t.record.ServeRecording(); },
+      [](EngineThread& t) { return t.playback.ServePlaybackRequest(); },
+      [](EngineThread& t) { return t.playback.ServePlayingBack(); },
+      [](EngineThread& t) { return t.repeat.ServeRepeatRequest(); },
+      [](EngineThread& t) { return t.repeat.ServeRepeating(); },
+      [](EngineThread& t) { return t.compare.ServeCompareRequest(); },
+      [](EngineThread& t) { return t.compare.ServeComparing(); },
+      [](EngineThread& t) { return t.compare.ServeCompareEnd(); },
+      [](EngineThread& t) { return t.playback.ServePlaybackEnd(); },
+      [](EngineThread& t) { return t.repeat.ServeRepeatEnd(); },
+      [](EngineThread& t) { return t.record.ServeRecordEnd(); },
   };
   Outcome outcome = Outcome::kGoOn;
   serving = true;
   for (Step step : kSteps) {
     engine.flagsSeen = engine.engineFlags.load();
-    outcome = (this->*step)();
+    outcome = step(*this);
     if (outcome != Outcome::kGoOn) break;
   }
   serving = false;
@@ -655,32 +479,13 @@ EngineThread::Outcome EngineThread::ServeVolume() {
   return Outcome::kGoOn;
 }
 
-// 8. Speed.
-EngineThread::Outcome EngineThread::ServeSpeed() {
-  EngineCore& e = engine;
-  if (Has(ENG_SPEED_REQ)) {
-    if (!EndActiveMode({ENG_REPEATING, ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      // A new device plays at once: reading is no longer paused.
-      const bool changed = e.ChangeSpeed();
-      if (changed) e.paused = false;
-      e.StoreFlags(ENG_PLAYING);
-      // The store drops a request made during the change: a slider moved on,
-      // or keep pitch chosen, meanwhile is served in the next pass.
-      if (changed &&
-          (e.speedPosition.load() != e.appliedSpeed || e.keepPitch.load() != e.appliedKeepPitch))
-        e.Post(ENG_SPEED_REQ);
-    }
-  }
-  return Outcome::kGoOn;
-}
-
 // 9. Stop.
 EngineThread::Outcome EngineThread::ServeStop() {
   EngineCore& e = engine;
   if (Has(ENG_STOP_REQ)) {
     // A recording under way is kept: it ends as the learner would end it.
-    if (Has(ENG_RECORDING)) FinishRecording();
-    if (turn != Turn::kNone) EndTurn(false);
+    if (Has(ENG_RECORDING)) record.FinishRecording();
+    if (record.TurnNow() != RecordControl::Turn::kNone) record.EndTurn(false);
     stoppedAfterSentence = false;
     // The decoder is stopped and waited for, not just told: a read still under
     // way must not meet the next item's Close.
@@ -690,362 +495,4 @@ EngineThread::Outcome EngineThread::ServeStop() {
     e.StoreFlags(0);
   }
   return Outcome::kGoOn;
-}
-
-// 10. Record request.
-EngineThread::Outcome EngineThread::ServeRecordRequest() {
-  EngineCore& e = engine;
-  if (Has(ENG_RECORD_REQ)) {
-    if (!EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      ResumeForMode();
-      // With no passage yet (the first moment of an item, after a stop) the
-      // learner records all the same, over the place where they are.
-      if (!ResolvePassage()) PassageHere();
-      // The mode decides from here on; a passage is found anew next time.
-      outputStarted = false;
-      e.CloseInput();
-      e.recorder.SetFormat(&e.recordFormat);
-      // Without an input device the previous recording is left as it was.
-      const bool input = e.OpenInput();
-      const bool file =
-          input && e.recorder.Begin((e.programDir + EngineBasics::kRecordingName).c_str());
-      if (!input || !file) {
-        if (input && !file) {
-          e.SetLastError("cannot write " + e.programDir + EngineBasics::kRecordingName, true,
-                         EngineFault::kRecordingNotStored);
-        }
-        Clear(ENG_RECORD_REQ);
-        e.CloseInput();
-        e.recorder.Finish();
-        Set(ENG_PLAYING);
-        ReadOnAfterDrop();
-        return Outcome::kRestart;
-      }
-      // The pool always comes back from the output device first: the slots the
-      // input fills must not still be queued for playing. Reading resumes at B.
-      e.cursor.Stop(e.waveOut.get());
-      e.cursor.SetLimit(passageEnd);
-      if (e.cursor.LendToInput(e.waveIn.get())) {
-        e.StoreFlags(ENG_RECORDING);
-        Caption(EngineMode::kRead, ModeShown::kOff);
-        Caption(EngineMode::kRecord, ModeShown::kRunning);
-        recordSlotIndex = 0;
-        recordSlot = e.cursor.Slots().SlotAt(0);
-        recordedPassage = {e.currentPath, sectionStart, passageEnd};
-        e.waveIn->Start();
-      }
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 11. Recording: store each buffer the input device has filled, in order.
-EngineThread::Outcome EngineThread::ServeRecording() {
-  EngineCore& e = engine;
-  if (Has(ENG_RECORDING) && recordSlot != nullptr && e.waveIn) {
-    const Taken taken = TakeRecordedSlot();
-    if (taken == Taken::kNotYet) {
-      e.Sleep(10);
-    } else if (taken == Taken::kLost) {
-      // Recording ends as if the learner had ended it, and says why.
-      ReportLostRecording();
-      Set(ENG_RECORD_END);
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 12. Play-back request.
-EngineThread::Outcome EngineThread::ServePlaybackRequest() {
-  EngineCore& e = engine;
-  if (Has(ENG_PLAYBACK_REQ)) {
-    if (EndActiveMode({ENG_RECORDING, ENG_REPEATING, ENG_COMPARING})) {
-      // the bit stays until the mode has ended
-    } else if (Has(ENG_PLAYING_BACK)) {
-      TogglePause(&playbackPaused, EngineMode::kPlayBack);
-      Clear(ENG_PLAYBACK_REQ);
-    } else {
-      ResumeForMode();
-      if (!ResolvePassage()) return FailRequest(ENG_PLAYBACK_REQ);
-      // The mode decides from here on; a passage is found anew next time.
-      outputStarted = false;
-      savedSectionEnd = passageEnd;
-      if (e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
-        Caption(EngineMode::kRead, ModeShown::kOff);
-        Caption(EngineMode::kPlayBack, ModeShown::kRunning);
-        playbackPaused = false;
-        e.StoreFlags(ENG_PLAYING_BACK);
-        e.cursor.Run();
-        e.Sleep(10);
-      } else {
-        e.Refuse("there is no recording to play back: record first");
-        Clear(ENG_PLAYBACK_REQ | ENG_PLAYING_BACK);
-        Set(ENG_PLAYBACK_END);
-      }
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 13. Playing back: the recording plays in a loop.
-EngineThread::Outcome EngineThread::ServePlayingBack() {
-  EngineCore& e = engine;
-  if (Has(ENG_PLAYING_BACK)) {
-    if (playbackPaused) {
-      e.Sleep(20);
-    } else if (!FeedAll()) {
-      if (e.cursor.Idle() && e.cursor.AllPlayed()) {
-        e.cursor.ReadAgainFrom(0);
-        e.Sleep(10);
-      } else {
-        e.Sleep(10);
-        e.Sleep(10);
-      }
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 14. Repeat request.
-EngineThread::Outcome EngineThread::ServeRepeatRequest() {
-  EngineCore& e = engine;
-  if (Has(ENG_REPEAT_REQ)) {
-    if (EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_COMPARING})) {
-      // the bit stays until the mode has ended
-    } else if (Has(ENG_REPEATING)) {
-      TogglePause(&repeatPaused, EngineMode::kRepeat);
-      Clear(ENG_REPEAT_REQ);
-    } else {
-      ResumeForMode();
-      Sentence sentence;
-      const bool fromTranscript =
-          listSentence >= 0 && e.sentences.At(static_cast<size_t>(listSentence), &sentence);
-      if (fromTranscript) {
-        // The transcript's sentence, from its (padded) start to its end.
-        sectionStart = sentence.start;
-        passageEnd = sentence.end;
-        passageFromOutput = false;
-        e.markRing.Push(passageEnd);
-      } else if (!ResolvePassage()) {
-        return FailRequest(ENG_REPEAT_REQ);
-      }
-      listSentence = -1;
-      // The mode decides from here on; a passage is found anew next time.
-      outputStarted = false;
-      if (sectionStart >= passageEnd) {
-        // Nothing to repeat: reading goes on from where the learner is.
-        e.Refuse(
-            "the passage to repeat is empty: let some of the lesson play after read marks "
-            "its start, then ask again");
-        Clear(ENG_REPEAT_REQ);
-        e.cursor.SetLimit(0);
-        ReadOnAfterDrop();
-      } else {
-        e.cursor.MoveTo(sectionStart, passageEnd, e.waveOut.get(), fromTranscript);
-        Caption(EngineMode::kRead, ModeShown::kOff);
-        Caption(EngineMode::kRepeat, ModeShown::kRunning);
-        e.silenceRing.Clear();
-        repeatsLeft = e.repeatCount.load();
-        repeatPaused = false;
-        repeatDone = false;
-        ShowPassage(sectionStart, passageEnd);
-        e.playsHeard = 0;
-        passageExact = fromTranscript;
-        turnTaken = false;
-        // A sentence found in automatic mode: the learner's turn after its
-        // first hearing comes before the repeat.
-        const bool found = e.autoMode.load() && e.sentencePending.load();
-        e.StoreFlags(ENG_REPEATING);
-        if (found && TurnWanted(false) && StartTurn(false)) return Outcome::kGoOn;
-        if (found) e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
-        e.cursor.Run();
-        e.Sleep(10);
-      }
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 15. Repeating.
-EngineThread::Outcome EngineThread::ServeRepeating() {
-  EngineCore& e = engine;
-  if (Has(ENG_REPEATING)) {
-    // Ended by a command: the end is served in this pass, not after the play.
-    if (Has(ENG_REPEAT_END)) return Outcome::kGoOn;
-    if (turn != Turn::kNone) return ServeTurn();
-    if (repeatPaused) {
-      e.Sleep(20);
-    } else if (!FeedAll()) {
-      if (e.cursor.Idle()) {
-        if (e.autoMode.load() && e.sentencePending.load()) {
-          const bool last = repeatsLeft <= 1 || repeatsLeft > e.repeatCount.load();
-          const bool recorded = TurnWanted(last);
-          // The last play, or one the learner is to answer, still sounds:
-          // nothing to do until a buffer finishes.
-          if ((last || recorded) && !e.cursor.AllPlayed()) return Outcome::kAwaitBuffer;
-          repeatsLeft = last ? 0 : repeatsLeft - 1;
-          if (recorded && StartTurn(last)) return Outcome::kGoOn;
-          if (last) {
-            e.sentencePending = false;
-            repeatDone = true;
-            Set(ENG_REPEAT_END);
-          } else {
-            e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, false), passageEnd);
-          }
-        }
-        // Rewind: the next play (after its gap) is decoded while this one still sounds.
-        e.cursor.ReadAgainFrom(sectionStart);
-      }
-      e.Sleep(10);
-      e.Sleep(10);
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 16. Compare request.
-EngineThread::Outcome EngineThread::ServeCompareRequest() {
-  EngineCore& e = engine;
-  if (Has(ENG_COMPARE_REQ)) {
-    if (!EndActiveMode({ENG_RECORDING, ENG_PLAYING_BACK, ENG_REPEATING})) {
-      ResumeForMode();
-      if (!ResolvePassage()) return FailRequest(ENG_COMPARE_REQ);
-      // The recording is compared with what it was recorded over, not with
-      // whatever was read since (a recording of this item made this session).
-      if (recordedPassage.path == e.currentPath && recordedPassage.end > recordedPassage.start) {
-        sectionStart = recordedPassage.start;
-        passageEnd = recordedPassage.end;
-      }
-      // The mode decides from here on; a passage is found anew next time.
-      outputStarted = false;
-      comparePhase = true;  // the recording first
-      compareLoaded = false;
-      Caption(EngineMode::kRead, ModeShown::kOff);
-      Caption(EngineMode::kCompare, ModeShown::kRunning);
-      savedSectionEnd = passageEnd;
-      ShowPassage(sectionStart, passageEnd);
-      e.StoreFlags(ENG_COMPARING);
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 17. Comparing: the recording and the passage in turn.
-EngineThread::Outcome EngineThread::ServeComparing() {
-  EngineCore& e = engine;
-  if (Has(ENG_COMPARING)) {
-    bool failed = false;
-    if (!comparePhase && !compareLoaded) {
-      if (!e.ReopenItem()) {
-        failed = true;
-      } else {
-        SlowDownAgain();
-        e.cursor.RestartAt(sectionStart, savedSectionEnd, e.waveOut.get());
-        compareLoaded = true;
-        e.Sleep(10);
-      }
-    }
-    if (!failed && comparePhase && !compareLoaded) {
-      if (!e.OpenSound(e.programDir + EngineBasics::kRecordingName)) {
-        failed = true;
-      } else {
-        compareLoaded = true;
-        e.cursor.Run();
-        e.Sleep(10);
-      }
-    }
-    if (failed) {
-      e.Refuse("cannot compare: " + e.LastError());
-      Clear(ENG_COMPARING);
-      Set(ENG_COMPARE_END);
-    } else if (!FeedAll()) {
-      if (e.cursor.Idle() && e.cursor.AllPlayed()) {
-        compareLoaded = false;
-        comparePhase = !comparePhase;
-      } else {
-        e.Sleep(10);
-      }
-    }
-  }
-  return Outcome::kGoOn;
-}
-
-// 18. Leave compare mode.
-EngineThread::Outcome EngineThread::ServeCompareEnd() {
-  EngineCore& e = engine;
-  if (Has(ENG_COMPARE_END)) {
-    e.cursor.StopDecoder();
-    Caption(EngineMode::kCompare, ModeShown::kOff);
-    ShowPassage(0, 0);
-    if (ReturnToItem(ENG_COMPARING | ENG_COMPARE_END)) return Outcome::kRestart;
-  }
-  return Outcome::kGoOn;
-}
-
-// 19. Leave play-back mode.
-EngineThread::Outcome EngineThread::ServePlaybackEnd() {
-  EngineCore& e = engine;
-  if (Has(ENG_PLAYBACK_END)) {
-    Caption(EngineMode::kPlayBack, ModeShown::kOff);
-    e.cursor.StopDecoder();
-    if (ReturnToItem(ENG_PLAYING_BACK | ENG_PLAYBACK_END)) return Outcome::kRestart;
-  }
-  return Outcome::kGoOn;
-}
-
-// 20. Leave repeat mode: read on from B.
-EngineThread::Outcome EngineThread::ServeRepeatEnd() {
-  EngineCore& e = engine;
-  if (Has(ENG_REPEAT_END)) {
-    Caption(EngineMode::kRepeat, ModeShown::kOff);
-    // A turn a command cut short keeps what was recorded; the item is back.
-    if (turn != Turn::kNone) EndTurn(false);
-    // Reading goes on from B, the repeat's limit.
-    const uint32_t end = e.cursor.Limit();
-    e.cursor.MoveTo(end, 0, e.waveOut.get());
-    if (repeatPaused) {
-      // A repeat paused at the device would leave reading silent.
-      e.PauseDevice(false);
-      repeatPaused = false;
-    }
-    e.sentencePending = false;
-    ShowPassage(0, 0);
-    Clear(ENG_REPEATING | ENG_REPEAT_END);
-    Set(ENG_PLAYING);
-    outputStarted = false;
-    const bool done = repeatDone;
-    repeatDone = false;
-    // A sentence played to its last repeat: dictation stops there until the
-    // learner resumes; shadowing has one more turn before reading goes on.
-    if (done && e.stopAfterSentence.load()) {
-      e.cursor.Run();
-      if (e.PauseOutput(true)) {
-        e.paused = true;
-        stoppedAfterSentence = true;
-        e.StoreFlags(ENG_ITEM_CHANGE);
-        return Outcome::kGoOn;
-      }
-    } else if (done && !turnTaken) {
-      e.cursor.SetGap(e.GapBytes(sectionStart, passageEnd, true), end);
-    }
-    turnTaken = false;
-    e.cursor.Run();
-    return Outcome::kRestart;
-  }
-  return Outcome::kGoOn;
-}
-
-// 21. Leave recording mode.
-EngineThread::Outcome EngineThread::ServeRecordEnd() {
-  if (!Has(ENG_RECORD_END)) return Outcome::kGoOn;
-  EngineCore& e = engine;
-  FinishRecording();
-  Clear(ENG_RECORDING | ENG_RECORD_END);
-  outputStarted = false;
-  // A recording made while stopped leaves the engine stopped: nothing to read on.
-  if (!e.waveOut) return Outcome::kGoOn;
-  // Reading goes on from B, the recording's limit.
-  Set(ENG_PLAYING);
-  e.cursor.RestartAt(e.cursor.Limit(), 0, e.waveOut.get());
-  return Outcome::kRestart;
 }

@@ -7,7 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "engine/compare_control.h"
+#include "engine/engine_step.h"
 #include "engine/engine_view.h"
+#include "engine/playback_control.h"
+#include "engine/record_control.h"
+#include "engine/repeat_control.h"
+#include "engine/speed_control.h"
 #include "engine/thread_join.h"
 
 class EngineCore;
@@ -36,7 +42,12 @@ class EngineThread {
   uint32_t SectionStart() const { return sectionStart; }
 
  private:
-  enum class Outcome { kGoOn, kRestart, kAwaitBuffer };
+  using Outcome = StepOutcome;
+  friend class RecordControl;
+  friend class RepeatControl;
+  friend class PlaybackControl;
+  friend class CompareControl;
+  friend class SpeedControl;
 
   void Run();
   void Reading();
@@ -53,20 +64,7 @@ class EngineThread {
   Outcome ServeResume();
   Outcome ServeSeek();
   Outcome ServeVolume();
-  Outcome ServeSpeed();
   Outcome ServeStop();
-  Outcome ServeRecordRequest();
-  Outcome ServeRecording();
-  Outcome ServePlaybackRequest();
-  Outcome ServePlayingBack();
-  Outcome ServeRepeatRequest();
-  Outcome ServeRepeating();
-  Outcome ServeCompareRequest();
-  Outcome ServeComparing();
-  Outcome ServeCompareEnd();
-  Outcome ServePlaybackEnd();
-  Outcome ServeRepeatEnd();
-  Outcome ServeRecordEnd();
   void ServeQuit();
 
   // A device that went away ends what plays as Stop does, and says so once.
@@ -86,32 +84,9 @@ class EngineThread {
   void ResumeForMode();
   // After a request was dropped once its passage was resolved.
   void ReadOnAfterDrop();
-  // Ends a recording: the input reset, every filled slot stored in order, the file finished.
-  void FinishRecording();
-  // Stores what the input filled into the recording, no more than recordCap
-  // allows; false when the disk would not take it.
-  bool StoreRecorded(const WaveHdr& header);
-  // The slot the input fills next: stored, queued again while the recording
-  // may take more, and the one after it waited for.
-  enum class Taken { kNotYet, kStored, kLost };
-  Taken TakeRecordedSlot();
-  // Shadowing with the learner recorded: after a play of a found sentence the
-  // gap records them (Turn::kRecording), then what they said plays
-  // (Turn::kSelf), then the sentence again (or, after the last, reading).
-  enum class Turn { kNone, kRecording, kSelf };
-  bool TurnWanted(bool last) const;
-  // False (the gap stays silent) when the input or the file would not open.
-  bool StartTurn(bool last);
-  Outcome ServeTurn();
-  // Back to the item at the sentence, its recording kept; reads on when asked.
-  void EndTurn(bool readOn);
-  // Tells the learner that the recording could not be stored whole.
-  void ReportLostRecording();
   Outcome FailRequest(uint32_t bit);
   // Leaves play-back or compare mode: reopens the item and reads on from B; when
   // the item no longer opens, the next one is taken. True when reading goes on.
-  // After OpenSound of the item: the slider's tempo again, with the pitch kept.
-  void SlowDownAgain();
   bool ReturnToItem(uint32_t modeBits);
   // Pauses or restarts the device for the mode whose flag is *paused, and shows it.
   void TogglePause(bool* paused, EngineMode mode);
@@ -120,6 +95,12 @@ class EngineThread {
   void Caption(EngineMode mode, ModeShown shown);
 
   EngineCore& engine;
+  // Each mode's own state and steps.
+  RecordControl record{*this, engine};
+  RepeatControl repeat{*this, engine};
+  PlaybackControl playback{*this, engine};
+  CompareControl compare{*this, engine};
+  SpeedControl speed{*this, engine};
   std::thread thread;
   std::atomic<bool> ended{false};
 
@@ -145,23 +126,5 @@ class EngineThread {
   uint32_t passageEnd = 0;
   bool passageFromOutput = false;
   uint32_t savedSectionEnd = 0;
-  uint32_t repeatsLeft = 0;
-  bool repeatPaused = false;
-  bool repeatDone = false;    // the repeat ended after its last play
-  bool passageExact = false;  // the repeated sentence ends exactly (a list's)
-  Turn turn = Turn::kNone;
-  bool turnLast = false;              // the turn after the sentence's last play
-  bool turnTaken = false;             // the last play's turn was a recorded one
   bool stoppedAfterSentence = false;  // paused by dictation's stop (until resumed)
-  uint64_t recordCap = UINT64_MAX;    // bytes the recording may still take
-  bool playbackPaused = false;
-  bool comparePhase = false;
-  bool compareLoaded = false;
-  uint32_t recordSlotIndex = 0;
-  // The passage the last recording was made over, and in which item.
-  struct {
-    std::string path;
-    uint32_t start = 0, end = 0;
-  } recordedPassage;
-  WaveSlot* recordSlot = nullptr;
 };
