@@ -982,3 +982,123 @@ void EngineCore::OnWaveInData(WaveDevice*, uint32_t message, WaveHdr* header) {
   if (view) view->ShowBuffer(header->lpData, header->dwBytesRecorded);
   waker.Notify(Waker::kEngine);
 }
+
+// ---- the engine thread's operations ----
+
+uint32_t EngineCore::LookAtFlags(bool byStep) {
+  const uint32_t flags = engineFlags.load();
+  if (byStep) flagsSeen |= flags;
+  return flags;
+}
+
+void EngineCore::ShowMode(EngineMode mode, ModeShown shown) {
+  if (view) view->ShowMode(mode, shown);
+}
+
+void EngineCore::ShowPassage(uint32_t start, uint32_t end) {
+  shownPassageStart = start;
+  shownPassageEnd = end;
+}
+
+uint32_t EngineCore::HeardOrMarked() const {
+  uint32_t here = 0;
+  if (!cursor.LastPlayed(&here) && !markRing.Get(0, &here)) here = 0;
+  return here;
+}
+
+bool EngineCore::PassageFromOutput(bool outputStarted, uint32_t* start, uint32_t* end) {
+  if (!outputStarted || !cursor.StopAtHeard(waveOut.get(), playFormat.nBlockAlign, end))
+    return false;
+  uint32_t a;
+  if (markRing.Get(0, &a)) *start = a;
+  if (*end > *start) markRing.Push(*end);
+  return true;
+}
+
+bool EngineCore::LastMarkedPassage(uint32_t* start, uint32_t* end) const {
+  uint32_t a, b;
+  if (!markRing.Get(0, &b) || !markRing.Get(1, &a)) return false;
+  *end = b;
+  *start = a;
+  return true;
+}
+
+void EngineCore::ResumeIfPaused() {
+  if (paused.load()) {
+    RestartOutput();
+    paused = false;
+  }
+}
+
+void EngineCore::ReadFrom(uint32_t position, uint32_t limit) {
+  cursor.RestartAt(position, limit, waveOut.get());
+}
+
+bool EngineCore::ReopenToReadOn() {
+  if (!ReopenItem()) {
+    StoreFlags(ENG_ITEM_CHANGE);
+    return false;
+  }
+  sentencePending = false;
+  return true;
+}
+
+void EngineCore::RefuseRequest(const std::string& why) {
+  Refuse(why);
+}
+
+bool EngineCore::FeedOutput() {
+  bool wrote = false;
+  for (uint32_t i = 0; i <= cursor.Slots().Count() && cursor.Feed(waveOut.get()); ++i)
+    wrote = true;
+  return wrote;
+}
+
+void EngineCore::ApplySplitChange() {
+  if (splitChanged.exchange(false) && !sentencesPath.empty()) LoadSentences(sentencesPath);
+}
+
+void EngineCore::EndPass(bool awaitBuffer, uint32_t restMs, uint32_t busyMs) {
+  passes.fetch_add(1);
+  SettledSleep(awaitBuffer ? 50 : engineFlags.load() == 0 ? restMs : busyMs);
+}
+
+void EngineCore::NoticeLostDevice() {
+  const bool input = waveIn && waveIn->Lost();
+  const bool output = waveOut && waveOut->Lost();
+  if ((!input && !output) || (engineFlags.load() & ENG_STOP_REQ)) return;
+  if (!currentPath.empty()) {
+    lostPath = currentPath;
+    lostPosition = itemHeardPosition.load();
+    lostSpeed = speedPosition.load();
+  }
+  // A recording keeps what was recorded up to the loss (Stop finishes it).
+  SetLastError(std::string("the sound ") + (input ? "input" : "output") +
+                   " went away (its sound server ended, or the device was unplugged); "
+                   "press Play when it is back",
+               true, EngineFault::kDeviceLost);
+  engineFlags.fetch_or(ENG_STOP_REQ);
+  waker.Notify(Waker::kEngine);
+}
+
+void EngineCore::StopAll() {
+  // The decoder is stopped and waited for, not just told: a read still under
+  // way must not meet the next item's Close.
+  if (waveOut) CloseOutput();
+  cursor.Stop(nullptr);
+  cursor.SetLimit(0);
+  StoreFlags(0);
+}
+
+void EngineCore::CloseForQuit() {
+  engineFlags.store(ENG_QUIT);
+  if (waveIn) CloseInput();
+  recorder.Finish();
+  if (waveOut) {
+    cursor.ReturnBuffers(waveOut.get());
+    waveOut->Close();
+    waveOut.reset();
+  }
+  engineFlags.store(ENG_EXITED);
+  waker.Notify();
+}

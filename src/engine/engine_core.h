@@ -94,14 +94,59 @@ class EngineCore {
   // ORs request bits into engineFlags and wakes the engine thread.
   void Post(uint32_t bits);
 
+  // ---- what the engine thread's pass asks of the core ----
+  // The mode and request bits; looked at by a step, they count as found by it.
+  uint32_t LookAtFlags(bool byStep);
+  void SetFlags(uint32_t bits) { engineFlags.fetch_or(bits); }
+  void ClearFlags(uint32_t bits) { engineFlags.fetch_and(~bits); }
+  // A step of the pass begins, or the steps are over.
+  void BeginStep() { flagsSeen = engineFlags.load(); }
+  void EndSteps() { flagsSeen = 0; }
+  uint32_t RepeatCount() const { return repeatCount.load(); }
+  void ShowMode(EngineMode mode, ModeShown shown);
+  // The passage the window marks on the progress bar; (0, 0) for none.
+  void ShowPassage(uint32_t start, uint32_t end);
+  void PauseOutputFor(bool paused) { PauseDevice(paused); }
+  // Where the learner is: the last buffer heard, else the last mark, else 0.
+  uint32_t HeardOrMarked() const;
+  // Stops the output at what was heard (a whole frame): B of a passage
+  // starting at the last mark, which is then marked too. False when nothing
+  // was heard; then the last two marks are the passage, when there are two.
+  bool PassageFromOutput(bool outputStarted, uint32_t* start, uint32_t* end);
+  bool LastMarkedPassage(uint32_t* start, uint32_t* end) const;
+  // A paused reading runs again (a mode asked for while paused plays).
+  void ResumeIfPaused();
+  // Reading from position on, up to limit (0: the item's end).
+  void ReadFrom(uint32_t position, uint32_t limit);
+  // The item again after play-back or compare: false when it no longer opens
+  // (an item change is then asked for).
+  bool ReopenToReadOn();
+  // A request that cannot be served is dropped and told; reading goes on
+  // unless the learner had stopped.
+  void RefuseRequest(const std::string& why);
+  // Everything the ring holds to the output device (as far as the pool takes it).
+  bool FeedOutput();
+  // The split chosen anew applies to the open item's list at once.
+  void ApplySplitChange();
+  // The end of a pass: the settled sleep, short while a buffer is awaited.
+  void EndPass(bool awaitBuffer, uint32_t restMs, uint32_t busyMs);
+  // A device that went away ends what plays as Stop does, and says so once.
+  void NoticeLostDevice();
+  void ApplyVolumeNow() { ApplyVolume(); }
+  bool OutputOpen() const { return waveOut != nullptr; }
+  // Stop: the output closed, the decoder stopped and waited for, idle.
+  void StopAll();
+  // Quit: the devices closed and the recording file finished.
+  void CloseForQuit();
+
  private:
   friend class DecodeThread;
-  friend class EngineThread;
   friend class RecordControl;
   friend class RepeatControl;
   friend class PlaybackControl;
   friend class CompareControl;
   friend class SpeedControl;
+  friend class ReadingControl;
   friend class EngineTestAccess;
 
   static constexpr uint32_t kBlockSize = EngineBasics::kBlockSize;

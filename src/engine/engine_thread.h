@@ -11,6 +11,7 @@
 #include "engine/engine_step.h"
 #include "engine/engine_view.h"
 #include "engine/playback_control.h"
+#include "engine/reading_control.h"
 #include "engine/record_control.h"
 #include "engine/repeat_control.h"
 #include "engine/speed_control.h"
@@ -48,27 +49,16 @@ class EngineThread {
   friend class PlaybackControl;
   friend class CompareControl;
   friend class SpeedControl;
+  friend class ReadingControl;
 
   void Run();
-  void Reading();
   bool FeedAll();
   Outcome ServeRequests();
-  // Reading stopped at end, the end of a transcript's sentence: it is
-  // repeated, or reading goes on when sentences no longer stop it.
-  void SentenceHeard(uint32_t end);
-  void TakeSentenceStop();
   // The steps of a pass, one each.
-  Outcome ServeItemChange();
-  Outcome ServeRead();
-  Outcome ServePause();
-  Outcome ServeResume();
-  Outcome ServeSeek();
   Outcome ServeVolume();
   Outcome ServeStop();
   void ServeQuit();
 
-  // A device that went away ends what plays as Stop does, and says so once.
-  void NoticeLostDevice();
   bool Has(uint32_t bits) const;
   bool RequestPending() const;
   void Set(uint32_t bits);
@@ -96,6 +86,7 @@ class EngineThread {
 
   EngineCore& engine;
   // Each mode's own state and steps.
+  ReadingControl reading{*this, engine};
   RecordControl record{*this, engine};
   RepeatControl repeat{*this, engine};
   PlaybackControl playback{*this, engine};
@@ -113,15 +104,6 @@ class EngineThread {
   uint32_t sectionStart = 0;
   // The transcript sentence a repeat request is for, -1 for a found passage.
   int listSentence = -1;
-  // Where the last sentence step led, in which item (by itemsOpened), and how
-  // many buffers had finished then: until another finishes it is what is heard.
-  uint32_t jumpedTo = 0;
-  uint32_t jumpItem = 0;
-  uint64_t jumpHeard = 0;
-  // A step asked during a repeat goes from the sentence repeated, whatever its
-  // end leaves the cursor at.
-  bool stepFromRepeat = false;
-  uint32_t stepFrom = 0;
   // B as ResolvePassage found it, and whether it stopped the output to find it.
   uint32_t passageEnd = 0;
   bool passageFromOutput = false;
