@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The adaptive split's analysis of a lesson against plain decoding of it, and
 // what the analysis holds. Run from the build tree:
 //   bench/adaptive_split_bench [--benchmark_filter=wav]

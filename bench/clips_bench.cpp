@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sentence clips of a 10-minute MP3 lesson with a transcript, side by side:
 // kestro-cli --clips against the ffmpeg command run once per sentence, cutting
 // the same spans and encoding them as MP3 at a like bit rate (kestro's default

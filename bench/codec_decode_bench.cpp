@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding speed of every codec plug-in, in seconds of sound per second of work.
 // Run from the build tree: bench/codec_decode_bench [--benchmark_filter=mp3]
 #include <benchmark/benchmark.h>

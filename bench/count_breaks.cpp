@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Counts the breaks in a capture of 16-bit stereo sound that never holds 32
 // silent frames in a row of its own: every such run between the first and the
 // last sound is a dropout. Prints the sound's length, the breaks and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Batch work on a 10-minute 44.1 kHz stereo lesson of sentences and pauses, end
 // to end through kestro-cli: plain reading, scripted reading, the drill, and the
 // drill slowed down with the pitch kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's inner loops: measuring a block's silence, and decoding a qv file
 // through the real plug-in into the block ring on the decode thread.
 #include <benchmark/benchmark.h>

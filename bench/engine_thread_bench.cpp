@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine thread at work: how fast a request is served while reading through
 // a real device driver (SDL's dummy driver), how fast plain reading runs on the
 // offline devices, and what real-time playback costs in CPU (at full speed and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg plug-ins beside the ffmpeg command, in one run: decoding a
 // 10-minute .m4a and .opus whole, and the seek-and-read an A..B loop repeats
 // in the middle of a 60-minute .m4b. Lessons are made once in /tmp from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A lesson whose every frame tells its own place, and the reading of a
 // capture of it: the sound server's null sink passes 16-bit sound on
 // unchanged, so each captured frame says which frame of the lesson it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a transcript adds to opening an item: a 2-hour SRT of 2000 cues read,
 // fitted to its sound and made into sentences.
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's own costs: from start-up to the first buffer played, and the
 // CPU the whole program and the waveform panel alone use while a lesson plays
 // in real time (SDL's dummy driver: a real-time device without a sound card).

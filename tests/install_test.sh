@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs Kestro into a temporary prefix and uses it from elsewhere, as a
 # learner's machine would: kestro-cli from any directory, the launcher making
 # the learner's folder, the desktop entry, the icons and the man pages.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package and checks it as a learner's machine would get it:
 # unpacked into a scratch root, its layout, its dependencies, kestro-cli playing
 # the demo lesson from there, and lintian with neither errors nor warnings.

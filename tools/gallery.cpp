@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paints every control of the skin in every state onto one PNG, so that the
 // controls can be looked at without starting the program:
 //   gallery OUT.png

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws Kestro's skin and icon and writes them where the build takes them from:
 //   make_skin RESOURCES_DIR   ->  RESOURCES_DIR/Skin/main.bmp, RESOURCES_DIR/kestro.png,
 //                                 RESOURCES_DIR/icons/kestro-{64,128,256}.png

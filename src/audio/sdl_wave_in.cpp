@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/sdl_wave_in.h"
 
 #include "audio/sdl_audio.h"

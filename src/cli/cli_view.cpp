@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/cli_view.h"
 
 void CliView::TranscriptNote(const std::string& path, const std::string& note) {

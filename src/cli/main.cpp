@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli: Kestro's engine without a window.
 #include <sys/stat.h>
 #include <unistd.h>

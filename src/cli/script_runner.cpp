@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "cli/script_runner.h"
 
 #include "audio/audio_backend.h"

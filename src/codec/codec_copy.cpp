@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "codec/codec_copy.h"
 
 #include <dlfcn.h>

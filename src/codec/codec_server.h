@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The boundary between Kestro and its codec plug-ins. Plug-ins are built
 // separately and bound to the program only by the export's name, the order of
 // CodecServer's operations and the layout of the two records below, so none of

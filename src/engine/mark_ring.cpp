@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/mark_ring.h"
 
 void MarkRing::Push(uint32_t position) {

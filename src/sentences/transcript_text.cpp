@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sentences/transcript_text.h"
 
 #include <iconv.h>

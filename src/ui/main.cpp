@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro: the window, in the folder it is started in (Skin/, Arch/, Kestro.m3u).
 #include <getopt.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/waveform_panel.h"
 
 #include "skin/skin_drawing.h"

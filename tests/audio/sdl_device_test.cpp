@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL backend on SDL's disk driver: what is played lands in a file, and
 // what is recorded comes from one.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WaveOut / WaveIn contract, checked on every backend: the offline devices
 // and SDL's disk driver (a real, real-time device without a sound card).
 #include <gtest/gtest.h>

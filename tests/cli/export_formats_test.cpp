@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What kestro-cli writes, by the name it is given: plain WAV, FLAC, Ogg
 // Vorbis, Opus and MP3, each read back; the refusal of a name it cannot
 // write; clips for Anki; and loudness brought to a target.

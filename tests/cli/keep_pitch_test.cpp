@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Slowing down with the pitch kept, through kestro-cli as a learner uses it.
 #include <gtest/gtest.h>
 #include <sndfile.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli on the formats learners' lessons and films come in, made with
 // the ffmpeg command from the demo's speech.
 #include <gtest/gtest.h>

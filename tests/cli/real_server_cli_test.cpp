@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli on a real sound server, started by the test: PulseAudio, or
 // PipeWire's pulse server where it can be started.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli --resume: a file goes on where it was left, with its marks; a
 // changed file or a broken state file starts afresh.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gaps for shadowing and stops for dictation, as kestro-cli drills and
 // scripts them: tone sentences from a transcript, 1 s each, pauses of 0.3 s.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the three ways of finding sentences fare on lessons with known pauses:
 // espeak-ng speech and tone "sentences", each clean, under pink and brown
 // noise, with mains hum, and mastered quietly.

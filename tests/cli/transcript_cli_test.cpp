@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sentences from a lesson's transcript, as kestro-cli drills and scripts them:
 // tone sentences 1 s long with pauses of 0.3 s, far too short for the pause
 // detection's defaults.

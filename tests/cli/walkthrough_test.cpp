@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The learner's manual walk-through, checked as flag values and caption colours
 // after every command, on the engine and its threads with the offline devices.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Slowing down with the pitch kept: the stretcher alone, and the offline
 // output device stretching what it plays.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine against devices that misbehave on demand (the offline backend's
 // test faults), running on its own threads as in the window.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing a lesson, and the hand-over from the decode thread to the device:
 // real qv plug-in, real decode thread, offline device. Where the test thread
 // drives the read cursor itself, it checks what no face shows: allocations

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine on a real sound server: a private PulseAudio daemon, or PipeWire's
 // pulse server, started by the test, heard through its sink's monitor and fed
 // through a pipe source.

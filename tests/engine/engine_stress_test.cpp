@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many hands on the engine at once: random commands from several threads against
 // a playing, recording engine, then shut-down.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cancelling clips between two: those written stay whole, the list is not written.
 #include "export/clip_exporter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The skin bitmap reader on any bytes, drawn onto a small image when it loads.
 #include <QGuiApplication>
 #include <QImage>

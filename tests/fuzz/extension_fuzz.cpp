@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice of a codec by a path's extension, on any path: a codec is found
 // exactly when the whole extension names one of the program's plug-ins, in
 // either case, and it is that one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg plug-ins' reader on any bytes, as each of its extensions: open,
 // read in blocks at changing places, always whole frames and never past the
 // length it gives once the read is done.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The M3U reader on any bytes; what it loads must save and load again
 // unchanged, a byte-order mark in front must change nothing, and no entry is
 // blank.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The qv plug-in's reader on any bytes: open, read in blocks of changing sizes
 // and places, never past what it said it holds.
 #include <cstring>

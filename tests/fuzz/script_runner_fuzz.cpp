@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kestro-cli's script language on any text, against one engine on the offline
 // devices. Lines that only pass time are left out: they would slow the fuzzer
 // without reaching more of the parser.

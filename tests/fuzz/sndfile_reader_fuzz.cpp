@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libsndfile plug-ins' reader on any bytes, as each of its formats: open,
 // read in blocks at changing places, always whole frames and never past the
 // length it gives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transcript readers on any bytes, as LRC, SRT and WebVTT: cues come out
 // ordered, each ending after it starts, never past the sound.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the learner left each file, kept across starts.
 #include "library/resume_store.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Transcripts as learners' files come: LRC, SRT and WebVTT in their usual
 // forms and encodings, and the broken ones.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every command of the main window as a learner gives it: buttons clicked,
 // keys pressed, menus opened, sliders dragged, files dropped, against the real
 // engine on the offline devices.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window off screen, with the real engine on the offline devices, in
 // a program folder of its own.
 #include "ui/main_dialog.h"

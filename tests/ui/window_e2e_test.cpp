@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real kestro binary on a real X server (Xvfb), with SDL's disk driver for
 // sound, pressed with xdotool as a learner would press it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One plug-in library per extension, all built from this source; the
 // extension is fixed when the library is built.
 #include <dlfcn.h>

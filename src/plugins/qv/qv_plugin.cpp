@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The qv plug-in's one codec object lives from library load to unload.
 #include "qv_reader.h"
 

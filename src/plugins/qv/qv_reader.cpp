@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "qv_reader.h"
 
 #include "codec/playable_format.h"

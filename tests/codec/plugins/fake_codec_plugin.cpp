@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A codec plug-in for registry tests. KESTRO_FAKE_EXTENSION sets the extension
 // it reports; KESTRO_FAKE_NO_SERVER makes GetServer hand out null.
 #include "codec/codec_server.h"

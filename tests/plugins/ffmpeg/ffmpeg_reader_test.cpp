@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FFmpeg plug-ins on lessons the ffmpeg command makes from our own speech:
 // the same sound as FFmpeg's own decoder, exact seeks, lengths, bad files.
 #include <gtest/gtest.h>
