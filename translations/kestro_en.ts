@@ -109,6 +109,10 @@ It will not be written over at exit.</translation>
         <translation>Playlist/waveform</translation>
     </message>
     <message>
+        <source>文件夹 %1 中没有可以播放的文件</source>
+        <translation>The folder %1 holds nothing Kestro can play</translation>
+    </message>
+    <message>
         <source>新文件(&amp;N)</source>
         <translation>&amp;Open files…</translation>
     </message>

@@ -33,6 +33,7 @@
 #include <QShortcut>
 
 #include "commands/command_table.h"
+#include "library/lesson_folder.h"
 #include "library/playlist_file.h"
 #include "platform/replacing_file.h"
 #include "skin/about_dialog.h"
@@ -730,7 +731,30 @@ void MainDialog::AddAndPlay(const std::vector<std::string>& files) {
   if (first >= 0) engine->CommandPlayEntry(first);
 }
 
+void MainDialog::OpenFolder(const std::string& folder, bool add) {
+  const std::vector<std::string> lessons = LessonFolder::Lessons(
+      folder,
+      [this](const std::string& extension) { return registry.FindCodec(extension) != nullptr; });
+  if (lessons.empty()) {
+    ShowNotice(tr("文件夹 %1 中没有可以播放的文件").arg(QString::fromStdString(folder)));
+    return;
+  }
+  const int first = playlist.Count();
+  for (const std::string& lesson : lessons)
+    playlist.Append(lesson);
+  RefreshPlaylistBox();
+  if (add || playlist.Count() == first) return;
+  // Opened rather than added: its first lesson plays.
+  playlist.Select(first);
+  RefreshPlaylistBox();
+  engine->CommandPlayEntry(first);
+}
+
 void MainDialog::OpenPath(const std::string& path, bool add) {
+  if (LessonFolder::IsFolder(path)) {
+    OpenFolder(path, add);
+    return;
+  }
   std::string extension;
   ExtensionOfPath(path, &extension);
   if (extension == "m3u") {

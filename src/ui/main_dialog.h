@@ -196,6 +196,8 @@ class MainDialog : public QWidget, public EngineView {
   void ConnectControls();
   void OnSlider(SkinSlider* slider, int code, int position);
   void CreateMenus();
+  // A folder's lessons, in name order; opened (not added), the first plays.
+  void OpenFolder(const std::string& folder, bool add);
   // What the window shows of an engine command just run; the window's own commands.
   void ShowEngineCommand(int command);
   void RunWindowCommand(int command);

@@ -679,6 +679,29 @@ TEST_F(CommandsTest, DroppedFilesAreAddedAtTheEnd) {
   EXPECT_EQ(window->PlaylistBox()->item(1)->toolTip(), QString::fromStdString(dir.File("b.qv")));
 }
 
+TEST_F(CommandsTest, AFolderOpensAsItsSoundFilesInNameOrder) {
+  const std::string lessons = dir.File("lessons");
+  std::filesystem::create_directories(lessons + "/more");
+  for (const char* name : {"b.qv", "a.QV", "more/c.qv"})
+    WriteFileBytes(lessons + "/" + name, QvFileBytes(RecordingFormat(), PatternBytes(5000 * 20)));
+  for (const char* name : {"a.lrc", "notes.txt", "list.m3u"})
+    WriteFileBytes(lessons + "/" + name, "not a lesson\n");
+  std::filesystem::create_directory(dir.File("empty"));
+  const int before = window->PlaylistModel().Count();
+  // Dropped, given at start or by a file manager, a folder adds its lessons;
+  // one with nothing to play says so.
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(lessons)),
+                QUrl::fromLocalFile(QString::fromStdString(dir.File("empty")))});
+  window->DropFiles(data);
+  const std::vector<std::string> all = window->PlaylistModel().Entries();
+  EXPECT_EQ(std::vector<std::string>(all.begin() + before, all.end()),
+            (std::vector<std::string>{lessons + "/a.QV", lessons + "/b.qv"}));
+  EXPECT_TRUE(window->Notice().contains(QStringLiteral("empty"))) << window->Notice().toStdString();
+  window->AddAndPlay({lessons});
+  ASSERT_TRUE(Until([&] { return Status().item == before + 2 && Status().itemsHeard >= 1; }));
+}
+
 TEST_F(CommandsTest, TheOpenDialogShowsEveryFormatFromTheLearnersHome) {
   QStringList filters;
   QString selected, folder;
