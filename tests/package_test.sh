@@ -22,6 +22,11 @@ for file in usr/bin/kestro usr/bin/kestro-cli "$lib/kestro" "$lib/kestro-cli" \
   usr/share/doc/kestro/changelog.gz; do
   [ -e "$root/$file" ] || fail "$file is missing"
 done
+# A file manager offers Kestro for a folder of lessons, and the licence is told.
+grep -q '^MimeType=.*inode/directory;' "$root/usr/share/applications/kestro.desktop" ||
+  fail "the desktop entry does not open folders"
+grep -q '^License: GPL-3.0-or-later' "$root/usr/share/doc/kestro/copyright" ||
+  fail "the copyright file names no GPL-3.0-or-later"
 depends="$(dpkg-deb -f "$deb" Depends)"
 for library in libqt6widgets6 libsndfile1 libavformat59 libswresample4 libebur128-1 libpulse0 \
   libsdl2-2.0-0 libsoundtouch1; do
