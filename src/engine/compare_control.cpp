@@ -60,7 +60,7 @@ CompareControl::Outcome CompareControl::ServeComparing() {
       e.Refuse("cannot compare: " + e.LastError());
       t.Clear(ENG_COMPARING);
       t.Set(ENG_COMPARE_END);
-    } else if (!t.FeedAll()) {
+    } else if (!engine.FeedOutput()) {
       if (e.cursor.Idle() && e.cursor.AllPlayed()) {
         compareLoaded = false;
         comparePhase = !comparePhase;

@@ -1044,10 +1044,6 @@ bool EngineCore::ReopenToReadOn() {
   return true;
 }
 
-void EngineCore::RefuseRequest(const std::string& why) {
-  Refuse(why);
-}
-
 bool EngineCore::FeedOutput() {
   bool wrote = false;
   for (uint32_t i = 0; i <= cursor.Slots().Count() && cursor.Feed(waveOut.get()); ++i)

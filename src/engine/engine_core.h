@@ -107,7 +107,6 @@ class EngineCore {
   void ShowMode(EngineMode mode, ModeShown shown);
   // The passage the window marks on the progress bar; (0, 0) for none.
   void ShowPassage(uint32_t start, uint32_t end);
-  void PauseOutputFor(bool paused) { PauseDevice(paused); }
   // Where the learner is: the last buffer heard, else the last mark, else 0.
   uint32_t HeardOrMarked() const;
   // Stops the output at what was heard (a whole frame): B of a passage
@@ -122,10 +121,8 @@ class EngineCore {
   // The item again after play-back or compare: false when it no longer opens
   // (an item change is then asked for).
   bool ReopenToReadOn();
-  // A request that cannot be served is dropped and told; reading goes on
-  // unless the learner had stopped.
-  void RefuseRequest(const std::string& why);
-  // Everything the ring holds to the output device (as far as the pool takes it).
+  // Everything the ring holds to the output device at once (as far as the pool
+  // takes it), so the device always has the sound after the one playing.
   bool FeedOutput();
   // The split chosen anew applies to the open item's list at once.
   void ApplySplitChange();
@@ -133,12 +130,16 @@ class EngineCore {
   void EndPass(bool awaitBuffer, uint32_t restMs, uint32_t busyMs);
   // A device that went away ends what plays as Stop does, and says so once.
   void NoticeLostDevice();
-  void ApplyVolumeNow() { ApplyVolume(); }
   bool OutputOpen() const { return waveOut != nullptr; }
   // Stop: the output closed, the decoder stopped and waited for, idle.
   void StopAll();
   // Quit: the devices closed and the recording file finished.
   void CloseForQuit();
+  // A request that cannot be served is dropped and says why (Status().refused).
+  void Refuse(const std::string& why);
+  void ApplyVolume();
+  // Pauses or restarts the output device, keeping outputPaused in step.
+  bool PauseDevice(bool pause);
 
  private:
   friend class DecodeThread;
@@ -206,7 +207,6 @@ class EngineCore {
   // the pitch kept, the file's own rate at the slider's tempo; otherwise the
   // device reopened at the slider's lower rate. False when no device opens.
   bool ApplySpeed();
-  void ApplyVolume();
   bool PauseOutput(bool pauseResumes = false);
   bool RestartOutput();
   bool CloseOutput();
@@ -217,8 +217,6 @@ class EngineCore {
   // The sleep at the end of the engine thread's pass.
   void SettledSleep(uint32_t ms) { waker.Sleep(ms, Waker::kEngine, &engineSeen, true); }
   void DecodeSleep(uint32_t ms) { waker.Sleep(ms, Waker::kDecoder, &decodeSeen); }
-  // Pauses or restarts the output device, keeping outputPaused in step.
-  bool PauseDevice(bool pause);
   void EnableTransport(bool enable) {
     if (view) view->EnableTransport(enable);
   }
@@ -392,9 +390,6 @@ class EngineCore {
   // outside the steps, where no store may drop a request.
   uint32_t flagsSeen = 0;
   uint64_t decodeSeen = 0;  // decode thread only
-
-  // A request that cannot be served is dropped and says why (Status().refused).
-  void Refuse(const std::string& why);
 
   mutable std::mutex errorMutex;  // guards lastError and refusal
   std::string refusal;

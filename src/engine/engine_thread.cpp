@@ -107,7 +107,7 @@ void EngineThread::ShowPassage(uint32_t start, uint32_t end) {
 
 void EngineThread::TogglePause(bool* paused, EngineMode mode) {
   *paused = !*paused;
-  engine.PauseOutputFor(*paused);
+  engine.PauseDevice(*paused);
   Caption(mode, *paused ? ModeShown::kPaused : ModeShown::kRunning);
 }
 
@@ -130,9 +130,8 @@ EngineThread::Outcome EngineThread::FailRequest(uint32_t bit) {
   const char* what = bit == ENG_REPEAT_REQ     ? "repeat"
                      : bit == ENG_PLAYBACK_REQ ? "play back"
                                                : "compare";
-  engine.RefuseRequest(std::string("there is no passage to ") + what +
-                       " yet: let the lesson play (read marks where a passage starts), then ask "
-                       "again");
+  engine.Refuse(std::string("there is no passage to ") + what +
+                " yet: let the lesson play (read marks where a passage starts), then ask again");
   Clear(bit);
   // Reading goes on, unless the learner had stopped: then nothing plays.
   if (engine.OutputOpen()) Set(ENG_PLAYING);
@@ -168,12 +167,6 @@ void EngineThread::ServeQuit() {
   // window, a signal): its last slots are stored before the input goes.
   if (record.Recording()) record.FinishRecording();
   engine.CloseForQuit();
-}
-
-bool EngineThread::FeedAll() {
-  // Everything the ring holds goes on to the device at once (as far as the pool
-  // takes it), so the device always has the sound after the one playing.
-  return engine.FeedOutput();
 }
 
 EngineThread::Outcome EngineThread::ServeRequests() {
@@ -217,7 +210,7 @@ EngineThread::Outcome EngineThread::ServeRequests() {
 // 7. Volume.
 EngineThread::Outcome EngineThread::ServeVolume() {
   if (Has(ENG_VOLUME_REQ)) {
-    engine.ApplyVolumeNow();
+    engine.ApplyVolume();
     Clear(ENG_VOLUME_REQ);
   }
   return Outcome::kGoOn;

@@ -53,7 +53,6 @@ class EngineThread {
   friend class ReadingControl;
 
   void Run();
-  bool FeedAll();
   Outcome ServeRequests();
   // The steps of a pass, one each.
   Outcome ServeVolume();

@@ -42,7 +42,7 @@ PlaybackControl::Outcome PlaybackControl::ServePlayingBack() {
   if (t.Has(ENG_PLAYING_BACK)) {
     if (playbackPaused) {
       e.Sleep(20);
-    } else if (!t.FeedAll()) {
+    } else if (!engine.FeedOutput()) {
       if (e.cursor.Idle() && e.cursor.AllPlayed()) {
         e.cursor.ReadAgainFrom(0);
         e.Sleep(10);

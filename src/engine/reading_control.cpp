@@ -11,7 +11,7 @@ void ReadingControl::Reading() {
   TakeSentenceStop();
   if (e.nothingFoundDue.exchange(false) && e.view)
     e.view->NoSentenceFound(EngineCore::kNothingFoundSeconds);
-  if (!t.FeedAll()) {
+  if (!engine.FeedOutput()) {
     if (e.cursor.Idle()) {
       if (e.cursor.AllPlayed() && e.cursor.Limit() != 0) {
         SentenceHeard(e.cursor.Limit());

@@ -136,7 +136,7 @@ RecordControl::Outcome RecordControl::ServeTurn() {
     e.Sleep(10);
     return Outcome::kGoOn;
   }
-  if (t.FeedAll()) return Outcome::kGoOn;
+  if (engine.FeedOutput()) return Outcome::kGoOn;
   if (!e.cursor.Idle() || !e.cursor.AllPlayed()) {
     e.Sleep(10);
     return Outcome::kGoOn;

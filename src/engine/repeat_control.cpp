@@ -73,7 +73,7 @@ RepeatControl::Outcome RepeatControl::ServeRepeating() {
     if (t.record.TurnNow() != RecordControl::Turn::kNone) return t.record.ServeTurn();
     if (repeatPaused) {
       e.Sleep(20);
-    } else if (!t.FeedAll()) {
+    } else if (!engine.FeedOutput()) {
       if (e.cursor.Idle()) {
         if (e.autoMode.load() && e.sentencePending.load()) {
           const bool last = repeatsLeft <= 1 || repeatsLeft > e.repeatCount.load();

@@ -2,8 +2,9 @@
 #include "library/lesson_folder.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
+
+#include "codec/codec_registry.h"
 
 bool LessonFolder::IsFolder(const std::string& path) {
   std::error_code error;
@@ -17,12 +18,9 @@ std::vector<std::string> LessonFolder::Lessons(
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     std::error_code kind;
     if (!entry.is_regular_file(kind)) continue;
-    std::string extension = entry.path().extension().string();
-    if (extension.size() < 2) continue;
-    extension.erase(0, 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != "m3u" && playable(extension)) lessons.push_back(entry.path().string());
+    std::string extension;
+    if (ExtensionOfPath(entry.path().filename().string(), &extension) && playable(extension))
+      lessons.push_back(entry.path().string());
   }
   std::sort(lessons.begin(), lessons.end());
   return lessons;

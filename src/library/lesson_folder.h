@@ -6,7 +6,7 @@
 #include <vector>
 
 // A folder opened as lessons: its sound files (those whose extension a codec
-// plug-in plays; not playlists, transcripts or other files, nor subfolders),
+// plug-in plays: no playlist, transcript or other file, nor subfolders),
 // in name order. Their transcripts beside them are found as always.
 class LessonFolder {
  public:

@@ -742,12 +742,11 @@ void MainDialog::OpenFolder(const std::string& folder, bool add) {
   const int first = playlist.Count();
   for (const std::string& lesson : lessons)
     playlist.Append(lesson);
-  RefreshPlaylistBox();
-  if (add || playlist.Count() == first) return;
   // Opened rather than added: its first lesson plays.
-  playlist.Select(first);
+  const bool play = !add && playlist.Count() > first;
+  if (play) playlist.Select(first);
   RefreshPlaylistBox();
-  engine->CommandPlayEntry(first);
+  if (play) engine->CommandPlayEntry(first);
 }
 
 void MainDialog::OpenPath(const std::string& path, bool add) {
